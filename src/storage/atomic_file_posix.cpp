@@ -1,0 +1,112 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "common/format.h"
+#include "storage/atomic_file.h"
+
+namespace kvtr {
+namespace {
+
+std::string describe(const std::filesystem::path& target, const char* step, int err) {
+  return "Не удалось сохранить файл '" + target.string() + "': " + step + ": " + std::strerror(err);
+}
+
+bool fail(std::string* error, const std::filesystem::path& target, const char* step, int err) {
+  if (error != nullptr) *error = describe(target, step, err);
+  return false;
+}
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Opens a new file beside the target under a name nobody else uses. O_EXCL keeps an existing
+// file (or a planted link) from being written through; the 0666 mode lets the umask decide, as
+// for any new file.
+int createTemporary(const std::filesystem::path& folder, const std::string& stem, std::filesystem::path& tempPath) {
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempPath = folder / strprintf(".%s.%016llx.tmp", stem.c_str(), static_cast<unsigned long long>(random()));
+    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes,
+                         std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path target = requested;
+  // A link is followed, so that the file it points to is replaced and the link itself stays.
+  if (fs::is_symlink(fs::symlink_status(target, ec))) {
+    const fs::path resolved = fs::weakly_canonical(target, ec);
+    if (ec) return fail(error, requested, "путь ссылки", ec.value());
+    target = resolved;
+  }
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (exists && S_ISDIR(old.st_mode)) return fail(error, requested, "проверка", EISDIR);
+
+  fs::path tempPath;
+  const int fd = createTemporary(folder, target.filename().string(), tempPath);
+  if (fd < 0) return fail(error, requested, "создание временного файла", errno);
+
+  const char* step = nullptr;
+  if (!writeAll(fd, bytes)) {
+    step = "запись";
+  } else if (exists && ::fchmod(fd, old.st_mode & 0777) != 0) {
+    step = "права доступа";
+  } else if (::fsync(fd) != 0) {
+    step = "сброс на диск";
+  }
+  int err = errno;
+  // close() can report a delayed write error too.
+  if (::close(fd) != 0 && step == nullptr) {
+    step = "закрытие";
+    err = errno;
+  }
+  if (step == nullptr && ::rename(tempPath.c_str(), target.c_str()) != 0) {
+    step = "переименование";
+    err = errno;
+  }
+  if (step != nullptr) {
+    ::unlink(tempPath.c_str());
+    return fail(error, requested, step, err);
+  }
+
+  // The rename itself becomes durable when the folder is flushed. The file is already in place,
+  // so a failure here is not reported as a failed save.
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+}  // namespace kvtr

@@ -1,0 +1,65 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <random>
+
+#include "common/format.h"
+#include "storage/atomic_file.h"
+
+namespace kvtr {
+namespace {
+
+bool fail(std::string* error, const std::filesystem::path& target, const char* step, DWORD code) {
+  if (error != nullptr) {
+    *error = "Не удалось сохранить файл '" + target.string() + "': " + step + strprintf(" (код %lu)", code);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::filesystem::path& target, std::span<const std::uint8_t> bytes,
+                         std::string* error) {
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  std::filesystem::path tempPath;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    tempPath = folder / strprintf(".%s.%016llx.tmp", target.filename().string().c_str(),
+                                  static_cast<unsigned long long>(random()));
+    file = ::CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (file == INVALID_HANDLE_VALUE) return fail(error, target, "создание временного файла", ::GetLastError());
+
+  const char* step = nullptr;
+  DWORD code = 0;
+  std::size_t done = 0;
+  while (step == nullptr && done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+      step = "запись";
+      code = ::GetLastError();
+    }
+    done += written;
+  }
+  if (step == nullptr && !::FlushFileBuffers(file)) {
+    step = "сброс на диск";
+    code = ::GetLastError();
+  }
+  ::CloseHandle(file);
+  if (step == nullptr &&
+      !::MoveFileExW(tempPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    step = "переименование";
+    code = ::GetLastError();
+  }
+  if (step != nullptr) {
+    ::DeleteFileW(tempPath.c_str());
+    return fail(error, target, step, code);
+  }
+  return true;
+}
+
+}  // namespace kvtr
