@@ -1,12 +1,11 @@
 #include "model/compound_file_writer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <numeric>
-#include <random>
 
 #include "common/format.h"
 #include "model/compound_file_layout.h"
+#include "storage/atomic_file.h"
 
 namespace kvtr {
 
@@ -254,35 +253,9 @@ CompoundFileStatus writeCompoundFile(const std::filesystem::path& path, std::spa
                                      const CompoundFileWriteOptions& options) {
   auto bytes = buildCompoundFile(streams, options);
   if (!bytes) return bytes.error();
-  return writeFileAtomically(path, bytes.value());
-}
-
-CompoundFileStatus writeFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  std::random_device random;
-  std::filesystem::path temporary;
-  std::FILE* out = nullptr;
-  // "x" opens only a file that does not exist yet, so two writers never share a temporary name.
-  for (int attempt = 0; attempt < 16 && out == nullptr; ++attempt) {
-    temporary = folder / strprintf(".%s.%08x.tmp", path.filename().string().c_str(), random());
-    out = std::fopen(temporary.string().c_str(), "wbx");
-  }
-  if (out == nullptr) {
-    return CompoundFileError{CompoundFileErrc::ioError, strprintf("cannot create a temporary file in %s", folder.string().c_str())};
-  }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  const bool flushed = std::fflush(out) == 0;
-  const bool closed = std::fclose(out) == 0;
-  std::error_code ec;
-  if (!written || !flushed || !closed) {
-    std::filesystem::remove(temporary, ec);
-    return CompoundFileError{CompoundFileErrc::ioError, strprintf("cannot write %s", temporary.string().c_str())};
-  }
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    return CompoundFileError{CompoundFileErrc::ioError, strprintf("cannot replace %s: %s", path.string().c_str(), ec.message().c_str())};
+  std::string error;
+  if (!writeFileAtomically(path, bytes.value(), &error)) {
+    return CompoundFileError{CompoundFileErrc::ioError, std::move(error)};
   }
   return std::monostate{};
 }

@@ -27,14 +27,10 @@ struct CompoundFileWriteOptions {
 [[nodiscard]] CompoundFileResult<std::vector<std::uint8_t>> buildCompoundFile(
     std::span<const CompoundStreamData> streams, const CompoundFileWriteOptions& options = {});
 
-// Builds the file and writes it atomically (see writeFileAtomically).
+// Builds the file and replaces `path` with it through a temporary file that is renamed over it,
+// so a reader sees either the old file or the whole new one, never a half-written file.
 [[nodiscard]] CompoundFileStatus writeCompoundFile(const std::filesystem::path& path,
                                                    std::span<const CompoundStreamData> streams,
                                                    const CompoundFileWriteOptions& options = {});
-
-// Writes to a new temporary file in the target's folder, then renames it over the target, so a
-// reader sees either the old file or the whole new one, never a half-written file.
-[[nodiscard]] CompoundFileStatus writeFileAtomically(const std::filesystem::path& path,
-                                                     std::span<const std::uint8_t> bytes);
 
 }  // namespace kvtr

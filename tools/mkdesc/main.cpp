@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "model/compound_file_writer.h"
 #include "model/descriptor_storage.h"
+#include "storage/atomic_file.h"
 
 namespace {
 
@@ -49,9 +49,7 @@ int main(int argc, char** argv) {
 
   auto packed = kvtr::packDescriptor(text);
   if (!packed) return fail(input + ": " + packed.message());
-  if (auto written = kvtr::writeFileAtomically(output, packed.value()); !written) {
-    return fail(written.message());
-  }
+  if (std::string error; !kvtr::writeFileAtomically(output, packed.value(), &error)) return fail(error);
   const auto check = kvtr::readDescriptorFile(output);
   if (!check.ok() || check.text != text) {
     return fail(output + ": the written file does not read back" + (check.message.empty() ? "" : ": " + check.message));

@@ -10,6 +10,7 @@
 #include "model/compound_file_writer.h"
 #include "model/text_encoding.h"
 #include "model/zlib_codec.h"
+#include "storage/atomic_file.h"
 #include "unit/model/scratch_folder.h"
 
 namespace kvtr {
@@ -49,7 +50,7 @@ TEST(DescriptorStorage, PackedTextReadsBackFromDisk) {
   const auto path = scratch.path() / kDescriptorFileName;
   auto packed = packDescriptor(kText);
   ASSERT_TRUE(packed.ok()) << packed.message();
-  ASSERT_TRUE(writeFileAtomically(path, packed.value()).ok());
+  ASSERT_TRUE(writeFileAtomically(path, packed.value()));
   const auto result = readDescriptorFile(path);
   ASSERT_TRUE(result.ok()) << result.message;
   EXPECT_EQ(result.text, kText);
