@@ -1,0 +1,143 @@
+// kvtr: the command-line tool of the КВТР configurator.
+//   kvtr [OPTIONS] COMMAND [ARGS]
+// Options before the command are the tool's own; each command parses the arguments after its
+// name. Texts go out as UTF-8, the terminal's encoding on the platforms the tool runs on.
+#include "command.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kvtr::cli {
+
+namespace {
+
+constexpr std::string_view kProgram = "kvtr";
+
+// Every group of commands, in the order --help lists them.
+constexpr std::array kCommandGroups = {
+    &protocolCommands,
+};
+
+constexpr OptionSpec kGlobalOptions[] = {
+    {"help", 'h', OptionArgument::None},
+    {"version", 0, OptionArgument::None},
+};
+
+void printHelp(std::FILE* out) {
+  std::fprintf(out,
+               "Usage: %.*s [OPTIONS] COMMAND [ARGS]\n"
+               "Configures and watches the КВТР module over its RS-485 line.\n"
+               "\n"
+               "Options:\n"
+               "  -h, --help     show this help and exit\n"
+               "      --version  show the version and exit\n"
+               "\n"
+               "Commands:\n",
+               static_cast<int>(kProgram.size()), kProgram.data());
+  for (const auto& group : kCommandGroups) {
+    for (const Command& command : group()) {
+      const std::string synopsis = std::string(command.name) + " " + std::string(command.usage);
+      std::fprintf(out, "  %s\n      %.*s\n", synopsis.c_str(), static_cast<int>(command.summary.size()),
+                   command.summary.data());
+    }
+  }
+  std::fprintf(out,
+               "\n"
+               "'%.*s COMMAND --help' shows the usage of one command; '--' ends the options.\n"
+               "Exit status: 0 success, 1 failure, 2 usage error.\n",
+               static_cast<int>(kProgram.size()), kProgram.data());
+}
+
+int globalUsageError(std::string_view message) {
+  std::fprintf(stderr, "%.*s: %.*s\nUsage: %.*s [OPTIONS] COMMAND [ARGS]\nTry '%.*s --help' for more information.\n",
+               static_cast<int>(kProgram.size()), kProgram.data(), static_cast<int>(message.size()), message.data(),
+               static_cast<int>(kProgram.size()), kProgram.data(), static_cast<int>(kProgram.size()),
+               kProgram.data());
+  return kExitUsage;
+}
+
+const Command* findCommand(std::string_view name) {
+  for (const auto& group : kCommandGroups) {
+    for (const Command& command : group()) {
+      if (command.name == name) return &command;
+    }
+  }
+  return nullptr;
+}
+
+int run(int argc, char** argv) {
+  const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+  ParsedOptions global;
+  const OptionParseResult parsed = parseOptions(args, kGlobalOptions, global, true);
+  if (!parsed.ok) return globalUsageError(parsed.error);
+  if (global.has("help")) {
+    printHelp(stdout);
+    return kExitOk;
+  }
+  if (global.has("version")) {
+    std::printf("%.*s %s\n", static_cast<int>(kProgram.size()), kProgram.data(), KVTR_VERSION);
+    return kExitOk;
+  }
+  if (parsed.next >= args.size()) return globalUsageError("no command given");
+
+  const std::string& name = args[parsed.next];
+  const Command* command = findCommand(name);
+  if (command == nullptr) return globalUsageError("unknown command '" + name + "'");
+
+  CommandContext context;
+  context.global = &global;
+  const std::span<const std::string> commandArgs(args.data() + parsed.next + 1, args.size() - parsed.next - 1);
+  const int code = command->run(context, commandArgs);
+  // A failed write to standard output (a closed pipe, a full disk) must not pass for success.
+  if (std::fflush(stdout) != 0 && code == kExitOk) return kExitFailure;
+  return code;
+}
+
+}  // namespace
+
+int usageError(CommandContext& context, const Command& command, std::string_view message) {
+  std::fprintf(context.err,
+               "%.*s %.*s: %.*s\nUsage: %.*s %.*s %.*s\nTry '%.*s %.*s --help' for more information.\n",
+               static_cast<int>(kProgram.size()), kProgram.data(), static_cast<int>(command.name.size()),
+               command.name.data(), static_cast<int>(message.size()), message.data(),
+               static_cast<int>(kProgram.size()), kProgram.data(), static_cast<int>(command.name.size()),
+               command.name.data(), static_cast<int>(command.usage.size()), command.usage.data(),
+               static_cast<int>(kProgram.size()), kProgram.data(), static_cast<int>(command.name.size()),
+               command.name.data());
+  return kExitUsage;
+}
+
+int failure(CommandContext& context, const Command& command, std::string_view message) {
+  std::fprintf(context.err, "%.*s %.*s: %.*s\n", static_cast<int>(kProgram.size()), kProgram.data(),
+               static_cast<int>(command.name.size()), command.name.data(), static_cast<int>(message.size()),
+               message.data());
+  return kExitFailure;
+}
+
+std::optional<int> parseCommandOptions(CommandContext& context, const Command& command,
+                                       std::span<const std::string> args, std::span<const OptionSpec> specs,
+                                       ParsedOptions& out) {
+  std::vector<OptionSpec> all(specs.begin(), specs.end());
+  all.push_back({"help", 'h', OptionArgument::None});
+  const OptionParseResult parsed = parseOptions(args, all, out);
+  if (!parsed.ok) return usageError(context, command, parsed.error);
+  if (out.has("help")) {
+    std::fprintf(context.out, "Usage: %.*s %.*s %.*s\n%.*s\n", static_cast<int>(kProgram.size()), kProgram.data(),
+                 static_cast<int>(command.name.size()), command.name.data(), static_cast<int>(command.usage.size()),
+                 command.usage.data(), static_cast<int>(command.summary.size()), command.summary.data());
+    return kExitOk;
+  }
+  return std::nullopt;
+}
+
+void printLine(CommandContext& context, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), context.out);
+  std::fputc('\n', context.out);
+}
+
+}  // namespace kvtr::cli
+
+int main(int argc, char** argv) { return kvtr::cli::run(argc, argv); }
