@@ -1,0 +1,171 @@
+#include "protocol/serial_line.h"
+
+#include <algorithm>
+
+namespace kvtr {
+
+std::optional<MarkedInputDecoder::Item> MarkedInputDecoder::feed(std::uint8_t byte) {
+  switch (pending_) {
+    case 0:
+      if (byte == 0xFF) {
+        pending_ = 1;
+        return std::nullopt;
+      }
+      return Item{Kind::Character, byte};
+    case 1:
+      if (byte == 0xFF) {
+        pending_ = 0;
+        return Item{Kind::Character, 0xFF};
+      }
+      if (byte == 0x00) {
+        pending_ = 2;
+        return std::nullopt;
+      }
+      // A lone 0xFF never comes from a driver that marks errors: the input is not to be trusted.
+      pending_ = 0;
+      return Item{Kind::LineError, byte};
+    default:
+      // The byte that arrived with the error (0 for a break).
+      pending_ = 0;
+      return Item{Kind::LineError, byte};
+  }
+}
+
+namespace {
+
+using Wait = SerialLineIo::Wait;
+
+std::chrono::milliseconds ms(long long value) { return std::chrono::milliseconds(value); }
+
+Clock::Duration leftUntil(const Clock& clock, Clock::TimePoint deadline) {
+  const Clock::TimePoint now = clock.now();
+  return deadline > now ? deadline - now : Clock::Duration::zero();
+}
+
+Wait writeAll(SerialLineIo& line, const Clock& clock, std::span<const std::uint8_t> bytes,
+              Clock::TimePoint deadline) {
+  for (;;) {
+    const long n = line.write(bytes);
+    if (n < 0) return Wait::Failed;
+    bytes = bytes.subspan(std::min(bytes.size(), static_cast<std::size_t>(n)));
+    if (bytes.empty()) return Wait::Ready;
+    if (clock.now() >= deadline) return Wait::TimedOut;
+    const Wait w = line.waitWritable(leftUntil(clock, deadline));
+    if (w != Wait::Ready && w != Wait::TimedOut) return w;
+  }
+}
+
+Wait send(SerialLineIo& line, const Clock& clock, const LineExchangeSetup& setup,
+          std::span<const std::uint8_t> request) {
+  if (setup.automaticConverter) {
+    const auto deadline = clock.now() + ms(writeTimeoutMs(setup.timeouts, static_cast<int>(request.size())));
+    const Wait w = writeAll(line, clock, request, deadline);
+    if (w != Wait::Ready) return w;
+    // The reply time-out counts from the end of the request, not from its hand-over to the driver.
+    return line.drain(leftUntil(clock, deadline));
+  }
+
+  // Semi-automatic converter: RTS holds the transmitter on while the bytes go out one by one, each
+  // drained and followed by one character time so that RTS drops only after the last stop bit.
+  line.setRts(true);
+  Wait w = Wait::Ready;
+  for (std::size_t i = 0; i < request.size() && w == Wait::Ready; ++i) {
+    if (line.stopRequested()) {
+      w = Wait::Stopped;
+      break;
+    }
+    const auto deadline = clock.now() + ms(writeTimeoutMs(setup.timeouts, 1));
+    w = writeAll(line, clock, request.subspan(i, 1), deadline);
+    if (w == Wait::Ready) w = line.drain(leftUntil(clock, deadline));
+    if (w == Wait::Ready) line.characterGap(setup.characterTimeMs);
+  }
+  // Dropped also after a stop or a failure, so the line is never left held against the module.
+  line.setRts(false);
+  return w;
+}
+
+}  // namespace
+
+LineExchangeResult exchangeOverLine(SerialLineIo& line, const Clock& clock, const LineExchangeSetup& setup,
+                                    std::span<const std::uint8_t> request, std::span<char> response) {
+  std::fill(response.begin(), response.end(), '\0');
+  LineExchangeResult out;
+  const auto finish = [&out](int result) {
+    out.result = result;
+    return out;
+  };
+
+  line.purge();
+  const std::uint64_t errorsBefore = line.lineErrorCount();
+
+  switch (send(line, clock, setup, request)) {
+    case Wait::Ready: break;
+    case Wait::Stopped: return finish(serial::kAborted);
+    case Wait::Failed: out.portFailed = true; return finish(serial::kAborted);
+    case Wait::TimedOut: return finish(serial::kTimedOut);
+  }
+
+  const bool rtu = setup.protocolMode == serial::kProtocolModbusRtu;
+  const auto replyDeadline = clock.now() + ms(replyTimeoutMs(setup.timeouts));
+  const auto silence = ms(rtuSilenceMs(setup.characterTimeMs));
+  Clock::TimePoint silenceEnd{};
+  bool anyCharacter = false;
+  const std::size_t capacity = response.size();
+  std::size_t count = 0;
+  MarkedInputDecoder decoder;
+  std::uint8_t chunk[64];
+
+  for (;;) {
+    // Before the first character the reply time-out runs; in RTU mode every character then
+    // restarts the silence that ends the answer. A native answer has the reply time-out alone,
+    // however many characters arrive without a carriage return.
+    const Clock::TimePoint until = rtu && anyCharacter ? silenceEnd : replyDeadline;
+    if (clock.now() >= until) {
+      out.received = static_cast<int>(count);
+      return finish(rtu && anyCharacter ? serial::kReceived : serial::kTimedOut);
+    }
+    const Wait w = line.waitReadable(leftUntil(clock, until));
+    if (w == Wait::Stopped) return finish(serial::kAborted);
+    if (w == Wait::Failed) {
+      out.portFailed = true;
+      return finish(serial::kAborted);
+    }
+    if (w == Wait::TimedOut) continue;
+
+    const long n = line.read(chunk);
+    if (n < 0) {
+      out.portFailed = true;
+      return finish(serial::kAborted);
+    }
+    for (long i = 0; i < n; ++i) {
+      const auto item = decoder.feed(chunk[i]);
+      if (!item) continue;
+      if (item->kind == MarkedInputDecoder::Kind::LineError) {
+        out.received = static_cast<int>(count);
+        return finish(serial::kLineError);
+      }
+      anyCharacter = true;
+      // Characters beyond the buffer are dropped; the frame check then finds the answer cut.
+      if (count < capacity) response[count++] = static_cast<char>(item->value);
+      if (!rtu && item->value == '\r') {
+        out.received = static_cast<int>(count);
+        return finish(serial::kReceived);
+      }
+    }
+    if (line.lineErrorCount() != errorsBefore) {
+      out.received = static_cast<int>(count);
+      return finish(serial::kLineError);
+    }
+    if (rtu && anyCharacter) {
+      // A full buffer cannot take more of the answer, and a line that never falls silent must not
+      // hold the exchange for ever.
+      if (count >= capacity) {
+        out.received = static_cast<int>(count);
+        return finish(serial::kReceived);
+      }
+      silenceEnd = clock.now() + silence;
+    }
+  }
+}
+
+}  // namespace kvtr

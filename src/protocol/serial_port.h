@@ -1,0 +1,91 @@
+// The serial port of the device link: one port, one exchange at a time. It opens the port with
+// the line settings, derives the time-outs from them, sends a request (driving RTS for a
+// semi-automatic converter) and collects the answer. Frames are the link's business; the port
+// knows only that a native answer ends with a carriage return and a Modbus RTU answer with
+// silence.
+//
+// open, close and exchange are called by one thread at a time (the link's port lock); the stop
+// event may be set from any thread and ends a running exchange at once.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "common/event.h"
+#include "protocol/port_names.h"
+#include "protocol/serial_results.h"
+#include "protocol/serial_settings.h"
+#include "protocol/serial_timing.h"
+
+namespace kvtr {
+
+class SerialPort {
+ public:
+  SerialPort();
+  ~SerialPort();
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // The settings take effect at the next open.
+  SerialSettings& settings() { return settings_; }
+  const SerialSettings& settings() const { return settings_; }
+  void setSettings(const SerialSettings& settings) { settings_ = settings; }
+
+  // Which device a "COMn" name stands for (see port_names.h).
+  void setComPortMap(ComPortMap map) { comPortMap_ = std::move(map); }
+  const ComPortMap& comPortMap() const { return comPortMap_; }
+
+  // Opens and configures the port; an open port is closed first. Results serial::kOpened,
+  // kCannotOpen, kUnsupportedSetting, kBadDataBits, kCannotSetState, kCannotSetTimeouts. A port
+  // that fails to configure is left closed.
+  [[nodiscard]] int open();
+
+  // serial::kClosed, kNotOpen, or kPurgeFailed (the port stays open).
+  int close();
+
+  [[nodiscard]] bool isOpen() const { return handle_.load() != kNoHandle; }
+
+  // One request and its answer. `response` receives at most serial::kResponseCapacity characters
+  // and `received` their count. Protocol mode 1 (Modbus RTU) ends the answer after 3.5 character
+  // times of silence, every other mode at the carriage return.
+  // Results: serial::kReceived, kAborted (not open, stopped, or the port vanished: then the port
+  // is closed), kTimedOut, kLineError.
+  [[nodiscard]] int exchange(std::span<const std::uint8_t> request, std::span<char> response, int& received,
+                             int protocolMode = 0);
+
+  // Manual reset. While set, the running exchange and every later one end with kAborted.
+  Event& stopEvent() { return stop_; }
+
+  // As computed by the last successful open.
+  float characterTimeMs() const { return characterTimeMs_; }
+  const SerialTimeouts& timeouts() const { return timeouts_; }
+  std::uint16_t replyTimeoutMs() const { return replyTimeoutMs_; }
+
+  // The device the last open used (on Windows the port name).
+  const std::string& devicePath() const { return devicePath_; }
+
+  // The names of all serial ports the system knows, separated by ':'.
+  static std::string listPorts();
+
+ private:
+  static constexpr std::intptr_t kNoHandle = -1;
+
+  // Computes the character time and time-outs of the current settings.
+  void computeTiming();
+  // Closes the system handle without purging.
+  void releaseHandle();
+
+  SerialSettings settings_;
+  ComPortMap comPortMap_;
+  // A descriptor on POSIX, a HANDLE on Windows; -1 is INVALID_HANDLE_VALUE there.
+  std::atomic<std::intptr_t> handle_{kNoHandle};
+  Event stop_{EventReset::Manual};
+  float characterTimeMs_ = 0;
+  SerialTimeouts timeouts_{};
+  std::uint16_t replyTimeoutMs_ = 0;
+  std::string devicePath_;
+};
+
+}  // namespace kvtr

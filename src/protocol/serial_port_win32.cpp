@@ -1,0 +1,334 @@
+// The serial port on Windows: a COM port opened for overlapped I/O. The driver itself watches for
+// the end of an answer: the event character (carriage return) for native frames, every received
+// character for Modbus RTU, and breaks and line errors.
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "protocol/serial_port.h"
+
+namespace kvtr {
+
+namespace {
+
+enum class Step { Open, ReadState, WriteState, WriteTimeouts, Purge };
+
+// The one place where a system error becomes one of the port's results.
+int resultFor(Step step, DWORD error) {
+  (void)error;  // ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED (port in use) ... all mean the same here
+  switch (step) {
+    case Step::Open: return serial::kCannotOpen;
+    case Step::ReadState: return serial::kUnsupportedSetting;
+    case Step::WriteState: return serial::kCannotSetState;
+    case Step::WriteTimeouts: return serial::kCannotSetTimeouts;
+    case Step::Purge: return serial::kPurgeFailed;
+  }
+  return serial::kCannotOpen;
+}
+
+HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// A manual-reset event of one exchange, closed when the exchange ends.
+class ExchangeEvent {
+ public:
+  ExchangeEvent() : h_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~ExchangeEvent() {
+    if (h_ != nullptr) ::CloseHandle(h_);
+  }
+  ExchangeEvent(const ExchangeEvent&) = delete;
+  ExchangeEvent& operator=(const ExchangeEvent&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// An overlapped operation must be finished before its record goes out of scope: cancel it and
+// wait for the cancellation to complete.
+void finishPending(HANDLE port, OVERLAPPED& record, bool& pending) {
+  if (!pending) return;
+  ::CancelIoEx(port, &record);
+  DWORD ignored = 0;
+  ::GetOverlappedResult(port, &record, &ignored, TRUE);
+  pending = false;
+}
+
+// Starts an overlapped write; true when it completed or is under way.
+bool startWrite(HANDLE port, const std::uint8_t* data, DWORD count, OVERLAPPED& record, bool& pending) {
+  DWORD written = 0;
+  if (::WriteFile(port, data, count, &written, &record)) {
+    pending = false;
+    return true;
+  }
+  pending = ::GetLastError() == ERROR_IO_PENDING;
+  return pending;
+}
+
+// Reads up to `count` characters that the driver has already queued.
+DWORD readQueued(HANDLE port, char* into, DWORD count, OVERLAPPED& record) {
+  if (count == 0) return 0;
+  DWORD got = 0;
+  ::ResetEvent(record.hEvent);
+  if (!::ReadFile(port, into, count, &got, &record)) {
+    if (::GetLastError() != ERROR_IO_PENDING) return 0;
+    // The characters are queued already, so this returns within the read time-outs.
+    if (!::GetOverlappedResult(port, &record, &got, TRUE)) return 0;
+  }
+  return got;
+}
+
+}  // namespace
+
+void SerialPort::releaseHandle() {
+  const std::intptr_t h = handle_.exchange(kNoHandle);
+  if (h != kNoHandle) ::CloseHandle(handleOf(h));
+}
+
+int SerialPort::open() {
+  releaseHandle();
+  devicePath_ = settings_.portName;
+  const std::string path = "\\\\.\\" + settings_.portName;
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return resultFor(Step::Open, ::GetLastError());
+  // Whatever goes wrong from here leaves the port closed, not half configured.
+  const auto fail = [h](int result) {
+    ::CloseHandle(h);
+    return result;
+  };
+
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!::GetCommState(h, &dcb)) return fail(resultFor(Step::ReadState, ::GetLastError()));
+  dcb.fBinary = TRUE;
+  dcb.fTXContinueOnXoff = TRUE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fAbortOnError = FALSE;
+  dcb.EvtChar = '\r';
+
+  if (const int check = checkLineSettings(settings_); check != serial::kOpened) return fail(check);
+  switch (*parityFromCode(settings_.parityCode)) {
+    case Parity::None: dcb.Parity = NOPARITY; break;
+    case Parity::Even: dcb.Parity = EVENPARITY; break;
+    case Parity::Odd: dcb.Parity = ODDPARITY; break;
+    case Parity::Mark: dcb.Parity = MARKPARITY; break;
+    case Parity::Space: dcb.Parity = SPACEPARITY; break;
+  }
+  dcb.fParity = dcb.Parity == NOPARITY ? FALSE : TRUE;
+  dcb.ByteSize = static_cast<BYTE>(settings_.dataBits);
+  dcb.StopBits = settings_.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+  // Every accepted speed has its CBR_ constant equal to the number itself.
+  dcb.BaudRate = static_cast<DWORD>(settings_.baudRate);
+
+  computeTiming();
+
+  if (!::SetCommState(h, &dcb)) return fail(resultFor(Step::WriteState, ::GetLastError()));
+  // The transmitter of a semi-automatic converter stays off until a request goes out.
+  ::EscapeCommFunction(h, CLRRTS);
+
+  COMMTIMEOUTS ct{};
+  ct.ReadIntervalTimeout = timeouts_.readInterval;
+  ct.ReadTotalTimeoutMultiplier = timeouts_.readTotalMultiplier;
+  ct.ReadTotalTimeoutConstant = timeouts_.readTotalConstant;
+  ct.WriteTotalTimeoutMultiplier = timeouts_.writeTotalMultiplier;
+  ct.WriteTotalTimeoutConstant = timeouts_.writeTotalConstant;
+  if (!::SetCommTimeouts(h, &ct)) return fail(resultFor(Step::WriteTimeouts, ::GetLastError()));
+
+  ::PurgeComm(h, PURGE_TXCLEAR | PURGE_RXCLEAR);
+  handle_.store(reinterpret_cast<std::intptr_t>(h));
+  return serial::kOpened;
+}
+
+int SerialPort::close() {
+  const std::intptr_t h = handle_.load();
+  if (h == kNoHandle) return serial::kNotOpen;
+  if (!::PurgeComm(handleOf(h), PURGE_TXCLEAR | PURGE_RXCLEAR)) return resultFor(Step::Purge, ::GetLastError());
+  releaseHandle();
+  return serial::kClosed;
+}
+
+int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> response, int& received,
+                         int protocolMode) {
+  received = 0;
+  const std::intptr_t handle = handle_.load();
+  if (handle == kNoHandle) return serial::kAborted;
+  const HANDLE port = handleOf(handle);
+  if (response.size() > static_cast<std::size_t>(serial::kResponseCapacity)) {
+    response = response.first(serial::kResponseCapacity);
+  }
+  std::fill(response.begin(), response.end(), '\0');
+
+  ExchangeEvent writeEvent;
+  ExchangeEvent readEvent;
+  if (writeEvent.get() == nullptr || readEvent.get() == nullptr) return serial::kAborted;
+  OVERLAPPED writeRecord{};
+  writeRecord.hEvent = writeEvent.get();
+  OVERLAPPED readRecord{};
+  readRecord.hEvent = readEvent.get();
+  bool writePending = false;
+  bool readPending = false;
+  const HANDLE stop = reinterpret_cast<HANDLE>(stop_.nativeHandle());
+  const bool rtu = protocolMode == serial::kProtocolModbusRtu;
+
+  // The driver events that end a wait: the carriage return of a native answer, or for Modbus RTU
+  // every character, whose silence afterwards ends the answer.
+  ::SetCommMask(port, (rtu ? EV_RXCHAR : EV_RXFLAG) | EV_BREAK | EV_ERR);
+  ::PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  if (::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return serial::kAborted;
+
+  // Waits without time limit for the write in progress; false when the stop event came first.
+  const auto awaitWrite = [&]() {
+    if (!writePending) return true;
+    const HANDLE handles[2] = {stop, writeEvent.get()};
+    const DWORD rc = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (rc != WAIT_OBJECT_0 + 1) return false;
+    DWORD written = 0;
+    ::GetOverlappedResult(port, &writeRecord, &written, FALSE);
+    writePending = false;
+    ::ResetEvent(writeEvent.get());
+    return true;
+  };
+  const auto abort = [&]() {
+    finishPending(port, writeRecord, writePending);
+    finishPending(port, readRecord, readPending);
+    return serial::kAborted;
+  };
+
+  if (settings_.automaticConverter != 0) {
+    startWrite(port, request.data(), static_cast<DWORD>(request.size()), writeRecord, writePending);
+    if (!awaitWrite()) return abort();
+  } else {
+    ::EscapeCommFunction(port, SETRTS);
+    for (const std::uint8_t byte : request) {
+      if (::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
+        ::EscapeCommFunction(port, CLRRTS);
+        return abort();
+      }
+      startWrite(port, &byte, 1, writeRecord, writePending);
+      if (!awaitWrite()) {
+        finishPending(port, writeRecord, writePending);
+        // Dropped after a stop too, so the line is never left held against the module.
+        ::EscapeCommFunction(port, CLRRTS);
+        return abort();
+      }
+      // RTS must stay up until the byte has left the shift register.
+      busyWait(characterTimeMs_);
+    }
+    ::EscapeCommFunction(port, CLRRTS);
+  }
+
+  DWORD firedMask = 0;
+  const auto startEventWait = [&]() {
+    firedMask = 0;
+    ::ResetEvent(readEvent.get());
+    if (::WaitCommEvent(port, &firedMask, &readRecord)) {
+      readPending = false;
+      ::SetEvent(readEvent.get());
+    } else {
+      readPending = ::GetLastError() == ERROR_IO_PENDING;
+    }
+  };
+  startEventWait();
+
+  DWORD waitMs = replyTimeoutMs_;
+  std::size_t count = 0;
+  int result = serial::kReceived;
+  for (;;) {
+    const HANDLE handles[2] = {stop, readEvent.get()};
+    const DWORD rc = ::WaitForMultipleObjects(2, handles, FALSE, waitMs);
+    if (rc == WAIT_OBJECT_0) {
+      result = serial::kAborted;
+      break;
+    }
+    if (rc == WAIT_TIMEOUT) {
+      // 3.5 character times of silence end an RTU answer; anything else has had its time.
+      result = rtu && count > 0 ? serial::kReceived : serial::kTimedOut;
+      break;
+    }
+    if (rc != WAIT_OBJECT_0 + 1) {
+      result = serial::kAborted;
+      break;
+    }
+    ::ResetEvent(readEvent.get());
+    if (readPending) {
+      DWORD ignored = 0;
+      ::GetOverlappedResult(port, &readRecord, &ignored, FALSE);
+      readPending = false;
+    }
+    DWORD errors = 0;
+    COMSTAT status{};
+    ::ClearCommError(port, &errors, &status);
+    // A damaged answer is a line error even when its carriage return came with it: the link
+    // retries it as one.
+    if ((firedMask & (EV_BREAK | EV_ERR)) != 0 ||
+        (errors & (CE_BREAK | CE_FRAME | CE_OVERRUN | CE_RXOVER | CE_RXPARITY)) != 0) {
+      result = serial::kLineError;
+      break;
+    }
+    if ((firedMask & EV_RXFLAG) != 0) {
+      const DWORD want = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(response.size()));
+      count = readQueued(port, response.data(), want, readRecord);
+      result = serial::kReceived;
+      break;
+    }
+    if ((firedMask & EV_RXCHAR) != 0) {
+      const DWORD room = static_cast<DWORD>(response.size() - count);
+      count += readQueued(port, response.data() + count, std::min<DWORD>(status.cbInQue, room), readRecord);
+      // A full buffer cannot take more of the answer, and a line that never falls silent must not
+      // hold the exchange for ever.
+      if (count >= response.size()) {
+        result = serial::kReceived;
+        break;
+      }
+      startEventWait();
+      waitMs = static_cast<DWORD>(rtuSilenceMs(characterTimeMs_));
+      continue;
+    }
+    result = serial::kReceived;
+    break;
+  }
+  // A pending event wait ends when the mask changes; it must be over before its record goes.
+  if (readPending) ::SetCommMask(port, 0);
+  finishPending(port, readRecord, readPending);
+  finishPending(port, writeRecord, writePending);
+  received = static_cast<int>(count);
+  return result;
+}
+
+std::string SerialPort::listPorts() {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return {};
+  }
+  std::string text;
+  for (DWORD index = 0;; ++index) {
+    char name[260];
+    DWORD nameSize = sizeof name;
+    BYTE data[260];
+    DWORD dataSize = sizeof data;
+    DWORD type = 0;
+    const LONG rc = ::RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS || type != REG_SZ) continue;
+    // The stored text may or may not carry its terminating zero.
+    std::size_t length = dataSize;
+    while (length > 0 && data[length - 1] == '\0') --length;
+    text.append(reinterpret_cast<const char*>(data), length);
+    text += ':';
+  }
+  ::RegCloseKey(key);
+  while (!text.empty() && text.back() == ':') text.pop_back();
+  return text;
+}
+
+}  // namespace kvtr

@@ -1,0 +1,32 @@
+// The serial port's result codes, written down once. They are the numbers the device link
+// counts and retries on, so they stay plain ints.
+#pragma once
+
+namespace kvtr::serial {
+
+// SerialPort::open
+inline constexpr int kOpened = 0;
+inline constexpr int kCannotOpen = -1;          // missing, busy, locked by another program, no access
+inline constexpr int kUnsupportedSetting = -2;  // speed, parity code or stop bits; or unreadable state
+inline constexpr int kBadDataBits = -3;         // data bits outside 5..8
+inline constexpr int kCannotSetState = -4;      // the driver refused the line settings
+inline constexpr int kCannotSetTimeouts = -5;   // the driver refused the time-outs (Windows only)
+
+// SerialPort::close
+inline constexpr int kClosed = 0;
+inline constexpr int kPurgeFailed = -1;  // the port stays open
+inline constexpr int kNotOpen = -2;
+
+// SerialPort::exchange
+inline constexpr int kReceived = 0;   // characters (possibly none) are in the buffer
+inline constexpr int kAborted = -1;   // not open, stopped by the stop event, or the port vanished
+inline constexpr int kTimedOut = 2;   // no complete answer within the reply time-out
+inline constexpr int kLineError = 3;  // parity or framing error, overrun, or a break
+
+// The response buffer of one exchange: a native answer is at most this long as received.
+inline constexpr int kResponseCapacity = 31;
+
+// Protocol mode 1 (Modbus RTU) ends an answer by silence instead of by carriage return.
+inline constexpr int kProtocolModbusRtu = 1;
+
+}  // namespace kvtr::serial
