@@ -96,6 +96,8 @@ LineExchangeResult exchangeOverLine(SerialLineIo& line, const Clock& clock, cons
   };
 
   line.purge();
+  // While the stop event is set nothing goes out at all.
+  if (line.stopRequested()) return finish(serial::kAborted);
   const std::uint64_t errorsBefore = line.lineErrorCount();
 
   switch (send(line, clock, setup, request)) {
@@ -137,6 +139,11 @@ LineExchangeResult exchangeOverLine(SerialLineIo& line, const Clock& clock, cons
       out.portFailed = true;
       return finish(serial::kAborted);
     }
+    // An error the driver counted (an overrun) may have cost characters of what was just read.
+    if (line.lineErrorCount() != errorsBefore) {
+      out.received = static_cast<int>(count);
+      return finish(serial::kLineError);
+    }
     for (long i = 0; i < n; ++i) {
       const auto item = decoder.feed(chunk[i]);
       if (!item) continue;
@@ -151,10 +158,6 @@ LineExchangeResult exchangeOverLine(SerialLineIo& line, const Clock& clock, cons
         out.received = static_cast<int>(count);
         return finish(serial::kReceived);
       }
-    }
-    if (line.lineErrorCount() != errorsBefore) {
-      out.received = static_cast<int>(count);
-      return finish(serial::kLineError);
     }
     if (rtu && anyCharacter) {
       // A full buffer cannot take more of the answer, and a line that never falls silent must not

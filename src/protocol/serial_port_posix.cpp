@@ -201,7 +201,11 @@ class DescriptorLine final : public SerialLineIo {
 
 void SerialPort::releaseHandle() {
   const std::intptr_t h = handle_.exchange(kNoHandle);
-  if (h != kNoHandle) ::close(descriptor(h));
+  if (h == kNoHandle) return;
+  // The exclusive mark belongs to the terminal, not the descriptor: left set it would keep the
+  // port closed to everybody while another descriptor (a simulator's, say) holds it open.
+  (void)::ioctl(descriptor(h), TIOCNXCL);
+  ::close(descriptor(h));
 }
 
 int SerialPort::open() {
@@ -210,15 +214,17 @@ int SerialPort::open() {
 
   const int fd = ::open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return resultFor(Step::Open, errno);
+  bool exclusive = false;
   // Whatever goes wrong from here leaves the port closed, not half configured.
-  const auto fail = [fd](int result) {
+  const auto fail = [fd, &exclusive](int result) {
+    if (exclusive) (void)::ioctl(fd, TIOCNXCL);
     ::close(fd);
     return result;
   };
   // flock keeps out other instances of this program even when they run as root, which TIOCEXCL
   // does not stop; TIOCEXCL keeps out every other program.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(resultFor(Step::Lock, errno));
-  (void)::ioctl(fd, TIOCEXCL);
+  exclusive = ::ioctl(fd, TIOCEXCL) == 0;
 
   termios t{};
   if (::tcgetattr(fd, &t) != 0) return fail(resultFor(Step::ReadState, errno));
