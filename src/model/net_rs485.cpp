@@ -30,6 +30,15 @@ void NetRS485::RebuildParameters() {
 
 NetRS485prg::NetRS485prg() : NetRS485("Сетевые параметры программы") { NetRS485prg::RebuildParameters(); }
 
+NetRS485prg::~NetRS485prg() {
+  if (!onDestroy) return;
+  // A destructor must not throw; settings that cannot be saved are the only loss.
+  try {
+    onDestroy(*this);
+  } catch (...) {
+  }
+}
+
 void NetRS485prg::RebuildParameters() {
   DeleteParameters();
   AddNetworkSettings();

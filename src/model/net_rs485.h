@@ -3,6 +3,7 @@
 // program's node.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "model/invisible_element.h"
@@ -28,6 +29,8 @@ class NetRS485 : public InvisibleElement {
 class NetRS485prg : public NetRS485 {
  public:
   NetRS485prg();
+  // Runs `onDestroy`: the program keeps its port settings from one run to the next.
+  ~NetRS485prg() override;
 
   [[nodiscard]] const char* GetRuntimeClassName() const override { return "NetRS485prg"; }
   [[nodiscard]] NodeKind GetNodeKind() const override { return NodeKind::NetRS485prg; }
@@ -37,6 +40,9 @@ class NetRS485prg : public NetRS485 {
 
   // The computer's serial ports joined with ":", the choices of "Port".
   std::string portChoices;
+  // Called once, with the node's last values, when the node is destroyed; whoever loaded the
+  // node's values from the stored settings writes them back here.
+  std::function<void(const NetRS485prg&)> onDestroy;
 };
 
 }  // namespace kvtr
