@@ -142,21 +142,31 @@ ParsedResponse parseResponse(std::string_view received, std::uint16_t requestHas
   }
 
   result.status = ResponseStatus::CrcError;
-  // Everything between the '#' and the terminating character is tetrads. A frame is never
-  // longer than 21 bytes; anything longer cannot be one and is not decoded at all.
+  // Everything between the '#' and the last received character (the carriage return) is
+  // tetrads; an odd character count is rounded down. The length nibble says where the stored
+  // CRC lies, while the computed CRC covers every decoded byte but the last two: a nibble that
+  // disagrees with what arrived therefore fails the check (barring a coincidence of 1 in 65536,
+  // as on the line). The bytes are decoded on the fly so that a line of any length needs no
+  // more than one frame's worth of storage.
   const std::string_view tetrads = received.substr(1, received.size() - 2);
-  if (tetrads.size() < 2 * kFrameOverhead || tetrads.size() > 2 * kMaxFrameBytes) return result;
+  const std::size_t byteCount = tetrads.size() / 2;
+  if (byteCount < kFrameOverhead) return result;
 
   std::array<std::uint8_t, kMaxFrameBytes> frame{};
-  const bool charactersValid = decodeTetrads(tetrads, frame);
+  std::uint16_t computed = 0;
+  std::uint8_t previous[2] = {0, 0};  // the last two bytes decoded so far
+  for (std::size_t i = 0; i < byteCount; ++i) {
+    std::uint8_t byte = 0;
+    // A character outside 'G'..'V' cannot come from a module: the frame is rejected rather
+    // than decoded with missing bits.
+    if (!decodeTetrads(tetrads.substr(2 * i, 2), std::span<std::uint8_t>(&byte, 1))) return result;
+    if (i < frame.size()) frame[i] = byte;
+    if (i >= 2) computed = frameCrc(std::span<const std::uint8_t>(&previous[0], 1), computed);
+    previous[0] = previous[1];
+    previous[1] = byte;
+  }
   const std::size_t n = frame[1] & 0x0F;
-  // The frame checks only when every received character is a tetrad and the length nibble
-  // accounts for exactly the characters received. Otherwise the stored CRC would be read where
-  // the nibble says while the computed one covers what arrived, and a corrupted frame could
-  // pass by coincidence; an odd trailing character would go unchecked altogether.
-  if (!charactersValid || tetrads.size() != 2 * (n + kFrameOverhead)) return result;
-
-  const std::uint16_t computed = frameCrc(std::span<const std::uint8_t>(frame.data(), n + 4));
+  if (5 + n >= byteCount) return result;  // the stored CRC would lie past what arrived
   const auto stored = static_cast<std::uint16_t>((frame[4 + n] << 8) | frame[5 + n]);
   if (computed != stored) return result;
 

@@ -192,14 +192,18 @@ TEST(FrameCodec, ParseResponse) {
       {"'#' and end only", "#\r", roe, ResponseStatus::CrcError, {}},
       {"one bit off", "#HGGJUOPKJVSGGGROQU\r", roe, ResponseStatus::CrcError, {}},
       {"length nibble 2 for 3 bytes", "#HGGIUOPKJVSGGGQRVH\r", roe, ResponseStatus::CrcError, {}},
-      // Bytes 10 00 E8 94 D4 2A 55: the CRC over all but the last two bytes (D4 2A) is D42A,
-      // which is exactly where a nibble of 0 puts the stored CRC. It must not pass.
-      {"length nibble agreeing by coincidence", "#HGGGUOPKTKIQLL\r", roe, ResponseStatus::CrcError, {}},
-      {"odd trailing character", "#HGHGUOPKHPOPG\r", roe, ResponseStatus::CrcError, {}},
+      // Bytes 10 00 E8 94 D4 2A 55: the CRC over all but the last two bytes is D42A, exactly
+      // where a nibble of 0 puts the stored CRC. The module's check passes it, as a line would.
+      {"length nibble agreeing by coincidence", "#HGGGUOPKTKIQLL\r", roe, ResponseStatus::Ok, {}},
+      // The character count is rounded down: an odd last tetrad is not part of the frame.
+      {"odd trailing character", "#HGHGUOPKHPOPG\r", roe, ResponseStatus::Ok, {}},
+      {"trailing byte after the CRC", "#HGHGUOPKHPOPGG\r", roe, ResponseStatus::CrcError, {}},
       {"one character short", "#HGHGUOPKHPO\r", roe, ResponseStatus::CrcError, {}},
       {"lower-case tetrads", "#hghguopkhpop\r", roe, ResponseStatus::CrcError, {}},
       {"character outside G..V", "#HGHGUOPKHPOW\r", roe, ResponseStatus::CrcError, {}},
-      {"longer than any frame", "#" + std::string(44, 'G') + "\r", roe, ResponseStatus::CrcError, {}},
+      // 22 zero bytes: the CRC of zeros is zero, so the check passes and the hash 0000 is foreign.
+      {"longer than any frame", "#" + std::string(44, 'G') + "\r", roe, ResponseStatus::OtherHash, {}},
+      {"stored CRC past the end", "#HGGVUOPKHPOP\r", roe, ResponseStatus::CrcError, {}},
   };
   for (const auto& c : cases) {
     const ParsedResponse r = parseResponse(c.received, c.requestHash);
