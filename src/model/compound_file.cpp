@@ -481,9 +481,10 @@ CompoundFileResult<CompoundFile> CompoundFile::fromBytes(std::vector<std::uint8_
 CompoundFileResult<CompoundFile> CompoundFile::open(const std::filesystem::path& path) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
-  if (ec || !std::filesystem::exists(status)) {
+  if (status.type() == std::filesystem::file_type::not_found) {
     return fail(CompoundFileErrc::ioError, strprintf("cannot open %s: no such file", path.string().c_str()));
   }
+  if (ec) return fail(CompoundFileErrc::ioError, strprintf("cannot open %s: %s", path.string().c_str(), ec.message().c_str()));
   if (!std::filesystem::is_regular_file(status)) {
     return fail(CompoundFileErrc::ioError, strprintf("cannot open %s: not a regular file", path.string().c_str()));
   }
