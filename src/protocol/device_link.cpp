@@ -1,0 +1,474 @@
+#include "protocol/device_link.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+
+#include "app/settings_store.h"
+#include "app/user_interface.h"
+#include "common/strings.h"
+#include "protocol/device_errors.h"
+#include "protocol/network_settings.h"
+#include "protocol/port_names.h"
+#include "protocol/protocol_log.h"
+#include "protocol/serial_results.h"
+
+namespace kvtr {
+
+namespace {
+
+// Retries of one frame exchange, counted separately: 3 after a time-out (4 sends), 16 after a
+// line error (17 sends), 15 after an answer without a frame start (16 sends).
+constexpr int kTimeoutRetries = 3;
+constexpr int kLineErrorRetries = 16;
+constexpr int kLostStartRetries = 15;
+
+constexpr std::string_view kAttributeName = "M.s.t.r.";
+constexpr std::string_view kNetworkNameParameter = "CHAr*";
+constexpr std::string_view kNetworkNameCharacter = "CHAr";
+
+constexpr std::string_view kNameCodeInvalidText = "Недопустимый код символа в сетевом имени (CHAr)";
+constexpr std::string_view kNameEmptyText = "Сетевое имя пусто (CHAr)";
+constexpr std::string_view kNameTooLongText = "Сетевое имя слишком длинное (CHAr)";
+constexpr std::string_view kNameBadCharacterText = "Недопустимый символ в сетевом имени (CHAr)";
+constexpr std::string_view kStrangeConversionText = "Предупреждение: странный ответ от ConvertToData(...)";
+
+// A setting's text as a number, as the program always read it: the leading decimal digits.
+int decimalSetting(std::string_view text, int fallback) {
+  const DecimalReading r = ReadDecimal(text, false);
+  if (!r.ok || !std::isfinite(r.value) || std::fabs(r.value) > 2147483647.0) return fallback;
+  return static_cast<int>(r.value);
+}
+
+void appendLines(ProtocolLogList* log, const std::vector<std::string>& lines) {
+  if (log != nullptr) log->insert(log->end(), lines.begin(), lines.end());
+}
+
+void logLine(ProtocolLogList* log, std::string_view line) {
+  if (log != nullptr) log->emplace_back(line);
+}
+
+// Characters of a UTF-8 text (a name is counted as the operator typed it).
+std::size_t characterCount(std::string_view text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// The character of a network-name code with its point: code / 2 is the alphabet index, an odd
+// code marks a '.' after the character.
+void appendNameCharacter(std::string& out, unsigned code) {
+  out.push_back(NetworkNameChar(code / 2u));
+  if (code & 1u) out.push_back('.');
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ link state
+
+int exitCodeOfLinkStatus(std::uint32_t status) {
+  if (status == 0) return 0;
+  return 200 + std::countr_zero(status);
+}
+
+void LinkState::noteTimeout() {
+  if (linkStatus.load() != link_status::kLineErrors) linkStatus.store(link_status::kNoAnswer);
+}
+
+void LinkState::noteLineFailure() { linkStatus.store(link_status::kLineErrors); }
+
+void LinkState::noteFrameStart() {
+  if (linkStatus.load() == link_status::kNoAnswer) linkStatus.store(link_status::kLineErrors);
+}
+
+void LinkState::noteDeviceError() { linkStatus.store(link_status::kDeviceErrorReply); }
+
+void LinkState::notePortOpened(bool opened) {
+  if (opened) linkStatus.fetch_and(~link_status::kPortNotOpened);
+  else linkStatus.fetch_or(link_status::kPortNotOpened);
+}
+
+LinkState& processLinkState() {
+  static LinkState state;
+  return state;
+}
+
+// ------------------------------------------------------------------ construction
+
+DeviceLink::DeviceLink(const DeviceLinkOptions& options)
+    : programPort_(std::make_unique<NetRS485prg>()),
+      dangerousAllowed_(options.accessLevel > 1),
+      state_(options.state != nullptr ? options.state : &processLinkState()),
+      ui_(options.ui) {
+  programPort_->portChoices = options.portChoices.empty() ? SerialPort::listPorts() : options.portChoices;
+  programPort_->RebuildParameters();
+  if (options.settings != nullptr) {
+    BindProgramPortNode(*programPort_, *options.settings);
+    port_.setComPortMap(parseComPortMap(loadPortSettings(*options.settings).comPortMap));
+  }
+}
+
+DeviceLink::~DeviceLink() {
+  programPort_.reset();
+  std::lock_guard lock(portLock_);
+  (void)port_.close();
+}
+
+int DeviceLink::exchangeOnPort(std::span<const std::uint8_t> request, std::span<char> response, int& received,
+                               int protocolMode) {
+  return port_.exchange(request, response, received, protocolMode);
+}
+
+// ------------------------------------------------------------------ frame exchanges
+
+bool DeviceLink::ExchangeFrame(bool read, std::uint16_t hash, std::span<const std::uint8_t> data, FrameAnswer& answer,
+                               std::string& errorText, int addressOffset) {
+  answer.length = 0;
+  std::lock_guard lock(portLock_);
+  // The address settings change only under the lock (OpenLink), so they are read here.
+  const SerialSettings& settings = port_.settings();
+  const RequestLine request =
+      buildRequest(read, hash, data, frameAddress(settings.baseAddress, addressOffset), settings.addressLength);
+  if (request.length == 0) {
+    errorText = kNotEncodableText;
+    return false;
+  }
+  const std::span<const std::uint8_t> line(reinterpret_cast<const std::uint8_t*>(request.chars.data()),
+                                           request.length);
+  std::array<char, serial::kResponseCapacity> response{};
+  int received = 0;
+
+  // "APLY" switches the module to its new settings: it goes out once, and whatever comes back
+  // (at the old settings or not at all) says nothing.
+  if (hash == kApplyHash) {
+    const int result = exchangeOnPort(line, response, received, 0);
+    if (result == serial::kAborted) {
+      // Stopped, or the port went away: the command may not have left.
+      if (!portIsOpen()) errorText = kPortNotOpenText;
+      return false;
+    }
+    return true;
+  }
+
+  int timeouts = 0;
+  int lineErrors = 0;
+  int lostStarts = 0;
+  for (;;) {
+    const int result = exchangeOnPort(line, response, received, 0);
+    if (result == serial::kTimedOut) {
+      if (++timeouts > kTimeoutRetries) {
+        errorText = kTimeoutText;
+        state_->noteTimeout();
+        return false;
+      }
+      continue;
+    }
+    if (result == serial::kLineError) {
+      if (++lineErrors > kLineErrorRetries) {
+        errorText = kLineErrorsText;
+        state_->noteLineFailure();
+        return false;
+      }
+      continue;
+    }
+    if (result == serial::kAborted) {
+      // The stop event ends the exchange at once; a port that vanished is reported as closed.
+      if (!portIsOpen()) errorText = kPortNotOpenText;
+      return false;
+    }
+    if (received >= 2 && response[0] == kFrameStart) break;
+    if (++lostStarts > kLostStartRetries) {
+      errorText = kLostFrameStartText;
+      state_->noteLineFailure();
+      return false;
+    }
+  }
+  state_->noteFrameStart();
+
+  const ParsedResponse parsed = parseResponse(std::string_view(response.data(), static_cast<std::size_t>(received)), hash);
+  switch (parsed.status) {
+    case ResponseStatus::Ok:
+      std::copy_n(parsed.bytes.begin(), parsed.length, answer.bytes.begin());
+      answer.length = parsed.length;
+      return true;
+    case ResponseStatus::DeviceError:
+      DecodeDeviceError(parsed.data(), errorText);
+      return false;
+    default:
+      errorText = responseMessage(parsed.status);
+      return false;
+  }
+}
+
+void DeviceLink::DecodeDeviceError(std::span<const std::uint8_t> data, std::string& errorText) {
+  if (data.empty()) return;
+  state_->noteDeviceError();
+  errorText = deviceErrorText(static_cast<std::int8_t>(data[0]));
+}
+
+int DeviceLink::ExchangeForeign(ProtocolMode mode, std::span<const std::uint8_t> payload, SwitchResponse& answer) {
+  answer = SwitchResponse{};
+  std::lock_guard lock(portLock_);
+  SerialSettings& settings = port_.settings();
+  // The foreign framings carry one address byte.
+  if (settings.addressLength > 8) return -1;
+  const auto address = static_cast<std::uint8_t>(settings.baseAddress);
+  std::array<std::uint8_t, kMaxSwitchRequest> request{};
+  const std::size_t length = buildSwitchRequest(mode, address, payload, request);
+  if (length == 0) return kLinkWrongAnswer;
+
+  std::array<char, serial::kResponseCapacity> response{};
+  int received = 0;
+  int sends = 0;
+  int lineErrorSends = 0;
+  for (;;) {
+    const int result = exchangeOnPort({request.data(), length}, response, received, static_cast<int>(mode));
+    if (result == serial::kTimedOut) {
+      // A module that does not answer may sit behind the other kind of converter.
+      settings.automaticConverter ^= 1u;
+      if (++sends >= 4) return kLinkTimeout;
+      continue;
+    }
+    if (result == serial::kLineError) {
+      if (++lineErrorSends >= 17) return kLinkLineErrors;
+      continue;
+    }
+    break;
+  }
+  const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(response.data()),
+                                            static_cast<std::size_t>(received));
+  const SwitchResponse checked = checkSwitchResponse(mode, bytes);
+  if (checked.result != kLinkOk) return checked.result;
+  if (checked.length == 0 || checked.bytes[0] != address) return kLinkWrongAddress;
+  answer.length = checked.length - 1;
+  std::copy_n(checked.bytes.begin() + 1, answer.length, answer.bytes.begin());
+  return kLinkOk;
+}
+
+// ------------------------------------------------------------------ transactions
+
+int DeviceLink::Transact(bool read, Parameter* parameter, ProtocolLogList* log, bool forceAttributes) {
+  if (!portIsOpen()) {
+    if (parameter != nullptr) parameter->comment = kPortNotOpenText;
+    return kTransactPortClosed;
+  }
+  if (state_->mode() != ProtocolMode::Native) return TransactForeign(parameter);
+  if (parameter == nullptr) return kTransactPortClosed;
+
+  Parameter& p = *parameter;
+  p.comment.clear();
+  const bool attributesWanted = !attributesSuppressed();
+  if (equalsNoCase(p.name, kNetworkNameParameter)) {
+    return TransactNetworkName(read, p, log, forceAttributes, attributesWanted);
+  }
+  if (p.attributeMode != 0 && attributesWanted && !p.isPolled()) {
+    if (const int r = ExchangeAttributes(read, p, p, forceAttributes); r != kTransactOk) return r;
+  }
+  return ExchangeValue(read, p, log);
+}
+
+int DeviceLink::TransactForeign(Parameter* parameter) {
+  const ProtocolMode mode = state_->mode();
+  const std::span<const std::uint8_t> payload = protocolSwitchPayload(mode);
+  SwitchResponse answer;
+  int result = ExchangeForeign(mode, payload, answer);
+  if (result == kLinkOk && (mode == ProtocolMode::ModbusRtu || mode == ProtocolMode::ModbusAscii)) {
+    // Both Modbus framings answer a coil write with its echo.
+    if (!std::equal(payload.begin(), payload.end(), answer.bytes.begin(), answer.bytes.begin() + answer.length)) {
+      result = kLinkWrongAnswer;
+    }
+  }
+  if (parameter != nullptr) parameter->comment = linkErrorText(result);
+  return result;
+}
+
+int DeviceLink::ExchangeAttributes(bool read, Parameter& target, const Parameter& flagsFrom, bool forceAttributes) {
+  DataField data;
+  bool requestBit = true;
+  if (dangerousAllowed_ && !read) {
+    data.push(forceAttributes ? std::uint8_t{3} : flagsFrom.AttributeByte());
+    requestBit = false;
+  }
+  if (target.hasIndex) {
+    // Only the low byte of the index travels here.
+    data.push(0x00);
+    data.push(static_cast<std::uint8_t>(target.index & 0xFF));
+  }
+  const std::uint16_t hash = hashName(target.name);
+  data.push(static_cast<std::uint8_t>(hash >> 8));
+  data.push(static_cast<std::uint8_t>(hash & 0xFF));
+
+  FrameAnswer answer;
+  if (!ExchangeFrame(requestBit, kAttributesHash, data.view(), answer, target.comment, target.addressOffset)) {
+    return kTransactAttributesFailed;
+  }
+  if (answer.length != (target.hasIndex ? 5u : 3u)) {
+    target.comment = kAttributeLengthText;
+    return kTransactAttributeLength;
+  }
+  target.TakeAttributeByte(answer.bytes[0]);
+  return kTransactOk;
+}
+
+int DeviceLink::ExchangeValue(bool read, Parameter& p, ProtocolLogList* log) {
+  DataField data;
+  if (!read) {
+    std::string message;
+    const int converted = p.BuildRequest(data, &message);
+    if (converted == -1) {
+      // A refused network name says why; any other type simply has no write encoding. Nothing
+      // goes out either way: the data field would hold whatever the conversion left.
+      p.comment = !message.empty() ? message
+                                   : "Метод формирования посылки записи для команды '" + p.name + "' не определен.";
+      logLine(log, p.comment);
+      return kTransactNoWriteConversion;
+    }
+    if (converted == 0) {
+      p.comment = kNotEncodableText;
+      logLine(log, p.comment);
+      return kTransactNotEncodable;
+    }
+    if (converted != 1) logLine(log, kStrangeConversionText);
+  }
+  if (p.hasIndex) {
+    const bool fits = data.push(static_cast<std::uint8_t>((p.index >> 8) & 0xFF)) &&
+                      data.push(static_cast<std::uint8_t>(p.index & 0xFF));
+    if (!fits) {
+      p.comment = kNotEncodableText;
+      logLine(log, p.comment);
+      return kTransactNotEncodable;
+    }
+  }
+  appendLines(log, requestLogLines(data.view()));
+
+  FrameAnswer answer;
+  if (!ExchangeFrame(read, hashName(p.name), data.view(), answer, p.comment, p.addressOffset)) {
+    return kTransactExchangeFailed;
+  }
+  appendLines(log, responseLogLines(answer.data()));
+
+  const int decoded = p.TakeAnswer(answer.data());
+  if (decoded != 1 && decoded != -1) {
+    p.comment = kUndecodableText;
+    p.value.clear();
+    return kTransactUndecodable;
+  }
+  p.valueChanged = 0;
+  p.accessChanged = 0;
+  p.ownerChanged = 0;
+  return kTransactOk;
+}
+
+int DeviceLink::TransactNetworkName(bool read, Parameter& p, ProtocolLogList* log, bool forceAttributes,
+                                    bool attributesWanted) {
+  auto character = [&p](int position) {
+    auto c = std::make_unique<Parameter>(std::string(kNetworkNameCharacter));
+    c->type = "int";
+    c->hasIndex = 1;
+    c->index = p.index + position;
+    c->addressOffset = 0;
+    c->attributeMode = 0;
+    return c;
+  };
+  auto fail = [&](std::string_view text, int result) {
+    p.comment = text;
+    logLine(log, text);
+    return result;
+  };
+
+  if (read) {
+    p.value.clear();
+    for (int position = 0; position < 4; ++position) {
+      auto c = character(position);
+      const int r = ExchangeValue(true, *c, log);
+      if (!c->comment.empty()) p.comment = c->comment;
+      if (r != kTransactOk) return r;
+      const DecimalReading code = ReadDecimal(c->value, false);
+      if (!code.ok || code.value < 0 || code.value > 79) return fail(kNameCodeInvalidText, kTransactUndecodable);
+      appendNameCharacter(p.value, static_cast<unsigned>(code.value));
+    }
+  } else {
+    if (p.value.empty()) return fail(kNameEmptyText, kTransactNotEncodable);
+    if (characterCount(p.value) > 8) return fail(kNameTooLongText, kTransactNotEncodable);
+    // Four codes like the letters of a short name: the filler is a blank, a '.' marks the
+    // character before it. A fifth character is dropped; nothing after it is looked at.
+    std::array<int, 5> codes = {kNameFillerCode, kNameFillerCode, kNameFillerCode, kNameFillerCode, kNameFillerCode};
+    int count = 0;
+    bool pointTaken = true;  // a '.' first, or a second '.' after one character, is refused
+    for (const char raw : p.value) {
+      if (count > 4) break;
+      const char c = toUpperAscii(raw);
+      if (c == '.') {
+        if (pointTaken) return fail(kNameBadCharacterText, kTransactNotEncodable);
+        codes[static_cast<std::size_t>(count - 1)] += 1;
+        pointTaken = true;
+        continue;
+      }
+      const int index = NetworkNameIndex(c);
+      if (index < 0 || c == '/') return fail(kNameBadCharacterText, kTransactNotEncodable);
+      codes[static_cast<std::size_t>(count++)] = index * 2;
+      pointTaken = false;
+    }
+    p.value.clear();
+    for (int position = 0; position < 4; ++position) {
+      auto c = character(position);
+      if (attributesWanted) {
+        const int r = ExchangeAttributes(false, *c, p, forceAttributes);
+        if (!c->comment.empty()) p.comment = c->comment;
+        if (r != kTransactOk) return r;
+      }
+      c->value = std::to_string(codes[static_cast<std::size_t>(position)]);
+      const int r = ExchangeValue(false, *c, log);
+      if (!c->comment.empty()) p.comment = c->comment;
+      if (r != kTransactOk) return r;
+      // What the module answered, so that the name shows what it took.
+      const DecimalReading code = ReadDecimal(c->value, false);
+      appendNameCharacter(p.value, code.ok && code.value >= 0 ? static_cast<unsigned>(code.value) : kNameFillerCode);
+    }
+  }
+  p.valueChanged = 0;
+  p.accessChanged = 0;
+  p.ownerChanged = 0;
+  return kTransactOk;
+}
+
+// ------------------------------------------------------------------ opening
+
+int DeviceLink::OpenLink(bool showMessage) {
+  std::string portName;
+  {
+    std::lock_guard lock(portLock_);
+    (void)port_.close();
+    SerialSettings& s = port_.settings();
+    const NetRS485prg& node = *programPort_;
+    if (const Parameter* p = node.FindParameter(kPortParameterName)) s.portName = std::string(trim(p->value));
+    s.baudRate = decimalSetting(node.GetValueByName("bPS"), s.baudRate);
+    s.baseAddress = decimalSetting(node.GetValueByName("Addr"), s.baseAddress);
+    s.addressLength = decimalSetting(node.GetValueByName("A.Len"), s.addressLength);
+    s.dataBits = decimalSetting(node.GetValueByName("LEn"), s.dataBits);
+    s.stopBits = decimalSetting(node.GetValueByName("Sbit"), s.stopBits);
+    if (const int code = ParityCodeOfText(node.GetValueByName("PrtY")); code != 0) s.parityCode = code;
+    portName = s.portName;
+  }
+  for (const auto& p : programPort_->parameters()) {
+    p->valueChanged = 0;
+    p->accessChanged = 0;
+    p->ownerChanged = 0;
+  }
+  state_->networkSettingsWritten.store(false);
+  if (communicationOff_.load()) return -1;
+
+  int result = 0;
+  {
+    std::lock_guard lock(portLock_);
+    result = port_.open();
+  }
+  state_->notePortOpened(result == serial::kOpened);
+  if (result != serial::kOpened && showMessage && !batchMode_.load() && ui_ != nullptr) {
+    ui_->showMessage("Не удается открыть порт " + portName + ". Связь с сетью отсутствует. Проверьте сетевые параметры",
+                     "Ошибка драйвера последовательного порта", MessageIcon::None);
+  }
+  return result;
+}
+
+}  // namespace kvtr
