@@ -21,8 +21,6 @@ namespace kvtr {
 
 namespace {
 
-std::string key(std::string_view name) { return toUpperAscii(name); }
-
 // An integer read as the descriptor's numbers are read: an optional sign and the digits that
 // follow; whatever comes after them is ignored, and nothing readable gives 0. Out-of-range
 // values stop at the limits of int.
@@ -76,6 +74,33 @@ int attributeTableNumber(std::string_view word) {
 
 }  // namespace
 
+std::size_t DescriptorLoader::NameHash::operator()(std::string_view name) const noexcept {
+  // FNV-1a over the name with Latin letters upper-cased, so that names equal without regard to
+  // case hash alike.
+  std::uint64_t h = 14695981039346656037ull;
+  for (const char c : name) {
+    h ^= static_cast<unsigned char>(toUpperAscii(c));
+    h *= 1099511628211ull;
+  }
+  return static_cast<std::size_t>(h);
+}
+
+bool DescriptorLoader::NameEqual::operator()(std::string_view a, std::string_view b) const noexcept {
+  return equalsNoCase(a, b);
+}
+
+void DescriptorLoader::append(NameMap<Chain>& index, std::vector<std::size_t>& next, std::string_view name,
+                              std::size_t entry) {
+  next.push_back(kNoEntry);
+  auto it = index.find(name);
+  if (it == index.end()) {
+    index.emplace(std::string(name), Chain{entry, entry});
+    return;
+  }
+  next[it->second.last] = entry;
+  it->second.last = entry;
+}
+
 DescriptorLoader::DescriptorLoader(ParameterTree& tree, UserInterface& ui, DescriptorLoadOptions options)
     : tree_(tree), ui_(ui), options_(std::move(options)) {}
 
@@ -102,7 +127,15 @@ bool DescriptorLoader::ParseText(std::string_view text) {
 }
 
 bool DescriptorLoader::ParseDescriptorLine(std::string_view line) {
-  const std::vector<std::string_view> words = splitTokens(line, " \t");
+  // The words of the line, in a buffer kept from line to line.
+  words_.clear();
+  for (std::size_t i = 0; i < line.size();) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const std::size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    if (i > start) words_.push_back(line.substr(start, i - start));
+  }
+  const std::vector<std::string_view>& words = words_;
   if (words.size() < 2) return true;
   const std::string_view statement = words[0];
   if (statement == ";" || statement == "'") return true;
@@ -121,8 +154,8 @@ bool DescriptorLoader::ParseDescriptorLine(std::string_view line) {
 bool DescriptorLoader::parseConst(const std::vector<std::string_view>& words, std::string_view line) {
   if (words.size() < 3) return tooFewWords(line);
   const std::string name(words[1]);
-  auto [it, inserted] = constantIndex_.try_emplace(key(name), constants_.size());
-  if (!inserted) return fail("Константа '" + name + "' уже определена!", kDescriptorErrorCaption);
+  if (constantIndex_.find(name) != constantIndex_.end()) return fail("Константа '" + name + "' уже определена!", kDescriptorErrorCaption);
+  constantIndex_.emplace(name, constants_.size());
   constants_.push_back({name, lenientDecimal(words[2])});
   return true;
 }
@@ -130,7 +163,7 @@ bool DescriptorLoader::parseConst(const std::vector<std::string_view>& words, st
 bool DescriptorLoader::parseType(const std::vector<std::string_view>& words, std::string_view line) {
   if (words.size() < 3) return tooFewWords(line);
   const std::string name(words[1]);
-  typeIndex_[key(name)] = types_.size();
+  typeIndex_.insert_or_assign(name, types_.size());
   types_.push_back({name, joinWords(words, 2, ':')});
   return true;
 }
@@ -141,7 +174,7 @@ bool DescriptorLoader::parseParameter(const std::vector<std::string_view>& words
   std::string_view name = words[1];
   if (!name.empty() && name.front() == '@') name.remove_prefix(1);
   t.name = std::string(name);
-  const auto type = typeIndex_.find(key(words[2]));
+  const auto type = typeIndex_.find(words[2]);
   t.type = type != typeIndex_.end() ? types_[type->second].definition : std::string(words[2]);
   t.description = std::string(words[3]);
   if (words.size() >= 5 && equalsNoCase(words[4], "noattr")) t.hasAttributes = 0;
@@ -157,7 +190,7 @@ bool DescriptorLoader::parseParameter(const std::vector<std::string_view>& words
     }
     t.attributeTable = attributeTableNumber(table);
   }
-  templateIndex_[key(t.name)].push_back(templates_.size());
+  append(templateIndex_, nextTemplate_, t.name, templates_.size());
   templates_.push_back(std::move(t));
   return true;
 }
@@ -165,11 +198,11 @@ bool DescriptorLoader::parseParameter(const std::vector<std::string_view>& words
 bool DescriptorLoader::parseRuleOrInit(const std::vector<std::string_view>& words, std::string_view line,
                                        bool isRule) {
   if (words.size() < (isRule ? 4u : 3u)) return tooFewWords(line);
-  const auto found = templateIndex_.find(key(words[1]));
+  const auto found = templateIndex_.find(words[1]);
   if (found == templateIndex_.end()) {
     return fail("Параметр '" + std::string(words[1]) + "' не определен.", kDescriptorTemplateErrorCaption);
   }
-  ParamTemplate& t = templates_[found->second.front()];
+  ParamTemplate& t = templates_[found->second.first];
   if (isRule) {
     t.minimum = lenientDecimal(words[2]);
     t.maximum = lenientDecimal(words[3]);
@@ -182,7 +215,7 @@ bool DescriptorLoader::parseRuleOrInit(const std::vector<std::string_view>& word
 int DescriptorLoader::branchCount(std::string_view word) const {
   const int count = lenientInt(word);
   if (count != 0) return count;
-  const auto c = constantIndex_.find(key(word));
+  const auto c = constantIndex_.find(word);
   return c == constantIndex_.end() ? 0 : truncatedCount(constants_[c->second].value);
 }
 
@@ -192,7 +225,6 @@ bool DescriptorLoader::parseBranch(const std::vector<std::string_view>& words, s
   const int count = branchCount(words[2]);
   const int first = lenientInt(words[3]);
   const int second = lenientInt(words[4]);
-  const std::string titleKey = key(title);
 
   const auto tooMany = [&] {
     return fail(strprintf("Описатель задает больше %zu ветвей и параметров: дерево не будет построено.",
@@ -225,10 +257,9 @@ bool DescriptorLoader::parseBranch(const std::vector<std::string_view>& words, s
     if (role == BranchRole::Plain && equalsNoCase(title, kNetworkSettingsTitle)) network_ = branch.get();
 
     for (std::size_t w = 5; w < words.size(); ++w) {
-      const std::string childKey = key(words[w]);
       bool matched = false;
-      if (const auto t = templateIndex_.find(childKey); t != templateIndex_.end()) {
-        for (const std::size_t index : t->second) {
+      if (const auto t = templateIndex_.find(words[w]); t != templateIndex_.end()) {
+        for (std::size_t index = t->second.first; index != kNoEntry; index = nextTemplate_[index]) {
           if (nodes_ >= options_.maxNodes) {
             undo();
             return tooMany();
@@ -239,8 +270,8 @@ bool DescriptorLoader::parseBranch(const std::vector<std::string_view>& words, s
           matched = true;
         }
       }
-      if (const auto b = branchIndex_.find(childKey); b != branchIndex_.end()) {
-        for (const std::size_t index : b->second) {
+      if (const auto b = branchIndex_.find(words[w]); b != branchIndex_.end()) {
+        for (std::size_t index = b->second.first; index != kNoEntry; index = nextBranch_[index]) {
           if (branchDepths_[index] + 1 > options_.maxDepth) {
             undo();
             return fail(strprintf("Ветви описателя вложены глубже %d уровней: дерево не будет построено.",
@@ -266,7 +297,7 @@ bool DescriptorLoader::parseBranch(const std::vector<std::string_view>& words, s
       }
     }
 
-    branchIndex_[titleKey].push_back(branches_.size());
+    append(branchIndex_, nextBranch_, title, branches_.size());
     branches_.push_back(std::move(branch));
     branchSizes_.push_back(size);
     branchDepths_.push_back(depth);
@@ -288,6 +319,26 @@ bool DescriptorLoader::Finish() {
   tree_.SetTemplates(std::move(templates_));
   tree_.SetRoot(std::move(root));
   tree_.SetScanners(std::move(scanners));
+  // A network-settings branch that ended up outside the kept tree goes with the load tables.
+  tree_.SetNetworkSettings(network_);
+  root_ = tree_.root();
+  scanners_ = tree_.scanners();
+  network_ = tree_.networkSettings();
+
+  // The tables go before the expansion rather than after it: the branches that are not kept can
+  // be as large as the tree, and their memory then serves the new parameters.
+  constants_.clear();
+  types_.clear();
+  templates_.clear();
+  branches_.clear();
+  branchSizes_.clear();
+  branchDepths_.clear();
+  constantIndex_.clear();
+  typeIndex_.clear();
+  templateIndex_.clear();
+  branchIndex_.clear();
+  nextTemplate_.clear();
+  nextBranch_.clear();
 
   ExpansionContext context;
   context.tree = &tree_;
@@ -302,22 +353,6 @@ bool DescriptorLoader::Finish() {
     Expand(*tree_.scanners(), context, false, 0);
     if (options_.prepareScanner) ParameterTree::ForEachParameter(*tree_.scanners(), options_.prepareScanner);
   }
-  // A network-settings branch that ended up outside the kept tree goes with the load tables.
-  tree_.SetNetworkSettings(network_);
-
-  root_ = tree_.root();
-  scanners_ = tree_.scanners();
-  network_ = tree_.networkSettings();
-  constants_.clear();
-  types_.clear();
-  templates_.clear();
-  branches_.clear();
-  branchSizes_.clear();
-  branchDepths_.clear();
-  constantIndex_.clear();
-  typeIndex_.clear();
-  templateIndex_.clear();
-  branchIndex_.clear();
   return tree_.hasTree();
 }
 

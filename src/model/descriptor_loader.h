@@ -69,9 +69,9 @@ class DescriptorLoader {
   // Every line of a text (split at "\n" and "\r"), up to the first that fails.
   [[nodiscard]] bool ParseText(std::string_view text);
 
-  // Hands the templates, the root and the scanners branch to the tree, expands both branches
-  // (reporting a missing root), prepares the scanners, and drops the constants, the types and
-  // every other branch. Returns whether a root exists.
+  // Hands the templates, the root and the scanners branch to the tree, drops the constants, the
+  // types and every other branch, then expands both branches (reporting a missing root) and
+  // prepares the scanners. Returns whether a root exists.
   bool Finish();
 
   // The tables while loading.
@@ -116,11 +116,33 @@ class DescriptorLoader {
   // Per entry of branches_: the nodes of its subtree and its depth in branches.
   std::vector<std::size_t> branchSizes_;
   std::vector<int> branchDepths_;
-  // Keys are the names with Latin letters upper-cased, as names compare.
-  std::unordered_map<std::string, std::size_t> constantIndex_;
-  std::unordered_map<std::string, std::size_t> typeIndex_;  // the last definition of a name
-  std::unordered_map<std::string, std::vector<std::size_t>> templateIndex_;
-  std::unordered_map<std::string, std::vector<std::size_t>> branchIndex_;
+  // Names compare without regard to the case of Latin letters; lookups take the words of a line
+  // as they are, without building a key.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const noexcept;
+  };
+  struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
+  template <typename T>
+  using NameMap = std::unordered_map<std::string, T, NameHash, NameEqual>;
+  // Every entry of one name, in file order: the first and the last, and per entry the next one.
+  static constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+  struct Chain {
+    std::size_t first = kNoEntry;
+    std::size_t last = kNoEntry;
+  };
+  static void append(NameMap<Chain>& index, std::vector<std::size_t>& next, std::string_view name, std::size_t entry);
+
+  NameMap<std::size_t> constantIndex_;
+  NameMap<std::size_t> typeIndex_;  // the last definition of a name
+  NameMap<Chain> templateIndex_;
+  NameMap<Chain> branchIndex_;
+  std::vector<std::size_t> nextTemplate_;
+  std::vector<std::size_t> nextBranch_;
+  std::vector<std::string_view> words_;  // the words of the current line
 
   DescBranch* root_ = nullptr;
   DescBranch* scanners_ = nullptr;

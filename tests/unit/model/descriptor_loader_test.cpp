@@ -14,6 +14,7 @@
 #include "common/strings.h"
 #include "model/descriptor_storage.h"
 #include "protocol/frame_codec.h"
+#include "protocol/network_settings.h"
 #include "recording_user_interface.h"
 #include "scratch_folder.h"
 
@@ -652,6 +653,30 @@ TEST_F(ShippedDescriptor, HoldsTheParametersTheProgramReliesOn) {
   EXPECT_EQ(indexesOf(*tree.scanners(), "r.cou"), range(12));
   EXPECT_EQ(indexesOf(*tree.scanners(), "r.oe"), range(8));
   EXPECT_EQ(indexesOf(*tree.scanners(), "r.oe.s"), std::vector<int>{-1});
+}
+
+TEST_F(ShippedDescriptor, TheNetworkBranchServesAsTheModulesNetworkNode) {
+  DescBranch& net = *tree.networkSettings();
+  ASSERT_EQ(net.SetValueByName("A.Len", "8"), SetValueResult::Stored);
+  ASSERT_EQ(net.SetValueByName("Prot", "ДОРВ"), SetValueResult::Stored);
+  ASSERT_EQ(net.SetValueByName("Addr", "16"), SetValueResult::Stored);
+  EXPECT_FALSE(CheckNetworkValue(net, "Addr", "300"));  // 8-bit addresses
+  ASSERT_EQ(net.SetValueByName("A.Len", "11"), SetValueResult::Stored);
+  EXPECT_TRUE(CheckNetworkValue(net, "Addr", "300"));
+  ASSERT_EQ(net.SetValueByName("Prot", "Modbus RTU"), SetValueResult::Stored);
+  EXPECT_FALSE(CheckNetworkValue(net, "Addr", "300"));  // another protocol keeps addresses to 255
+  ASSERT_EQ(net.SetValueByName("PrtY", "Четность"), SetValueResult::Stored);
+  ASSERT_EQ(net.SetValueByName("LEn", "8"), SetValueResult::Stored);
+  EXPECT_FALSE(CheckFrameFormat(net, "Sbit", "2"));
+
+  // The module's settings reach the program's port node, unknown values aside.
+  NetRS485prg program;
+  const std::string programBaud = program.GetValueByName("bPS");
+  ASSERT_EQ(net.SetValueByName("Addr", "17"), SetValueResult::Stored);
+  CopyNetworkSettings(net, program);
+  EXPECT_EQ(program.GetValueByName("Addr"), "17");
+  EXPECT_EQ(program.GetValueByName("PrtY"), "Четность");
+  EXPECT_EQ(program.GetValueByName("bPS"), programBaud);  // "Нет данных" in the module's node
 }
 
 TEST_F(ShippedDescriptor, FactoryValuesAreAcceptedByTheirParameters) {
