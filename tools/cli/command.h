@@ -2,6 +2,7 @@
 // hands its table to main.cpp, which lists the groups in one place:
 //
 //   std::span<const Command> protocolCommands();   // protocol_commands.cpp
+//   std::span<const Command> moduleCommands();     // module_commands.cpp
 //
 // A command gets the arguments after its name and returns the process exit code.
 #pragma once
@@ -37,6 +38,7 @@ struct Command {
 
 // The tables of the command groups.
 std::span<const Command> protocolCommands();
+std::span<const Command> moduleCommands();
 
 // Prints "kvtr NAME: message", the command's usage line and a pointer to --help on the error
 // stream; returns kExitUsage.

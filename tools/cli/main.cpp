@@ -19,6 +19,7 @@ constexpr std::string_view kProgram = "kvtr";
 // Every group of commands, in the order --help lists them.
 constexpr std::array kCommandGroups = {
     &protocolCommands,
+    &moduleCommands,
 };
 
 constexpr OptionSpec kGlobalOptions[] = {
@@ -47,7 +48,7 @@ void printHelp(std::FILE* out) {
   std::fprintf(out,
                "\n"
                "'%.*s COMMAND --help' shows the usage of one command; '--' ends the options.\n"
-               "Exit status: 0 success, 1 failure, 2 usage error.\n",
+               "Exit status: 0 success, 1 failure, 2 usage error, 200-206 the module's failure flags.\n",
                static_cast<int>(kProgram.size()), kProgram.data());
 }
 
