@@ -1,0 +1,103 @@
+// The module commands of the kvtr tool where no module is needed: the port list, the checks that
+// come before the line, and a port that cannot be opened. The exchanges themselves are tested
+// against the simulated module in the integration tests.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "unit/tools/cli/run_tool.h"
+
+namespace kvtr {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::runTool;
+
+class ModuleCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("kvtr-cli-" + std::to_string(std::random_device{}()));
+    fs::create_directories(root_);
+    // The tool reads and writes the settings of this test only.
+    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("KVTR_SYSTEM_ROOT");
+    fs::remove_all(root_);
+  }
+  fs::path root_;
+};
+
+TEST_F(ModuleCommandsTest, PortsListsDevicesWithTheirDescriptions) {
+  const fs::path sys = root_ / "sys";
+  const fs::path usb = sys / "devices/pci0000:00/usb1/1-2";
+  fs::create_directories(usb / "1-2:1.0/tty/ttyUSB0");
+  std::ofstream(usb / "manufacturer") << "FTDI\n";
+  std::ofstream(usb / "product") << "FT232R USB UART\n";
+  fs::create_directories(root_ / "sys/bus/drivers/ftdi_sio");
+  fs::create_directory_symlink(root_ / "sys/bus/drivers/ftdi_sio", usb / "1-2:1.0/driver");
+  fs::create_directory_symlink(usb / "1-2:1.0", usb / "1-2:1.0/tty/ttyUSB0/device");
+  fs::create_directories(sys / "class/tty");
+  fs::create_directory_symlink(usb / "1-2:1.0/tty/ttyUSB0", sys / "class/tty/ttyUSB0");
+  fs::create_directories(root_ / "dev/serial/by-id");
+  fs::create_symlink("../../ttyUSB0", root_ / "dev/serial/by-id/usb-FTDI_A50285BI-if00-port0");
+  ::setenv("KVTR_SYSTEM_ROOT", root_.c_str(), 1);
+
+  const auto run = runTool("kvtr", {"ports"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "/dev/serial/by-id/usb-FTDI_A50285BI-if00-port0\tFTDI FT232R USB UART (/dev/ttyUSB0)\n");
+
+  ::setenv("KVTR_SYSTEM_ROOT", (root_ / "empty").c_str(), 1);
+  const auto none = runTool("kvtr", {"ports"});
+  EXPECT_EQ(none.exitCode, 0);
+  EXPECT_EQ(none.out, "");
+  EXPECT_EQ(runTool("kvtr", {"ports", "extra"}).exitCode, 2);
+}
+
+TEST_F(ModuleCommandsTest, MistakesAreFoundBeforeTheLine) {
+  const std::string missing = (root_ / "no-such-port").string();
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* errPart;
+  } rows[] = {
+      {{"get"}, 2, "no parameter named"},
+      {{"get", "dev:x"}, 2, "malformed index"},
+      {{"get", ":3"}, 2, "no parameter name"},
+      {{"set", "I.Flt"}, 2, "is not NAME=VALUE"},
+      {{"get", "dev", "--baud", "1234"}, 2, "unsupported --baud"},
+      {{"get", "dev", "--parity", "mark"}, 2, "--parity takes none, even or odd"},
+      {{"get", "dev", "--address", "300"}, 2, "does not fit 8-bit addressing"},
+      {{"get", "dev", "--data-bits", "9"}, 2, "--data-bits takes 5 to 8"},
+      {{"get", "dev", "--converter", "rts"}, 2, "--converter takes auto or semi"},
+      {{"apply", "--once"}, 2, "--once goes with --broadcast"},
+      {{"get", "dev", "--frob"}, 2, "unknown option '--frob'"},
+      {{"get", "dev", "foo", "--port", missing}, 1, "Параметер 'foo' не описан!"},
+      {{"set", "I.Flt:0=300", "--port", missing}, 1,
+       "Неудалось изменить параметер: Параметеру 'I.Flt' (Время фильтрации дребезга, мс)\nне может быть присвоено "
+       "значение '300'.\n (Значение этого параметра должно быть int и\n должно быть больше 0.000000 и меньше "
+       "250.000000)"},
+      {{"get", "dev", "--port", missing}, 201,
+       "Ошибка драйвера последовательного порта: Не удается открыть порт "},
+      {{"get", "dev", "--descriptor", missing}, 1, "Ошибка открытия файла дерева!"},
+  };
+  for (const auto& r : rows) {
+    std::string shown = "kvtr";
+    for (const auto& a : r.args) shown += " " + a;
+    const auto run = runTool("kvtr", r.args);
+    EXPECT_EQ(run.exitCode, r.exitCode) << shown << "\n" << run.err;
+    EXPECT_EQ(run.out, "") << shown;
+    EXPECT_NE(run.err.find(r.errPart), std::string::npos) << shown << "\n" << run.err;
+  }
+  // Nothing of this run's options was stored.
+  EXPECT_FALSE(fs::exists(root_ / "config/kvtr/settings"));
+}
+
+}  // namespace
+}  // namespace kvtr
