@@ -1,4 +1,7 @@
 // Events on Win32 event objects.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <system_error>

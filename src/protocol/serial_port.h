@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "common/event.h"
 #include "protocol/port_names.h"
@@ -66,7 +67,9 @@ class SerialPort {
   // The device the last open used (on Windows the port name).
   const std::string& devicePath() const { return devicePath_; }
 
-  // The names of all serial ports the system knows, separated by ':'.
+  // The serial ports the system knows, with a description where it gives one.
+  static std::vector<SerialPortInfo> availablePorts();
+  // Their names separated by ':', the form of the port setting's choice list.
   static std::string listPorts();
 
  private:

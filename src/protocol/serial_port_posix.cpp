@@ -36,20 +36,17 @@ namespace {
 // The steps of open and close that can fail with errno.
 enum class Step { Open, Lock, ReadState, WriteState, Purge };
 
-// The one place where a system error becomes one of the port's results.
-int resultFor(Step step, int error) {
+// The one place where a system error becomes one of the port's results. The result depends on
+// the step alone: whether a port is missing (ENOENT), taken (EBUSY from TIOCEXCL, EWOULDBLOCK
+// from flock) or forbidden (EACCES), the link can only report that it cannot be opened.
+int resultFor(Step step) {
   switch (step) {
-    case Step::Open:  // ENOENT, EACCES, EBUSY (TIOCEXCL held by another program), ENXIO ...
-    case Step::Lock:  // EWOULDBLOCK: another process of ours holds the port
-      return serial::kCannotOpen;
-    case Step::ReadState:  // ENOTTY: not a terminal at all
-      return serial::kUnsupportedSetting;
-    case Step::WriteState:
-      return serial::kCannotSetState;
-    case Step::Purge:
-      return serial::kPurgeFailed;
+    case Step::Open:
+    case Step::Lock: return serial::kCannotOpen;
+    case Step::ReadState: return serial::kUnsupportedSetting;  // ENOTTY: not a terminal at all
+    case Step::WriteState: return serial::kCannotSetState;
+    case Step::Purge: return serial::kPurgeFailed;
   }
-  (void)error;
   return serial::kCannotOpen;
 }
 
@@ -213,7 +210,7 @@ int SerialPort::open() {
   devicePath_ = resolvePortPath(settings_.portName, comPortMap_);
 
   const int fd = ::open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return resultFor(Step::Open, errno);
+  if (fd < 0) return resultFor(Step::Open);
   bool exclusive = false;
   // Whatever goes wrong from here leaves the port closed, not half configured.
   const auto fail = [fd, &exclusive](int result) {
@@ -223,11 +220,11 @@ int SerialPort::open() {
   };
   // flock keeps out other instances of this program even when they run as root, which TIOCEXCL
   // does not stop; TIOCEXCL keeps out every other program.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(resultFor(Step::Lock, errno));
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(resultFor(Step::Lock));
   exclusive = ::ioctl(fd, TIOCEXCL) == 0;
 
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) return fail(resultFor(Step::ReadState, errno));
+  if (::tcgetattr(fd, &t) != 0) return fail(resultFor(Step::ReadState));
   if (const int check = checkLineSettings(settings_); check != serial::kOpened) return fail(check);
 
   computeTiming();
@@ -246,10 +243,10 @@ int SerialPort::open() {
   if (::tcsetattr(fd, TCSANOW, &t) != 0) {
     const int error = errno;
     if (error != EINVAL || !tookEffectBesidesSizeAndParity(fd, t)) {
-      return fail(resultFor(Step::WriteState, error));
+      return fail(resultFor(Step::WriteState));
     }
   }
-  if (!setLineSpeed(fd, settings_.baudRate)) return fail(resultFor(Step::WriteState, errno));
+  if (!setLineSpeed(fd, settings_.baudRate)) return fail(resultFor(Step::WriteState));
 
   // The transmitter of a semi-automatic converter stays off until a request goes out; DTR is not
   // used.
@@ -262,7 +259,7 @@ int SerialPort::open() {
 int SerialPort::close() {
   const std::intptr_t h = handle_.load();
   if (h == kNoHandle) return serial::kNotOpen;
-  if (::tcflush(descriptor(h), TCIOFLUSH) != 0) return resultFor(Step::Purge, errno);
+  if (::tcflush(descriptor(h), TCIOFLUSH) != 0) return resultFor(Step::Purge);
   releaseHandle();
   return serial::kClosed;
 }
@@ -289,6 +286,8 @@ int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> 
   return r.result;
 }
 
-std::string SerialPort::listPorts() { return joinPortNames(enumerateSerialPorts("/")); }
+std::vector<SerialPortInfo> SerialPort::availablePorts() { return enumerateSerialPorts("/"); }
+
+std::string SerialPort::listPorts() { return joinPortNames(availablePorts()); }
 
 }  // namespace kvtr

@@ -1,11 +1,12 @@
 // The serial port on Windows: a COM port opened for overlapped I/O. The driver itself watches for
 // the end of an answer: the event character (carriage return) for native frames, every received
 // character for Modbus RTU, and breaks and line errors.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
 
 #include "protocol/serial_port.h"
 
@@ -305,12 +306,12 @@ int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> 
   return result;
 }
 
-std::string SerialPort::listPorts() {
+std::vector<SerialPortInfo> SerialPort::availablePorts() {
+  std::vector<SerialPortInfo> ports;
   HKEY key = nullptr;
   if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return {};
+    return ports;  // no serial port has ever been installed
   }
-  std::string text;
   for (DWORD index = 0;; ++index) {
     char name[260];
     DWORD nameSize = sizeof name;
@@ -323,10 +324,22 @@ std::string SerialPort::listPorts() {
     // The stored text may or may not carry its terminating zero.
     std::size_t length = dataSize;
     while (length > 0 && data[length - 1] == '\0') --length;
-    text.append(reinterpret_cast<const char*>(data), length);
-    text += ':';
+    SerialPortInfo info;
+    info.devicePath.assign(reinterpret_cast<const char*>(data), length);
+    info.description.assign(name, nameSize);  // the driver's device, such as \Device\Serial0
+    ports.push_back(std::move(info));
   }
   ::RegCloseKey(key);
+  return ports;
+}
+
+std::string SerialPort::listPorts() {
+  // In the order the system lists them: COM1 and COM3 give "COM1:COM3".
+  std::string text;
+  for (const SerialPortInfo& port : availablePorts()) {
+    text += port.devicePath;
+    text += ':';
+  }
   while (!text.empty() && text.back() == ':') text.pop_back();
   return text;
 }
