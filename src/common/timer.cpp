@@ -11,7 +11,7 @@ void Timer::start(Clock::Duration firstDue, Clock::Duration period) {
     due_ = clock_.deadlineAfter(firstDue);
     period_ = period > Clock::Duration::zero() ? period : Clock::Duration::zero();
   }
-  changed_.set();
+  signalChange();
 }
 
 void Timer::cancel() {
@@ -19,7 +19,14 @@ void Timer::cancel() {
     std::lock_guard lock(mutex_);
     running_ = false;
   }
+  signalChange();
+}
+
+void Timer::signalChange() {
+  // Set before marking: a waiter that sees the mark clears a signal that is already there, and
+  // one that comes between the two finds the event set and simply looks again.
   changed_.set();
+  changePending_.store(true);
 }
 
 bool Timer::isRunning() const {
@@ -30,7 +37,7 @@ bool Timer::isRunning() const {
 bool Timer::tryTake(Clock::TimePoint now) {
   // The change signal only wakes waiters; clearing it here, before the state is read, loses no
   // change that comes later.
-  changed_.reset();
+  if (changePending_.exchange(false)) changed_.reset();
   std::lock_guard lock(mutex_);
   if (!running_ || now < due_) return false;
   if (period_ == Clock::Duration::zero()) {

@@ -4,6 +4,7 @@
 // the same clock (on a manual clock the periods pass without sleeping).
 #pragma once
 
+#include <atomic>
 #include <mutex>
 
 #include "common/clock.h"
@@ -26,6 +27,8 @@ class Timer final : public Waitable {
   const Event& wakeEvent() const override { return changed_; }
 
  private:
+  void signalChange();
+
   Clock& clock_;
   mutable std::mutex mutex_;
   bool running_ = false;
@@ -33,6 +36,8 @@ class Timer final : public Waitable {
   Clock::Duration period_{};
   // Set on every start and cancel, so a thread already waiting recomputes its wake-up time.
   Event changed_{EventReset::Automatic};
+  // changed_ may be set: spares an idle timer the system call that clears it on every wait.
+  std::atomic<bool> changePending_{false};
 };
 
 }  // namespace kvtr
