@@ -1,0 +1,91 @@
+#include "sim/pty_endpoint.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace kvtr::sim {
+
+PtyEndpoint::~PtyEndpoint() {
+  if (!link_.empty()) {
+    // Only the link that still points at this slave is ours to remove.
+    std::error_code ec;
+    if (std::filesystem::is_symlink(link_, ec) && std::filesystem::read_symlink(link_, ec) == slavePath_) {
+      std::filesystem::remove(link_, ec);
+    }
+  }
+  if (slave_ >= 0) ::close(slave_);
+  if (master_ >= 0) ::close(master_);
+}
+
+bool PtyEndpoint::Open(const LineSettings& line, std::string& error) {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+    error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
+    return false;
+  }
+  const char* name = ::ptsname(master_);
+  if (name == nullptr) {
+    error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
+    return false;
+  }
+  slavePath_ = name;
+  slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave_ < 0) {
+    error = "cannot open " + slavePath_ + ": " + std::strerror(errno);
+    return false;
+  }
+  (void)::fcntl(master_, F_SETFD, FD_CLOEXEC);
+  (void)::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+  termios t{};
+  if (::tcgetattr(slave_, &t) != 0) {
+    error = std::string("cannot read the terminal settings: ") + std::strerror(errno);
+    return false;
+  }
+  // No echo, no line editing, no translation of carriage returns: bytes pass as they are.
+  ::cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARODD);
+  if (line.stopBits == 2) t.c_cflag |= CSTOPB;
+  if (line.parity == Parity::Odd) t.c_cflag |= PARENB | PARODD;
+  (void)::tcsetattr(slave_, TCSANOW, &t);
+  if (!writeTerminalSpeed(slave_, line.baud)) {
+    error = "cannot set the speed of " + slavePath_;
+    return false;
+  }
+  return true;
+}
+
+bool PtyEndpoint::AddLink(const std::filesystem::path& link, std::string& error) {
+  std::error_code ec;
+  if (std::filesystem::is_symlink(link, ec)) {
+    std::filesystem::remove(link, ec);
+  } else if (std::filesystem::exists(link, ec)) {
+    error = link.string() + " exists and is not a symbolic link";
+    return false;
+  }
+  std::filesystem::create_symlink(slavePath_, link, ec);
+  if (ec) {
+    error = "cannot make the link " + link.string() + ": " + ec.message();
+    return false;
+  }
+  link_ = link;
+  return true;
+}
+
+LineView PtyEndpoint::View() const {
+  LineView view;
+  termios t{};
+  if (::tcgetattr(slave_, &t) != 0) return view;
+  view.baud = readTerminalSpeed(slave_);
+  view.stopBits = (t.c_cflag & CSTOPB) != 0 ? 2 : 1;
+  view.oddParity = (t.c_cflag & PARODD) != 0;
+  return view;
+}
+
+}  // namespace kvtr::sim

@@ -1,0 +1,338 @@
+#include "sim/sim_options.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "common/format.h"
+#include "common/strings.h"
+#include "model/text_encoding.h"
+
+namespace kvtr::sim {
+
+namespace {
+
+template <typename T>
+bool readNumber(std::string_view text, T& out) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out, base);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+bool readProbability(std::string_view text, double& out) {
+  // std::from_chars for double is missing from GCC 12's library on some targets; strtod is
+  // locale-dependent, so the digits are read by hand: 0, 1, 0.25, .5
+  double value = 0.0;
+  double scale = 0.0;
+  bool digits = false;
+  for (const char c : text) {
+    if (c == '.' && scale == 0.0) {
+      scale = 1.0;
+    } else if (c >= '0' && c <= '9') {
+      digits = true;
+      if (scale == 0.0) {
+        value = value * 10 + (c - '0');
+      } else {
+        scale /= 10;
+        value += (c - '0') * scale;
+      }
+    } else {
+      return false;
+    }
+  }
+  if (!digits || value > 1.0) return false;
+  out = value;
+  return true;
+}
+
+std::optional<ProtocolMode> parseProtocol(std::string_view text) {
+  if (text == "native") return ProtocolMode::Native;
+  if (text == "rtu") return ProtocolMode::ModbusRtu;
+  if (text == "ascii") return ProtocolMode::ModbusAscii;
+  if (text == "percent") return ProtocolMode::PercentCommand;
+  return std::nullopt;
+}
+
+// Options that take no value.
+bool isFlag(std::string_view name) { return name == "help" || name == "wire-time"; }
+
+}  // namespace
+
+bool SetFaultField(FaultRule& rule, std::string_view field, std::string_view value, std::string& error) {
+  if (field == "probability") {
+    if (!readProbability(value, rule.probability)) {
+      error = "a probability is a number from 0 to 1: " + std::string(value);
+      return false;
+    }
+    return true;
+  }
+  int number = 0;
+  if (!readNumber(value, number) || number < 0) {
+    error = "not a count: " + std::string(value);
+    return false;
+  }
+  if (field == "every") {
+    rule.every = number;
+  } else if (field == "first") {
+    rule.first = number;
+  } else {
+    error = "a fault rule is 'every', 'first' or 'probability', not " + std::string(field);
+    return false;
+  }
+  return true;
+}
+
+OptionsResult ParseOptions(const std::vector<std::string>& args) {
+  OptionsResult result;
+  SimOptions& o = result.options;
+  std::string& error = result.error;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (arg.substr(0, 2) != "--" || arg.size() == 2) {
+      error = "unexpected argument: " + std::string(arg);
+      return result;
+    }
+    arg.remove_prefix(2);
+    std::string name(arg.substr(0, arg.find('=')));
+    std::string value;
+    if (arg.find('=') != std::string_view::npos) {
+      value = std::string(arg.substr(arg.find('=') + 1));
+    } else if (!isFlag(name)) {
+      if (i + 1 >= args.size()) {
+        error = "--" + name + " needs a value";
+        return result;
+      }
+      value = args[++i];
+    }
+    int number = 0;
+    auto needNumber = [&](int low, int high) {
+      if (!readNumber(value, number) || number < low || number > high) {
+        error = strprintf("--%s takes a number from %d to %d, not '%s'", name.c_str(), low, high, value.c_str());
+        return false;
+      }
+      return true;
+    };
+    if (name == "help") {
+      o.help = true;
+    } else if (name == "wire-time") {
+      o.wireTime = true;
+    } else if (name == "descriptor") {
+      o.descriptor = value;
+    } else if (name == "link") {
+      o.link = value;
+    } else if (name == "baud") {
+      if (!readNumber(value, number) || speedPosition(number) < 0) {
+        error = "--baud takes one of the module's speeds 2400 4800 9600 14400 19200 28800 38400 57600 115200";
+        return result;
+      }
+      o.line.baud = number;
+    } else if (name == "data-bits") {
+      if (!needNumber(7, 8)) return result;
+      o.line.dataBits = number;
+    } else if (name == "parity") {
+      o.line.parity = parseParity(value);
+      if (!o.line.parity) {
+        error = "--parity takes none, even or odd";
+        return result;
+      }
+    } else if (name == "stop-bits") {
+      if (!needNumber(1, 2)) return result;
+      o.line.stopBits = number;
+    } else if (name == "address") {
+      if (!needNumber(0, 2047)) return result;
+      o.line.address = number;
+    } else if (name == "address-length") {
+      if (!readNumber(value, number) || (number != 8 && number != 11)) {
+        error = "--address-length takes 8 or 11";
+        return result;
+      }
+      o.line.addressBits = number;
+    } else if (name == "protocol") {
+      o.protocol = parseProtocol(value);
+      if (!o.protocol) {
+        error = "--protocol takes native, rtu, ascii or percent";
+        return result;
+      }
+    } else if (name == "dev" || name == "ver") {
+      bool lossless = true;
+      if (utf8ToCp1251(value, &lossless).size() > 8 || !lossless) {
+        error = "--" + name + " takes a text of at most 8 characters";
+        return result;
+      }
+      (name == "dev" ? o.identity.device : o.identity.version) = value;
+    } else if (name == "inputs") {
+      if (value == "auto") {
+        o.inputs.automatic = true;
+      } else {
+        if (!needNumber(0, 0xFFF)) return result;
+        o.inputs.automatic = false;
+        o.inputs.mask = static_cast<std::uint16_t>(number);
+      }
+    } else if (name == "input-period") {
+      if (!needNumber(1, 3600000)) return result;
+      o.inputs.halfPeriodMs = number;
+    } else if (name == "seed") {
+      std::uint64_t seed = 0;
+      if (!readNumber(value, seed)) {
+        error = "--seed takes a number";
+        return result;
+      }
+      o.faults.seed = seed;
+      o.inputs.seed = seed;
+    } else if (name == "state") {
+      o.stateFile = value;
+    } else if (name == "log") {
+      o.logFile = value;
+    } else if (name == "control") {
+      o.control = value;
+    } else if (name == "delay-ms") {
+      if (!needNumber(0, 600000)) return result;
+      o.faults.delayMs = number;
+    } else if (name == "late-ms") {
+      if (!needNumber(0, 600000)) return result;
+      o.faults.lateMs = number;
+    } else if (name == "slow-reply") {
+      if (!needNumber(0, 60000)) return result;
+      o.faults.slowReplyMs = number;
+    } else {
+      // --KIND-every, --KIND-first, --KIND-probability
+      const std::size_t dash = name.rfind('-');
+      const std::optional<FaultKind> kind =
+          dash == std::string::npos ? std::nullopt : parseFaultName(std::string_view(name).substr(0, dash));
+      if (!kind) {
+        error = "unknown option --" + name;
+        return result;
+      }
+      if (!SetFaultField(o.faults.rule(*kind), std::string_view(name).substr(dash + 1), value, error)) {
+        error = "--" + name + ": " + error;
+        return result;
+      }
+    }
+  }
+  const LineSettings line = o.line.ApplyTo(LineSettings{});
+  if (o.line.address.value_or(0) > 255 && o.line.addressBits.value_or(8) != 11) {
+    error = "an address above 255 needs --address-length 11";
+  } else if (o.line.parity && o.line.dataBits && o.line.stopBits && !refusedCombination(line, 0).empty()) {
+    error = "the module refuses " + refusedCombination(line, 0);
+  } else if (o.protocol && *o.protocol != ProtocolMode::Native && o.line.addressBits.value_or(8) != 8) {
+    error = "the foreign protocols use 8-bit addresses";
+  }
+  return result;
+}
+
+std::string UsageText() {
+  return R"(Usage: kvtr-sim [options]
+A simulated КВТР module on a pseudo-terminal. Prints the slave path on its first line and
+serves until SIGTERM, SIGINT or SIGHUP (or the end of its standard input with --control -).
+
+  --descriptor PATH       kvtr.tree.dat to load (default: beside the program)
+  --link PATH             also make PATH a symbolic link to the slave (removed at exit)
+  --baud N                2400 4800 9600 14400 19200 28800 38400 57600 115200 (default 9600)
+  --data-bits 7|8         (default 8; a pseudo-terminal cannot show it, so it is not compared)
+  --parity none|even|odd  (default none; even parity cannot be seen on a pseudo-terminal)
+  --stop-bits 1|2         (default 1)
+  --address N             base address 0..2047 (default 16)
+  --address-length 8|11   (default 8)
+  --protocol native|rtu|ascii|percent
+                          start in a foreign protocol: only its switch command is answered
+  --dev TEXT, --ver TEXT  what "dev" and "ver" answer (default KVTR and 1.0)
+  --inputs auto|MASK      input waves (default) or a fixed 12-bit mask
+  --input-period MS       input k changes every (k+1) x MS milliseconds (default 500)
+  --state FILE            keep the module's memory in FILE between runs
+  --log FILE              one line per frame: "RX <frame>", "TX <frame>", "-- <note>"
+  --control PATH|-        read control commands from a FIFO (created when missing) or, with
+                          "-", from the standard input; each gets "ok" or "error: ..." on stdout
+  --wire-time             every character takes its time at the set speed, both ways
+  --delay-ms MS           extra pause before every answer
+  --slow-reply MS         send answers character by character, MS after each
+  --late-ms MS            how late the "late" fault answers (default 500)
+  --KIND-every N          fault on every N-th answer
+  --KIND-first N          fault on the first N answers
+  --KIND-probability P    fault on each answer with probability P (0..1)
+                          KIND: drop garbage lost-start bad-crc other-hash late
+  --seed N                makes every random choice repeatable (default 1)
+
+Values in the line settings that are not given come from the state file, else the defaults.
+Control commands: fault KIND every N|first N|probability P|off; faults off; delay MS; slow MS;
+late-ms MS; wire-time on|off; inputs auto|MASK; attr NAME INDEX BYTE; factory; save; ping.
+)";
+}
+
+std::optional<ControlCommand> ParseControl(std::string_view line, std::string& error) {
+  const std::vector<std::string_view> t = splitTokens(line, " \t\r\n");
+  ControlCommand c;
+  if (t.empty()) {
+    error = "empty command";
+    return std::nullopt;
+  }
+  auto count = [&](std::size_t n) {
+    if (t.size() != n) error = strprintf("'%s' takes %zu argument(s)", std::string(t[0]).c_str(), n - 1);
+    return t.size() == n;
+  };
+  auto number = [&](std::string_view text, int low, int high, int& out) {
+    if (!readNumber(text, out) || out < low || out > high) {
+      error = strprintf("expected a number from %d to %d, not '%s'", low, high, std::string(text).c_str());
+      return false;
+    }
+    return true;
+  };
+  const std::string_view word = t[0];
+  if (word == "ping" || word == "factory" || word == "save") {
+    if (!count(1)) return std::nullopt;
+    c.kind = word == "ping" ? ControlCommand::Kind::Ping
+             : word == "factory" ? ControlCommand::Kind::Factory
+                                 : ControlCommand::Kind::Save;
+  } else if (word == "faults") {
+    if (!count(2) || t[1] != "off") {
+      error = "expected 'faults off'";
+      return std::nullopt;
+    }
+    c.kind = ControlCommand::Kind::FaultsOff;
+  } else if (word == "fault") {
+    const std::optional<FaultKind> kind = t.size() >= 3 ? parseFaultName(t[1]) : std::nullopt;
+    if (!kind) {
+      error = "expected 'fault KIND ...' with KIND drop garbage lost-start bad-crc other-hash late";
+      return std::nullopt;
+    }
+    c.kind = ControlCommand::Kind::Fault;
+    c.fault = *kind;
+    if (t[2] != "off") {
+      if (!count(4) || !SetFaultField(c.rule, t[2], t[3], error)) return std::nullopt;
+    } else if (!count(3)) {
+      return std::nullopt;
+    }
+  } else if (word == "delay" || word == "slow" || word == "late-ms") {
+    if (!count(2) || !number(t[1], 0, 600000, c.number)) return std::nullopt;
+    c.kind = word == "delay" ? ControlCommand::Kind::Delay
+             : word == "slow" ? ControlCommand::Kind::Slow
+                              : ControlCommand::Kind::LateMs;
+  } else if (word == "wire-time") {
+    if (!count(2) || (t[1] != "on" && t[1] != "off")) {
+      error = "expected 'wire-time on' or 'wire-time off'";
+      return std::nullopt;
+    }
+    c.kind = ControlCommand::Kind::WireTime;
+    c.flag = t[1] == "on";
+  } else if (word == "inputs") {
+    if (!count(2)) return std::nullopt;
+    if (t[1] == "auto") {
+      c.kind = ControlCommand::Kind::InputsAuto;
+    } else {
+      if (!number(t[1], 0, 0xFFF, c.number)) return std::nullopt;
+      c.kind = ControlCommand::Kind::InputsFixed;
+    }
+  } else if (word == "attr") {
+    if (!count(4) || !number(t[2], 0, 65535, c.index) || !number(t[3], 0, 3, c.number)) return std::nullopt;
+    c.kind = ControlCommand::Kind::Attributes;
+    c.name = std::string(t[1]);
+  } else {
+    error = "unknown command '" + std::string(word) + "'";
+    return std::nullopt;
+  }
+  return c;
+}
+
+}  // namespace kvtr::sim
