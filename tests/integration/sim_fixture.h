@@ -14,6 +14,15 @@
 // leaves no simulator behind. The first line of its standard output is the slave path. It is
 // stopped by its process id: SIGTERM, then waitpid; never by name.
 //
+// Control commands a test will want (all are listed by "kvtr-sim --help"):
+//   frames N              answered once the simulator has received and dealt with N frames since
+//                         it started: the barrier to use before looking at its log or after a
+//                         request that gets no answer ("frames" alone answers "ok <count>")
+//   fault KIND first N | every N | probability P | off, faults off
+//                         KIND: drop garbage lost-start bad-crc other-hash late
+//   delay MS, slow MS, late-ms MS, wire-time on|off, inputs auto|MASK, attr NAME INDEX BYTE,
+//   factory, save, ping
+//
 // What the simulated module does by default: 9600 8N1, address 16, 8-bit addressing, the
 // descriptor kvtr.tree.dat beside the programs, "dev" answers KVTR. It hears the addresses
 // 16..23: an indexed parameter may carry its index in the 3 low address bits, so a request for an

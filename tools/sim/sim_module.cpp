@@ -477,6 +477,14 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
 int SimModule::replyDelayMs() const { return static_cast<int>(StoredNumber("t.Ans", 0, 0)); }
 
 std::vector<std::uint8_t> SimModule::FactoryBytes(const SimParameter& p, int index) const {
+  // The factory network settings: 9600 baud, 8 data bits, no parity, 1 stop bit, 8-bit address 16.
+  const NetworkBytes factory = toNetworkBytes(LineSettings{});
+  if (equalsNoCase(p.name, "bPS")) return {factory.bps};
+  if (equalsNoCase(p.name, "LEn")) return {factory.dataBits};
+  if (equalsNoCase(p.name, "PrtY")) return {factory.parity};
+  if (equalsNoCase(p.name, "Sbit")) return {factory.stopBits};
+  if (equalsNoCase(p.name, "A.Len")) return {factory.addressLength};
+  if (equalsNoCase(p.name, "Addr")) return numberBytes(factory.address, 2);
   std::string text = p.initText;
   // Calibration points come in pairs: the start of the scale (code 0) and its end (4095).
   if (equalsNoCase(p.name, "clb.k")) text = index % 2 == 0 ? "0" : "4095";

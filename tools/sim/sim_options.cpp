@@ -257,7 +257,8 @@ serves until SIGTERM, SIGINT or SIGHUP (or the end of its standard input with --
 
 Values in the line settings that are not given come from the state file, else the defaults.
 Control commands: fault KIND every N|first N|probability P|off; faults off; delay MS; slow MS;
-late-ms MS; wire-time on|off; inputs auto|MASK; attr NAME INDEX BYTE; factory; save; ping.
+late-ms MS; wire-time on|off; inputs auto|MASK; attr NAME INDEX BYTE; factory; save; ping;
+frames (the count of frames received); frames N (answers once N frames have been received).
 )";
 }
 
@@ -285,6 +286,14 @@ std::optional<ControlCommand> ParseControl(std::string_view line, std::string& e
     c.kind = word == "ping" ? ControlCommand::Kind::Ping
              : word == "factory" ? ControlCommand::Kind::Factory
                                  : ControlCommand::Kind::Save;
+  } else if (word == "frames") {
+    c.kind = ControlCommand::Kind::Frames;
+    if (t.size() == 2) {
+      if (!number(t[1], 0, 0x7FFFFFFF, c.number)) return std::nullopt;
+      c.flag = true;
+    } else if (!count(1)) {
+      return std::nullopt;
+    }
   } else if (word == "faults") {
     if (!count(2) || t[1] != "off") {
       error = "expected 'faults off'";

@@ -47,9 +47,13 @@ bool SetFaultField(FaultRule& rule, std::string_view field, std::string_view val
 //   delay MS      slow MS      late-ms MS      wire-time on|off
 //   inputs auto | MASK (decimal or 0x hex)      attr NAME INDEX BYTE
 //   factory       save          ping
+//   frames        answers "ok N": the number of frames received so far
+//   frames N      answers "ok" once N frames have been received (and dealt with); the commands
+//                 after it wait for it, so a test can use it as a barrier
 struct ControlCommand {
   enum class Kind {
     Ping,
+    Frames,
     Fault,
     FaultsOff,
     Delay,
@@ -66,7 +70,7 @@ struct ControlCommand {
   FaultKind fault = FaultKind::Drop;
   FaultRule rule;
   int number = 0;
-  bool flag = false;
+  bool flag = false;  // wire-time on; "frames" with a count
   std::string name;
   int index = 0;
 };

@@ -54,7 +54,6 @@ int SimServer::Run(int stopFd, int controlFd, bool controlEndsRun) {
       return 1;
     }
     if ((fds[0].revents & POLLIN) != 0) break;
-    if (count == 3 && fds[2].revents != 0) ReadControl(controlFd, controlEndsRun);
     frames.clear();
     if ((fds[1].revents & POLLIN) != 0) {
       const ssize_t n = ::read(pty_.masterFd(), buffer, sizeof buffer);
@@ -68,11 +67,29 @@ int SimServer::Run(int stopFd, int controlFd, bool controlEndsRun) {
       if (stop_) break;
       Process(frame);
     }
+    AnswerWaits();
+    // Control commands come after the frames that arrived with them.
+    if (count == 3 && fds[2].revents != 0) ReadControl(controlFd, controlEndsRun);
   }
   return 0;
 }
 
+void SimServer::AnswerWaits() {
+  while (!waits_.empty() && framesReceived_ >= waits_.front()) {
+    waits_.erase(waits_.begin());
+    Acknowledge("ok");
+    // Commands that came after the wait run now, in their order.
+    RunQueuedCommands();
+  }
+}
+
+void SimServer::Acknowledge(const std::string& answer) {
+  std::printf("%s\n", answer.c_str());
+  std::fflush(stdout);
+}
+
 void SimServer::Process(const ReceivedFrame& frame) {
+  ++framesReceived_;
   log_.Received(frame.bytes);
   const LineSettings line = module_.line();
   const LineView view = pty_.View();
@@ -94,6 +111,11 @@ void SimServer::Process(const ReceivedFrame& frame) {
                                                  frame.bytes.size()),
                    Now());
   if (!reply.note.empty()) log_.Note(reply.note);
+  // The memory is kept before the answer goes out: whoever sees the answer finds the file current.
+  if (module_.dirty() && !settings_.stateFile.empty()) {
+    std::string error;
+    if (!SaveState(error)) std::fprintf(stderr, "kvtr-sim: %s\n", error.c_str());
+  }
   if (reply.answered) {
     std::vector<std::uint16_t> others;
     for (const std::uint16_t h : otherHashes_) {
@@ -107,10 +129,6 @@ void SimServer::Process(const ReceivedFrame& frame) {
       Send(plan.bytes, settings_.wireTime ? reply.sentWith.characterMs() : 0.0, plan.byteGapMs);
       log_.Sent(plan.bytes);
     }
-  }
-  if (module_.dirty() && !settings_.stateFile.empty()) {
-    std::string error;
-    if (!SaveState(error)) std::fprintf(stderr, "kvtr-sim: %s\n", error.c_str());
   }
 }
 
@@ -174,14 +192,23 @@ void SimServer::ReadControl(int fd, bool endsRun) {
   }
   if (n < 0) return;
   controlBuffer_.append(buffer, static_cast<std::size_t>(n));
-  for (std::size_t end; (end = controlBuffer_.find('\n')) != std::string::npos;) {
+  RunQueuedCommands();
+}
+
+void SimServer::RunQueuedCommands() {
+  // A "frames N" that is still waiting holds back the commands after it.
+  for (std::size_t end; waits_.empty() && (end = controlBuffer_.find('\n')) != std::string::npos;) {
     const std::string line = controlBuffer_.substr(0, end);
     controlBuffer_.erase(0, end + 1);
     std::string error;
     const std::optional<ControlCommand> command = ParseControl(line, error);
-    const std::string answer = command ? Execute(*command) : "error: " + error;
-    std::printf("%s\n", answer.c_str());
-    std::fflush(stdout);
+    if (command && command->kind == ControlCommand::Kind::Frames && command->flag) {
+      if (framesReceived_ < static_cast<std::uint64_t>(command->number)) {
+        waits_.push_back(static_cast<std::uint64_t>(command->number));
+        continue;
+      }
+    }
+    Acknowledge(command ? Execute(*command) : "error: " + error);
   }
 }
 
@@ -189,6 +216,8 @@ std::string SimServer::Execute(const ControlCommand& c) {
   using Kind = ControlCommand::Kind;
   switch (c.kind) {
     case Kind::Ping: break;
+    case Kind::Frames:
+      return c.flag ? "ok" : strprintf("ok %llu", static_cast<unsigned long long>(framesReceived_));
     case Kind::Fault: faults_.SetRule(c.fault, c.rule); break;
     case Kind::FaultsOff: faults_.ClearRules(); break;
     case Kind::Delay: faults_.settings().delayMs = c.number; break;

@@ -48,6 +48,9 @@ class SimServer {
   bool WaitUntil(Clock::time_point until);
   void Send(const std::string& bytes, double characterMs, int gapMs);
   void ReadControl(int fd, bool endsRun);
+  void RunQueuedCommands();
+  void AnswerWaits();
+  void Acknowledge(const std::string& answer);
 
   SimModule& module_;
   FaultInjector& faults_;
@@ -59,6 +62,8 @@ class SimServer {
   int stopFd_ = -1;
   bool stop_ = false;
   std::string controlBuffer_;
+  std::uint64_t framesReceived_ = 0;
+  std::vector<std::uint64_t> waits_;  // "frames N" still waiting, at most one at a time
   std::vector<std::uint16_t> otherHashes_;
 };
 

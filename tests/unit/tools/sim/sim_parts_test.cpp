@@ -201,11 +201,16 @@ TEST(SimOptionsTest, ControlCommands) {
   EXPECT_EQ(c->name, "I.Flt");
   EXPECT_EQ(c->index, 3);
   EXPECT_EQ(c->number, 1);
+  c = ParseControl("frames 12", error);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->kind, ControlCommand::Kind::Frames);
+  EXPECT_TRUE(c->flag);
+  EXPECT_EQ(c->number, 12);
   c = ParseControl("inputs 0xFFF", error);
   ASSERT_TRUE(c);
   EXPECT_EQ(c->number, 0xFFF);
   for (const char* bad : {"", "fault", "fault drop", "fault drop every", "inputs 0x1000", "wire-time maybe",
-                          "attr I.Flt 3 4", "reboot"}) {
+                          "attr I.Flt 3 4", "frames -1", "reboot"}) {
     EXPECT_FALSE(ParseControl(bad, error)) << bad;
   }
 }
