@@ -17,6 +17,7 @@
 #include "model/my_converter.h"
 #include "protocol/frame_codec.h"
 #include "protocol/protocol_switch.h"
+#include "protocol/serial_port.h"
 
 namespace kvtr::test {
 namespace {
@@ -255,6 +256,31 @@ TEST_F(SimTest, HearsOnlyTheLineSettingsAPseudoTerminalShows) {
 
   ASSERT_TRUE(port->Configure(19200, 1, 'O'));
   EXPECT_TRUE(parseResponse(port->Transact(ReadRequest("dev")), hashName("dev")).ok());
+}
+
+TEST_F(SimTest, TheProgramsPortFindsTheModuleBySpeed) {
+  // 28800 is one of the speeds outside the classic termios table.
+  SimProcess& sim = StartSim({"--baud", "28800", "--stop-bits", "2"});
+  ASSERT_TRUE(sim.running());
+  SerialPort port;
+  port.settings().portName = sim.port();
+  port.settings().stopBits = 2;
+  const std::string request = ReadRequest("dev");
+  int found = 0;
+  for (const int baud : {2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200}) {
+    port.settings().baudRate = baud;
+    ASSERT_EQ(port.open(), serial::kOpened) << baud;
+    char answer[serial::kResponseCapacity];
+    int received = 0;
+    const int result = port.exchange(std::span(reinterpret_cast<const std::uint8_t*>(request.data()), request.size()),
+                                     answer, received);
+    if (result == serial::kReceived && parseResponse(std::string_view(answer, received), hashName("dev")).ok()) {
+      found = baud;
+      break;
+    }
+    EXPECT_EQ(result, serial::kTimedOut) << baud;
+  }
+  EXPECT_EQ(found, 28800);
 }
 
 TEST_F(SimTest, EvenParityCannotBeToldFromNone) {
