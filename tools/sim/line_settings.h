@@ -69,7 +69,9 @@ struct NetworkBytes {
 
 // What a pseudo-terminal shows of the settings a program made on it. The kernel keeps 8 data
 // bits and clears the parity-enable flag whatever is asked, so neither the data bits nor even
-// parity can be seen; the odd-parity flag, the stop bits and the speed stay as set.
+// parity can be seen (even parity looks like none, and so does space parity); the odd-parity
+// flag, the stick-parity flag (mark parity is odd plus stick), the stop bits and the speed stay
+// as set.
 struct LineView {
   int baud = 0;  // 0 when the speed cannot be read
   int stopBits = 1;

@@ -85,6 +85,10 @@ LineView PtyEndpoint::View() const {
   view.baud = readTerminalSpeed(slave_);
   view.stopBits = (t.c_cflag & CSTOPB) != 0 ? 2 : 1;
   view.oddParity = (t.c_cflag & PARODD) != 0;
+#if defined(CMSPAR)
+  // Mark parity is the odd flag with "stick" parity: not the module's odd parity.
+  if ((t.c_cflag & CMSPAR) != 0) view.oddParity = false;
+#endif
   return view;
 }
 
