@@ -390,16 +390,21 @@ int MyConverter::ConvertToData(std::string& text, DataField& out) const {
       return 1;
     }
     case ValueKind::Time: {
-      // Minutes and seconds: "12:34" = ((1 x 10 + 2) x 6 + 3) x 10 + 4 = 754 seconds.
+      // Minutes and seconds: "12:34" = ((1 x 10 + 2) x 6 + 3) x 10 + 4 = 754 seconds. A single
+      // seconds digit after the ':' weighs the minutes 60, as the input check counts it: "1:5"
+      // is 1 x 60 + 5 = 65 seconds, not 1 x 6 + 5.
       std::uint16_t seconds = 0;
-      char previous = '\0';
-      for (char c : text) {
-        if (isDigit(c)) {
-          seconds = static_cast<std::uint16_t>(seconds * (previous == ':' ? 6 : 10) + (c - '0'));
-        } else if (c != ':') {
+      int weight = 10;
+      for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ':') {
+          weight = (text.size() - i - 1 >= 2) ? 6 : 60;
+        } else if (isDigit(c)) {
+          seconds = static_cast<std::uint16_t>(seconds * weight + (c - '0'));
+          weight = 10;
+        } else {
           return -1;
         }
-        previous = c;
       }
       if (isWideTimeName(name) || seconds >= 256) {
         pushWord(out, seconds);

@@ -184,6 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
         ToDataCase{"tm", "CLK_frm", "12:34", 1, {0x02, 0xF2}, nullptr},
         ToDataCase{"tm", "CLK_frm", "0:59", 1, {0x3B}, nullptr},
         ToDataCase{"Alr.t", "CLK_frm", "0:59", 1, {0x00, 0x3B}, nullptr},
+        ToDataCase{"tm", "CLK_frm", "1:5", 1, {0x41}, nullptr},
         ToDataCase{"tm", "CLK_frm", "1:5x", -1, {}, nullptr},
         ToDataCase{"tm", "CLK_frm", "", 1, {0x00}, nullptr},
         ToDataCase{"nm", "name", "AB.C", 1, {0x4E, 0x18, 0x17, 0x14}, nullptr},
@@ -238,6 +239,7 @@ TEST(ConvertToData, RoundTripsThroughTheAnswer) {
   } rows[] = {
       {"Tmp", "float", "-12.25", "-12.250"}, {"r.oe", "float", "1.5", "1.500"},
       {"cnt", "int", "65535", "65535"},       {"tm", "CLK_frm", "59:59", "59:59"},
+      {"tm", "CLK_frm", "1:5", "01:05"},
       {"nm", "name", "Z9.-", "Z9.- "},        {"sw", "a:b_c:d", "b c", "b c"},
   };
   for (const auto& row : rows) {
