@@ -39,6 +39,7 @@ struct Command {
 // The tables of the command groups.
 std::span<const Command> protocolCommands();
 std::span<const Command> moduleCommands();
+std::span<const Command> exportCommands();
 
 // Prints "kvtr NAME: message", the command's usage line and a pointer to --help on the error
 // stream; returns kExitUsage.

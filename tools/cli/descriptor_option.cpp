@@ -1,0 +1,53 @@
+#include "descriptor_option.h"
+
+#include "model/descriptor_loader.h"
+#include "model/descriptor_storage.h"
+
+#include <string_view>
+#include <system_error>
+
+namespace kvtr::cli {
+
+std::filesystem::path programDirectory() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec && self.has_parent_path()) return self.parent_path();
+  return std::filesystem::current_path(ec);
+}
+
+std::filesystem::path descriptorPath(const CommandContext& context, const ParsedOptions& options) {
+  if (auto given = options.value(kDescriptorOption.longName)) return *given;
+  if (context.global != nullptr) {
+    if (auto given = context.global->value(kDescriptorOption.longName)) return *given;
+  }
+  return FindDescriptorFile(programDirectory());
+}
+
+void TerminalMessages::showMessage(const std::string& text, const std::string& caption, MessageIcon) {
+  std::string_view body = text;
+  while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
+  std::fprintf(err_, "%s: %.*s\n", caption.c_str(), static_cast<int>(body.size()), body.data());
+  ++shown;
+}
+
+bool TerminalMessages::askYesNo(const std::string&, const std::string&) { return false; }
+
+bool loadDescriptorTree(CommandContext& context, const Command& command, const ParsedOptions& options,
+                        ParameterTree& tree) {
+  const std::filesystem::path path = descriptorPath(context, options);
+  const DescriptorReadResult read = readDescriptorFile(path);
+  if (!read.ok()) {
+    failure(context, command,
+            std::string(descriptorReadFailureText(read.status)) + " (" + path.string() + ": " + read.message + ")");
+    return false;
+  }
+  TerminalMessages messages(context.err);
+  const DescriptorLoadResult loaded = LoadDescriptorText(tree, read.text, messages);
+  if (!loaded.complete) {
+    failure(context, command, "the descriptor " + path.string() + " does not give a whole parameter tree");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kvtr::cli

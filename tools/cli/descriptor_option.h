@@ -1,0 +1,46 @@
+// The parameter tree for commands that work on the descriptor without a module: where the
+// descriptor is ("--descriptor PATH", else beside the program, else the installed data folder)
+// and the whole tree loaded from it, with the loader's own messages on the error stream.
+#pragma once
+
+#include "command.h"
+
+#include "app/user_interface.h"
+#include "model/parameter_tree.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace kvtr::cli {
+
+inline constexpr OptionSpec kDescriptorOption{"descriptor", 0, OptionArgument::Required};
+
+// The folder of the running kvtr program; the current folder when the system does not tell.
+[[nodiscard]] std::filesystem::path programDirectory();
+
+// The descriptor file a command works on: its own --descriptor, else one given before the
+// command name, else the one found beside the program or in the installed data folder.
+[[nodiscard]] std::filesystem::path descriptorPath(const CommandContext& context, const ParsedOptions& options);
+
+// The program's messages on the error stream, one "caption: text" line each; questions are
+// answered "no", as nobody is there to answer them.
+class TerminalMessages : public UserInterface {
+ public:
+  explicit TerminalMessages(std::FILE* err) : err_(err) {}
+  void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
+  bool askYesNo(const std::string& text, const std::string& caption) override;
+
+  int shown = 0;
+
+ private:
+  std::FILE* err_;
+};
+
+// Reads the descriptor and builds the whole tree into `tree`. False after the failure has been
+// reported on the error stream: a file that cannot be read, or a descriptor that stops before
+// the tree is whole.
+bool loadDescriptorTree(CommandContext& context, const Command& command, const ParsedOptions& options,
+                        ParameterTree& tree);
+
+}  // namespace kvtr::cli
