@@ -44,7 +44,7 @@ bool loadDescriptorTree(CommandContext& context, const Command& command, const P
   TerminalMessages messages(context.err);
   const DescriptorLoadResult loaded = LoadDescriptorText(tree, read.text, messages);
   if (!loaded.complete) {
-    failure(context, command, "the descriptor " + path.string() + " does not give a whole parameter tree");
+    failure(context, command, "the descriptor does not give a whole parameter tree");
     return false;
   }
   return true;
