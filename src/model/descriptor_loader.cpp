@@ -29,14 +29,10 @@ int lenientInt(std::string_view text) {
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  // Past the range of int the value is pinned just beyond it, so that any number of digits fits.
+  constexpr std::int64_t kPinned = static_cast<std::int64_t>(std::numeric_limits<int>::max()) + 1;
   std::int64_t v = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    v = v * 10 + (text[i] - '0');
-    if (v > std::numeric_limits<int>::max()) {
-      v = static_cast<std::int64_t>(std::numeric_limits<int>::max()) + 1;
-      // The remaining digits cannot bring it back into range.
-    }
-  }
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) v = std::min(v * 10 + (text[i] - '0'), kPinned);
   if (negative) v = -v;
   if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
   if (v < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();

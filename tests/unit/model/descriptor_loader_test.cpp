@@ -354,9 +354,9 @@ TEST(DescriptorLoader, TheNetworkSettingsRoleFollowsTheCopies) {
 
 TEST(DescriptorLoader, SeveralInstancesOfALineSeeTheEarlierOnes) {
   // The second instance of A finds the first among the branches created so far.
-  auto l = load("parameter X int Х\nbranch A 1 0 0 X\nbranch A 2 0 0 A\nroot R 1 0 0 X\n");
-  EXPECT_EQ(l->ui.lines(), Lines{});
-  DescriptorLoader loader(l->tree, l->ui);
+  ParameterTree tree;
+  RecordingUserInterface ui;
+  DescriptorLoader loader(tree, ui);
   ASSERT_TRUE(loader.ParseText("parameter X int Х\nbranch A 1 0 0 X\nbranch A 2 0 0 A\n"));
   ASSERT_EQ(loader.branches().size(), 3u);
   EXPECT_EQ(loader.branches()[1]->children.size(), 1u);
@@ -404,6 +404,12 @@ TEST(DescriptorLoader, HugeCountsStopAtTheNodeLimit) {
   EXPECT_EQ(l->ui.lines().front(),
             "Ошибка в описателе: Описатель задает больше 1000 ветвей и параметров: дерево не будет построено.");
   EXPECT_FALSE(l->tree.hasTree());
+
+  // A count written with more digits than an int holds, and one as far below zero.
+  auto digits = load("parameter X int Х\nbranch B 99999999999999999999 0 0 X\nroot R 1 0 0 B\n", options);
+  EXPECT_EQ(digits->ui.lines().front(), l->ui.lines().front());
+  auto negative = load("parameter X int Х\nbranch B -99999999999999999999 0 0 X\nroot R 1 0 0 X\n", options);
+  EXPECT_EQ(negative->ui.lines(), Lines{});
 }
 
 TEST(DescriptorLoader, DeepNestingStopsAtTheDepthLimit) {
