@@ -616,7 +616,7 @@ TEST_F(ShippedDescriptor, HoldsTheParametersTheProgramReliesOn) {
 
   // Service commands are templates for the single-parameter dialog; APLY and INIT must not be
   // reachable by a walk over the tree.
-  for (const char* name : {"dev", "ver", "exit", "APLY", "INIT"}) {
+  for (const char* name : {"dev", "ver", "exit", "APLY", "INIT", "CHAr"}) {
     bool found = false;
     for (const auto& t : tree.templates()) {
       std::string_view n = t.name;
@@ -625,7 +625,7 @@ TEST_F(ShippedDescriptor, HoldsTheParametersTheProgramReliesOn) {
     }
     EXPECT_TRUE(found) << name;
   }
-  for (const char* name : {"APLY", "INIT"}) {
+  for (const char* name : {"APLY", "INIT", "CHAr"}) {
     EXPECT_TRUE(indexesOf(*tree.root(), name).empty()) << name;
     EXPECT_TRUE(indexesOf(*tree.scanners(), name).empty()) << name;
   }
