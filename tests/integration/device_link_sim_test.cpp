@@ -175,13 +175,17 @@ TEST_F(LinkOverSim, NetworkNameTravelsAsFourIndexedCodes) {
   name->value = "AB.C";
   ASSERT_EQ(link->Transact(false, name.get()), kTransactOk) << name->comment;
   EXPECT_EQ(name->value, "AB.C ");
-  Settle(4);
+  // Each character goes with its attribute exchange (the name's attributes, written).
+  Settle(8);
   const auto frames = ReceivedFrames(log);
-  ASSERT_EQ(frames.size(), 4u);
+  ASSERT_EQ(frames.size(), 8u);
   const int codes[] = {20, 23, 24, 78};
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(frames[i].hash, kNameCharHash);
-    EXPECT_EQ(frames[i].data, (Bytes{std::uint8_t(codes[i]), 0, std::uint8_t(i)}));
+    EXPECT_EQ(frames[2 * i].hash, kAttributesHash);
+    EXPECT_EQ(frames[2 * i].data, (Bytes{3, 0, std::uint8_t(i), 0x36, 0x28}));
+    EXPECT_EQ(frames[2 * i + 1].hash, kNameCharHash);
+    EXPECT_FALSE(frames[2 * i + 1].read);
+    EXPECT_EQ(frames[2 * i + 1].data, (Bytes{std::uint8_t(codes[i]), 0, std::uint8_t(i)}));
   }
   auto back = MakeParameter("CHAr*", "name");
   ASSERT_EQ(link->Transact(true, back.get()), kTransactOk) << back->comment;
