@@ -119,9 +119,32 @@ struct SimModule::Request {
   std::vector<std::uint8_t> data;
 };
 
+// What a handler decided: no answer, or an answer with its hash and data bytes, which
+// HandleNative frames for the request's address.
+struct SimModule::Answer {
+  bool answered = false;
+  std::uint16_t hash = 0;
+  std::vector<std::uint8_t> data;
+  std::string note;
+};
+
 namespace {
 
-Reply silence(std::string note) {
+SimModule::Answer silence(std::string note) {
+  SimModule::Answer a;
+  a.note = std::move(note);
+  return a;
+}
+
+SimModule::Answer dataAnswer(std::uint16_t hash, std::vector<std::uint8_t> data, std::string note = {}) {
+  return {true, hash, std::move(data), std::move(note)};
+}
+
+SimModule::Answer errorAnswer(std::uint8_t code, const std::string& why) {
+  return dataAnswer(kErrorReplyHash, {code}, strprintf("error %u: %s", code, why.c_str()));
+}
+
+Reply unanswered(std::string note) {
   Reply r;
   r.note = std::move(note);
   return r;
@@ -154,35 +177,35 @@ SimModule::SimModule(ParameterTable table, ModuleIdentity identity, InputBehavio
 
 Reply SimModule::HandleNative(std::string_view frame, Millis now) {
   if (protocol_ != ProtocolMode::Native) {
-    return silence(strprintf("not heard: the module runs %s", std::string(protocolName(protocol_)).c_str()));
+    return unanswered(strprintf("not heard: the module runs %s", std::string(protocolName(protocol_)).c_str()));
   }
-  if (frame.size() < 2 || frame.front() != kFrameStart || frame.back() != kFrameEnd) return silence("no frame");
+  if (frame.size() < 2 || frame.front() != kFrameStart || frame.back() != kFrameEnd) return unanswered("no frame");
   const std::string_view chars = frame.substr(1, frame.size() - 2);
-  if (chars.size() % 2 != 0) return silence("odd number of tetrad characters");
+  if (chars.size() % 2 != 0) return unanswered("odd number of tetrad characters");
   const std::size_t count = chars.size() / 2;
-  if (count < kFrameOverhead || count > kMaxFrameBytes) return silence("frame length out of range");
+  if (count < kFrameOverhead || count > kMaxFrameBytes) return unanswered("frame length out of range");
   std::array<std::uint8_t, kMaxFrameBytes> bytes{};
   if (!decodeTetrads(std::span<const char>(chars.data(), chars.size()), std::span<std::uint8_t>(bytes.data(), count))) {
-    return silence("characters outside G..V");
+    return unanswered("characters outside G..V");
   }
   const std::uint16_t crc = frameCrc(std::span<const std::uint8_t>(bytes.data(), count - 2));
-  if (crc != ((static_cast<unsigned>(bytes[count - 2]) << 8) | bytes[count - 1])) return silence("CRC error");
+  if (crc != ((static_cast<unsigned>(bytes[count - 2]) << 8) | bytes[count - 1])) return unanswered("CRC error");
   const std::uint8_t control = bytes[1];
   const std::size_t n = control & 0x0F;
   if (n != count - kFrameOverhead) {
-    return silence(strprintf("length field %zu for %zu data bytes", n, count - kFrameOverhead));
+    return unanswered(strprintf("length field %zu for %zu data bytes", n, count - kFrameOverhead));
   }
   Request request;
   if (line_.addressBits == 11) {
     request.address = (bytes[0] << 3) | (control >> 5);
   } else {
     // A frame with address bits in the control byte was sent with 11-bit addressing.
-    if ((control >> 5) != 0) return silence("11-bit frame, the module uses 8-bit addresses");
+    if ((control >> 5) != 0) return unanswered("11-bit frame, the module uses 8-bit addresses");
     request.address = bytes[0];
   }
   request.offset = request.address - line_.address;
   if (request.offset < 0 || request.offset >= kAddressIndexSpan) {
-    return silence(strprintf("for address %d", request.address));
+    return unanswered(strprintf("for address %d", request.address));
   }
   request.read = (control & 0x10) != 0;
   request.hash = static_cast<std::uint16_t>((bytes[2] << 8) | bytes[3]);
@@ -192,69 +215,34 @@ Reply SimModule::HandleNative(std::string_view frame, Millis now) {
   lastHeard_ = now;
   AdvanceCounters(now);
   const LineSettings before = line_;
-  Reply reply = Dispatch(request, now);
+  const Answer answer = Dispatch(request, now);
+  Reply reply;
+  reply.answered = answer.answered;
+  reply.note = answer.note;
   reply.hash = request.hash;
   reply.sentWith = before;
+  if (answer.answered) {
+    reply.line = std::string(buildRequest(request.read, answer.hash, answer.data, request.address, before.addressBits).text());
+  }
   return reply;
 }
 
-Reply SimModule::Dispatch(const Request& request, Millis now) {
-  auto answer = [&](std::uint16_t hash, std::span<const std::uint8_t> data) {
-    Reply r;
-    r.answered = true;
-    r.line = std::string(buildRequest(request.read, hash, data, request.address, line_.addressBits).text());
-    return r;
-  };
-  Reply reply;
-  if (request.hash == kAttributesHash) {
-    reply = Attributes(request);
-  } else if (isService(request.hash)) {
+SimModule::Answer SimModule::Dispatch(const Request& request, Millis now) {
+  if (request.hash == kAttributesHash) return Attributes(request);
+  if (isService(request.hash)) {
     // Service commands have no index: at an offset address they are for a neighbour.
     if (request.offset != 0) return silence(strprintf("for address %d", request.address));
-    reply = Service(request, now);
-  } else if (request.hash == kNameCharHash) {
-    reply = NetworkName(request);
-  } else if (const SimParameter* p = table_.Find(request.hash)) {
-    reply = ReadOrWrite(request, *p, now);
-  } else if (request.offset != 0) {
-    return silence(strprintf("for address %d", request.address));
-  } else {
-    const std::uint8_t code = kErrUnknownParameter;
-    reply = answer(kErrorReplyHash, std::span<const std::uint8_t>(&code, 1));
-    reply.note = "unknown parameter";
-    return reply;
+    return Service(request, now);
   }
-  // The handlers leave the frame to be built here: `line` holds the data bytes, `hash` the hash.
-  if (reply.answered) {
-    const std::string data = reply.line;
-    reply.line = answer(reply.hash, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(data.data()),
-                                                                  data.size()))
-                     .line;
-  }
-  return reply;
+  if (request.hash == kNameCharHash) return NetworkName(request);
+  if (const SimParameter* p = table_.Find(request.hash)) return ReadOrWrite(request, *p, now);
+  if (request.offset != 0) return silence(strprintf("for address %d", request.address));
+  return errorAnswer(kErrUnknownParameter, strprintf("unknown parameter 0x%04X", request.hash));
 }
 
-namespace {
-
-// A reply still to be framed: the hash and the data bytes (see Dispatch).
-Reply dataReply(std::uint16_t hash, const std::vector<std::uint8_t>& data, std::string note = {}) {
-  Reply r;
-  r.answered = true;
-  r.hash = hash;
-  r.line.assign(data.begin(), data.end());
-  r.note = std::move(note);
-  return r;
-}
-
-Reply errorReply(std::uint8_t code, std::string note) {
-  return dataReply(kErrorReplyHash, {code}, strprintf("error %u: %s", code, note.c_str()));
-}
-
-}  // namespace
-
-Reply SimModule::ReadOrWrite(const Request& request, const SimParameter& p, Millis now) {
+SimModule::Answer SimModule::ReadOrWrite(const Request& request, const SimParameter& p, Millis now) {
   const std::size_t n = request.data.size();
-  if (!request.read && isReadOnly(p)) return errorReply(kErrRomParameter, p.name + " cannot be written");
+  if (!request.read && isReadOnly(p)) return errorAnswer(kErrRomParameter, p.name + " cannot be written");
   int index = 0;
   bool indexInData = false;
   std::span<const std::uint8_t> value;
@@ -262,14 +250,14 @@ Reply SimModule::ReadOrWrite(const Request& request, const SimParameter& p, Mill
   if (request.offset > 0) {
     if (!p.indexed) return silence(strprintf("for address %d", request.address));
     index = request.offset;
-    if (request.read ? n != 0 : !accepts(p, n)) return errorReply(kErrDataSize, strprintf("%zu data bytes", n));
+    if (request.read ? n != 0 : !accepts(p, n)) return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
     value = data;
   } else if (p.indexed) {
     if (request.read) {
       if (n == 2) {
         indexInData = true;
       } else if (n != 0) {
-        return errorReply(kErrDataSize, strprintf("%zu data bytes", n));
+        return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
       }
     } else if (n >= 2 && accepts(p, n - 2)) {
       indexInData = true;
@@ -277,24 +265,24 @@ Reply SimModule::ReadOrWrite(const Request& request, const SimParameter& p, Mill
     } else if (accepts(p, n)) {
       value = data;
     } else {
-      return errorReply(kErrDataSize, strprintf("%zu data bytes", n));
+      return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
     }
     if (indexInData) index = static_cast<int>(bigEndian(data.last(2)));
   } else {
-    if (request.read ? n != 0 : !accepts(p, n)) return errorReply(kErrDataSize, strprintf("%zu data bytes", n));
+    if (request.read ? n != 0 : !accepts(p, n)) return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
     value = data;
   }
   if (!p.hasIndex(index)) {
-    return errorReply(kErrIndexBeyondLimiter, strprintf("%s has no index %d", p.name.c_str(), index));
+    return errorAnswer(kErrIndexBeyondLimiter, strprintf("%s has no index %d", p.name.c_str(), index));
   }
   std::string note;
   if (!request.read) {
     const Slot& slot = store_.At(p.hash, index);
     if (p.hasAttributes && (slot.attributes & kAttrEditable) == 0) {
-      return errorReply(kErrRefusedByAttributes, p.name + " is not editable");
+      return errorAnswer(kErrRefusedByAttributes, p.name + " is not editable");
     }
     if (const int code = CheckWrite(p, index, value); code != 0) {
-      return errorReply(static_cast<std::uint8_t>(code), p.name + " refused the value");
+      return errorAnswer(static_cast<std::uint8_t>(code), p.name + " refused the value");
     }
     store_.At(p.hash, index).bytes.assign(value.begin(), value.end());
     AfterWrite(p, index, now);
@@ -303,16 +291,16 @@ Reply SimModule::ReadOrWrite(const Request& request, const SimParameter& p, Mill
   }
   std::vector<std::uint8_t> answer = CurrentBytes(p, index, now);
   if (indexInData) appendIndex(answer, index);
-  return dataReply(p.hash, answer, std::move(note));
+  return dataAnswer(p.hash, answer, std::move(note));
 }
 
-Reply SimModule::Attributes(const Request& request) {
+SimModule::Answer SimModule::Attributes(const Request& request) {
   const std::size_t n = request.data.size();
   const std::span<const std::uint8_t> data(request.data);
   // Read: [00 index] hash. Write: attribute [00 index] hash. Only the index's low byte travels.
   const std::size_t attributeBytes = request.read ? 0 : 1;
   if (n != attributeBytes + 2 && n != attributeBytes + 4) {
-    return errorReply(kErrDataSize, strprintf("attribute exchange with %zu data bytes", n));
+    return errorAnswer(kErrDataSize, strprintf("attribute exchange with %zu data bytes", n));
   }
   const bool indexInData = n == attributeBytes + 4;
   const auto hash = static_cast<std::uint16_t>(bigEndian(data.last(2)));
@@ -320,13 +308,13 @@ Reply SimModule::Attributes(const Request& request) {
   const SimParameter* p = table_.Find(hash);
   if (p == nullptr) {
     if (request.offset != 0) return silence(strprintf("for address %d", request.address));
-    return errorReply(kErrUnknownParameter, strprintf("attributes of unknown parameter 0x%04X", hash));
+    return errorAnswer(kErrUnknownParameter, strprintf("attributes of unknown parameter 0x%04X", hash));
   }
   const bool nameCharacter = hash == kNameCharHash;
   if (request.offset != 0 && !p->indexed && !nameCharacter) return silence(strprintf("for address %d", request.address));
-  if (!p->hasAttributes) return errorReply(kErrNoAttributes, p->name + " has no attributes");
+  if (!p->hasAttributes) return errorAnswer(kErrNoAttributes, p->name + " has no attributes");
   if (nameCharacter ? (index < 0 || index >= kNameCharacters) : !p->hasIndex(index)) {
-    return errorReply(kErrIndexBeyondLimiter, strprintf("%s has no index %d", p->name.c_str(), index));
+    return errorAnswer(kErrIndexBeyondLimiter, strprintf("%s has no index %d", p->name.c_str(), index));
   }
   Slot& slot = store_.At(hash, index);
   std::string note;
@@ -338,14 +326,14 @@ Reply SimModule::Attributes(const Request& request) {
   std::vector<std::uint8_t> answer{slot.attributes};
   if (indexInData) answer.insert(answer.end(), {0x00, static_cast<std::uint8_t>(index)});
   answer.insert(answer.end(), {static_cast<std::uint8_t>(hash >> 8), static_cast<std::uint8_t>(hash & 0xFF)});
-  return dataReply(kAttributesHash, answer, std::move(note));
+  return dataAnswer(kAttributesHash, answer, std::move(note));
 }
 
-Reply SimModule::NetworkName(const Request& request) {
+SimModule::Answer SimModule::NetworkName(const Request& request) {
   const SimParameter* p = table_.Find(kNameCharHash);
   if (p == nullptr) {
     if (request.offset != 0) return silence(strprintf("for address %d", request.address));
-    return errorReply(kErrUnknownParameter, "no network name");
+    return errorAnswer(kErrUnknownParameter, "no network name");
   }
   const std::size_t n = request.data.size();
   const std::span<const std::uint8_t> data(request.data);
@@ -357,15 +345,15 @@ Reply SimModule::NetworkName(const Request& request) {
   if (whole) {
     if (!request.read) {
       for (int i = 0; i < kNameCharacters; ++i) {
-        if (refused(i)) return errorReply(kErrRefusedByAttributes, "network name is not editable");
-        if (data[kNameCharacters - 1 - i] > kMaxNameCode) return errorReply(kErrBeyondLimits, "character code above 79");
+        if (refused(i)) return errorAnswer(kErrRefusedByAttributes, "network name is not editable");
+        if (data[kNameCharacters - 1 - i] > kMaxNameCode) return errorAnswer(kErrBeyondLimits, "character code above 79");
       }
       for (int i = 0; i < kNameCharacters; ++i) store_.At(kNameCharHash, i).bytes = {data[kNameCharacters - 1 - i]};
       dirty_ = true;
     }
     std::vector<std::uint8_t> answer;
     for (int i = kNameCharacters; i-- > 0;) answer.push_back(code(i));
-    return dataReply(kNameCharHash, answer, request.read ? "" : "network name written");
+    return dataAnswer(kNameCharHash, answer, request.read ? "" : "network name written");
   }
 
   // One character: index in the data field or in the address.
@@ -376,45 +364,45 @@ Reply SimModule::NetworkName(const Request& request) {
     indexInData = true;
     index = static_cast<int>(bigEndian(data.last(2)));
   } else if (n != valueBytes) {
-    return errorReply(kErrDataSize, strprintf("network name character with %zu data bytes", n));
+    return errorAnswer(kErrDataSize, strprintf("network name character with %zu data bytes", n));
   }
   if (index < 0 || index >= kNameCharacters) {
-    return errorReply(kErrIndexBeyondLimiter, strprintf("network name has no character %d", index));
+    return errorAnswer(kErrIndexBeyondLimiter, strprintf("network name has no character %d", index));
   }
   if (!request.read) {
-    if (refused(index)) return errorReply(kErrRefusedByAttributes, "network name is not editable");
-    if (data[0] > kMaxNameCode) return errorReply(kErrBeyondLimits, "character code above 79");
+    if (refused(index)) return errorAnswer(kErrRefusedByAttributes, "network name is not editable");
+    if (data[0] > kMaxNameCode) return errorAnswer(kErrBeyondLimits, "character code above 79");
     store_.At(kNameCharHash, index).bytes = {data[0]};
     dirty_ = true;
   }
   std::vector<std::uint8_t> answer{code(index)};
   if (indexInData) appendIndex(answer, index);
-  return dataReply(kNameCharHash, answer, request.read ? "" : "network name character written");
+  return dataAnswer(kNameCharHash, answer, request.read ? "" : "network name character written");
 }
 
-Reply SimModule::Service(const Request& request, Millis now) {
+SimModule::Answer SimModule::Service(const Request& request, Millis now) {
   const std::size_t n = request.data.size();
   if (request.hash == kApplyHash || request.hash == kInitHash) {
-    if (n != 0) return errorReply(kErrDataSize, strprintf("%zu data bytes", n));
+    if (n != 0) return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
     const std::optional<LineSettings> kept = fromNetworkBytes(StoredNetwork());
     if (kept) line_ = *kept;
     if (request.hash == kApplyHash) {
-      return dataReply(kApplyHash, {}, "APLY: now listening with " + line_.describe());
+      return dataAnswer(kApplyHash, {}, "APLY: now listening with " + line_.describe());
     }
     protocol_ = protocolFromPosition(static_cast<unsigned>(StoredProtocol()));
     exitCode_ = kExitExternalReset;
     PowerUp(now);
-    return dataReply(kInitHash, {},
+    return dataAnswer(kInitHash, {},
                      strprintf("INIT: restarted with %s, %s", line_.describe().c_str(),
                                std::string(protocolName(protocol_)).c_str()));
   }
-  if (!request.read) return errorReply(kErrRomParameter, "service command cannot be written");
-  if (n != 0) return errorReply(kErrDataSize, strprintf("%zu data bytes", n));
-  if (request.hash == kExitHash) return dataReply(kExitHash, {0x00, 0x00, exitCode_});
+  if (!request.read) return errorAnswer(kErrRomParameter, "service command cannot be written");
+  if (n != 0) return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
+  if (request.hash == kExitHash) return dataAnswer(kExitHash, {0x00, 0x00, exitCode_});
   // Texts travel last character first.
   std::string text = utf8ToCp1251(request.hash == kDevHash ? identity_.device : identity_.version);
   text.resize(std::min<std::size_t>(text.size(), 8));
-  return dataReply(request.hash, std::vector<std::uint8_t>(text.rbegin(), text.rend()));
+  return dataAnswer(request.hash, std::vector<std::uint8_t>(text.rbegin(), text.rend()));
 }
 
 Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) {
@@ -425,13 +413,13 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
   std::string answer;
   int address = -1;
   switch (protocol_) {
-    case ProtocolMode::Native: return silence("not a device-protocol frame");
+    case ProtocolMode::Native: return unanswered("not a device-protocol frame");
     case ProtocolMode::ModbusRtu:
     case ProtocolMode::ModbusAscii: {
       const SwitchResponse r = checkSwitchResponse(protocol_, frame);
-      if (r.result != kLinkOk) return silence(r.result == kLinkBadChecksum ? "checksum error" : "malformed frame");
+      if (r.result != kLinkOk) return unanswered(r.result == kLinkBadChecksum ? "checksum error" : "malformed frame");
       if (r.length != payload.size() + 1 || !std::equal(payload.begin(), payload.end(), r.bytes.begin() + 1)) {
-        return silence("not the switch command");
+        return unanswered("not the switch command");
       }
       address = r.bytes[0];
       // Both Modbus framings answer a coil write with an echo of the request.
@@ -440,7 +428,7 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
     }
     case ProtocolMode::PercentCommand: {
       // '%', two address digits, the command, two sum digits, carriage return.
-      if (frame.size() < 6 || frame.front() != '%' || frame.back() != '\r') return silence("malformed frame");
+      if (frame.size() < 6 || frame.front() != '%' || frame.back() != '\r') return unanswered("malformed frame");
       const std::size_t summed = frame.size() - 3;
       unsigned sum = 0;
       for (std::size_t i = 0; i < summed; ++i) sum += frame[i];
@@ -448,11 +436,11 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
       const std::string addressDigits(frame.begin() + 1, frame.begin() + 3);
       char* end = nullptr;
       const unsigned long stored = std::strtoul(digits.c_str(), &end, 16);
-      if (end != digits.c_str() + 2 || stored != (sum & 0xFF)) return silence("checksum error");
+      if (end != digits.c_str() + 2 || stored != (sum & 0xFF)) return unanswered("checksum error");
       const unsigned long parsedAddress = std::strtoul(addressDigits.c_str(), &end, 16);
-      if (end != addressDigits.c_str() + 2) return silence("malformed frame");
+      if (end != addressDigits.c_str() + 2) return unanswered("malformed frame");
       if (!std::equal(payload.begin(), payload.end(), frame.begin() + 3, frame.begin() + static_cast<std::ptrdiff_t>(summed))) {
-        return silence("not the switch command");
+        return unanswered("not the switch command");
       }
       address = static_cast<int>(parsedAddress);
       answer = strprintf("!%02X", static_cast<unsigned>(address));
@@ -462,7 +450,7 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
       break;
     }
   }
-  if (line_.addressBits != 8 || address != line_.address) return silence(strprintf("for address %d", address));
+  if (line_.addressBits != 8 || address != line_.address) return unanswered(strprintf("for address %d", address));
   reply.answered = true;
   reply.line = std::move(answer);
   reply.note = "switch command: back to the device protocol";

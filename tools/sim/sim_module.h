@@ -130,11 +130,15 @@ class SimModule {
  private:
   struct Request;
 
-  Reply Dispatch(const Request& request, Millis now);
-  Reply ReadOrWrite(const Request& request, const SimParameter& p, Millis now);
-  Reply Attributes(const Request& request);
-  Reply NetworkName(const Request& request);
-  Reply Service(const Request& request, Millis now);
+ public:
+  struct Answer;
+
+ private:
+  Answer Dispatch(const Request& request, Millis now);
+  Answer ReadOrWrite(const Request& request, const SimParameter& p, Millis now);
+  Answer Attributes(const Request& request);
+  Answer NetworkName(const Request& request);
+  Answer Service(const Request& request, Millis now);
 
   // Factory bytes of one instance.
   [[nodiscard]] std::vector<std::uint8_t> FactoryBytes(const SimParameter& p, int index) const;
