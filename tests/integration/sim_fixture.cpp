@@ -79,14 +79,29 @@ bool SimProcess::Start(const std::vector<std::string>& options, std::string* err
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // A simulator that has died must not take the test with it when a command is written to it.
+  ::signal(SIGPIPE, SIG_IGN);
+  // The simulator starts with every signal unblocked and at its default, whatever the thread
+  // that starts it has blocked or ignored: SIGTERM must reach it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigset_t defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) sigaddset(&defaults, signal);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   if (errorFd >= 0) posix_spawn_file_actions_adddup2(&actions, errorFd, STDERR_FILENO);
   pid_t pid = -1;
-  const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  const int spawned = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   ::close(in[0]);
   ::close(out[1]);
   if (errorFd >= 0) ::close(errorFd);

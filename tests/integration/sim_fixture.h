@@ -12,7 +12,9 @@
 // standard input is the control channel (one command a line, answered on its standard output
 // with "ok" or "error: ..."), and the end of its standard input ends it, so a test that dies
 // leaves no simulator behind. The first line of its standard output is the slave path. It is
-// stopped by its process id: SIGTERM, then waitpid; never by name.
+// stopped by its process id: SIGTERM, then waitpid; never by name. Starting one makes the test
+// process ignore SIGPIPE, so that a command written to a simulator that has died fails instead
+// of ending the test.
 //
 // Control commands a test will want (all are listed by "kvtr-sim --help"):
 //   frames N              answered once the simulator has received and dealt with N frames since
