@@ -100,7 +100,9 @@ int main(int argc, char** argv) {
   ParameterTree tree;
   StderrInterface ui;
   const DescriptorLoadResult loaded = LoadDescriptor(tree, descriptor, ui);
-  if (!loaded.complete) return fail("cannot load the descriptor " + descriptor.string() + " " + loaded.detail);
+  if (!loaded.complete) {
+    return fail("cannot load the descriptor " + descriptor.string() + (loaded.detail.empty() ? "" : ": " + loaded.detail));
+  }
   std::vector<std::string> warnings;
   ParameterTable table = ParameterTable::FromTree(tree.root(), tree.scanners(), &warnings);
   for (const std::string& w : warnings) std::fprintf(stderr, "kvtr-sim: %s\n", w.c_str());
