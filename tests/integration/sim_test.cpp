@@ -199,6 +199,25 @@ TEST_F(SimTest, AttributesRefuseWritesAndTravelPerInstance) {
   EXPECT_EQ(noAttributes.deviceErrorCode(), 8);
 }
 
+TEST_F(SimTest, ControlSetsAttributesAndRestoresTheFactoryMemory) {
+  SimProcess& sim = StartSim();
+  ASSERT_TRUE(sim.running());
+  auto port = OpenPort(sim);
+  ASSERT_TRUE(port);
+  ASSERT_EQ(sim.Control("attr I.Flt 4 2"), "ok");  // owned by the user, not editable
+  const ParsedResponse refused = parseResponse(port->Transact(WriteRequest("I.Flt", {0x05, 0x00, 0x04})), hashName("I.Flt"));
+  ASSERT_TRUE(refused.hasDeviceErrorCode());
+  EXPECT_EQ(refused.deviceErrorCode(), 51);
+  EXPECT_EQ(sim.Control("attr I.Flt 12 3").rfind("error: ", 0), 0u);
+
+  ASSERT_TRUE(parseResponse(port->Transact(WriteRequest("t.Ans", {0x07})), hashName("t.Ans")).ok());
+  ASSERT_EQ(sim.Control("factory"), "ok");
+  const ParsedResponse delay = parseResponse(port->Transact(ReadRequest("t.Ans")), hashName("t.Ans"));
+  ASSERT_TRUE(delay.ok());
+  EXPECT_EQ(DataOf(delay), (Bytes{0x02}));
+  EXPECT_TRUE(parseResponse(port->Transact(WriteRequest("I.Flt", {0x05, 0x00, 0x04})), hashName("I.Flt")).ok());
+}
+
 TEST_F(SimTest, FramesForOtherAddressesGetNoAnswer) {
   const std::string log = ScratchPath("frames.log");
   SimProcess& sim = StartSim({"--log", log});
@@ -388,8 +407,11 @@ TEST_F(SimTest, DroppedAndLateAnswersAndControlCommands) {
   EXPECT_TRUE(parseResponse(port->ReadUntil('\r', 5s), hashName("dev")).ok());
   EXPECT_TRUE(HasLine(ReadLines(log), "-- fault: late"));
 
-  // Byte by byte, the answer is still whole.
+  // Byte by byte, or at the pace of the wire, the answer is still whole.
   ASSERT_EQ(sim.Control("slow 2"), "ok");
+  EXPECT_TRUE(parseResponse(port->Transact(ReadRequest("dev")), hashName("dev")).ok());
+  ASSERT_EQ(sim.Control("slow 0"), "ok");
+  ASSERT_EQ(sim.Control("wire-time on"), "ok");
   EXPECT_TRUE(parseResponse(port->Transact(ReadRequest("dev")), hashName("dev")).ok());
   EXPECT_EQ(sim.Control("fault nonsense every 1").rfind("error: ", 0), 0u);
 }
