@@ -15,6 +15,15 @@ enum class MessageIcon {
   Question,
 };
 
+// What the progress window shows beside its log after each line.
+struct TaskProgress {
+  std::string elapsed;  // "Обмен идет:": time since the window opened, "%H:%M:%S"
+  std::string counter;  // "Обработано пар-ов:": "%i из %i"; empty when the task has no total
+  int done = 0;         // progress bar position
+  int total = 0;        // the task's total; 0 leaves the counter and the bar alone
+  int barRange = 0;     // progress bar range 0..barRange: the low 16 bits of the total
+};
+
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
@@ -25,11 +34,22 @@ class UserInterface {
   // A yes/no question; true for "yes".
   virtual bool askYesNo(const std::string& text, const std::string& caption) = 0;
 
-  // The progress window of a long exchange: started with its caption and total, a log line per
-  // step, the counter, and finished with the closing text.
+  // The progress window of a long exchange ("Прибор <==> программа"). taskStarted comes on the
+  // thread that starts the task, before the task runs; logLine, taskProgress and taskFinished
+  // come on the exchange engine's transmit thread while the task runs, so a GUI hands them over
+  // to its own thread without waiting for it (the engine never waits on the user interface).
+  //
+  // The window opens with the task's caption and total (0: no counter and no bar).
   virtual void taskStarted(const std::string& caption, int total) { (void)caption; (void)total; }
+  // One line appended to the log.
   virtual void logLine(const std::string& line) { (void)line; }
+  // The counter: parameters done of the total. Called only for tasks with a total.
   virtual void progress(int done, int total) { (void)done; (void)total; }
+  // The fields that follow every log line; by default the counter goes to progress().
+  virtual void taskProgress(const TaskProgress& update) {
+    if (update.total != 0) progress(update.done, update.total);
+  }
+  // The window closes; `closingText` is the last line of its log.
   virtual void taskFinished(const std::string& closingText) { (void)closingText; }
 };
 

@@ -79,7 +79,12 @@ void ManualClock::advance(Duration duration) {
 
 void ManualClock::block(std::span<const Event* const> events, TimePoint wake) {
   if (mode_ == Mode::JumpToDeadline) {
-    // Something already signalled wins over moving time on.
+    // Something already signalled wins over moving time on. With no deadline there is nothing
+    // to jump to: the wait is for another thread's signal alone.
+    if (wake == TimePoint::max()) {
+      (void)detail::blockOnEvents(events, kInfinite);
+      return;
+    }
     if (detail::blockOnEvents(events, Duration::zero()) != kWaitTimedOut) return;
     std::lock_guard lock(mutex_);
     if (wake != TimePoint::max()) now_ = std::max(now_, wake);

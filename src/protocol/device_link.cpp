@@ -471,4 +471,20 @@ int DeviceLink::OpenLink(bool showMessage) {
   return result;
 }
 
+int DeviceLink::OpenPort() {
+  if (communicationOff_.load()) return -1;
+  int result = 0;
+  {
+    std::lock_guard lock(portLock_);
+    result = port_.open();
+  }
+  state_->notePortOpened(result == serial::kOpened);
+  return result;
+}
+
+void DeviceLink::ClosePort() {
+  std::lock_guard lock(portLock_);
+  (void)port_.close();
+}
+
 }  // namespace kvtr

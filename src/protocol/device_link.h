@@ -154,6 +154,12 @@ class DeviceLink {
   // Returns the port's open result, or -1 without opening while communication is off.
   int OpenLink(bool showMessage);
 
+  // Opens the port with the settings it already has, and closes it: the exchange thread's own
+  // opening when a task finds the port closed. The opening records its result in the link status
+  // as every opening does; while communication is off it returns -1 without opening.
+  int OpenPort();
+  void ClosePort();
+
   // The port and the program's port settings.
   SerialPort& serialPort() { return port_; }
   NetRS485prg& programPortNode() { return *programPort_; }
@@ -172,6 +178,8 @@ class DeviceLink {
   // In a batch run OpenLink shows no message.
   void setBatchMode(bool on) { batchMode_.store(on); }
   void setUserInterface(UserInterface* ui) { ui_ = ui; }
+  [[nodiscard]] bool batchMode() const { return batchMode_.load(); }
+  [[nodiscard]] UserInterface* userInterface() const { return ui_; }
 
  protected:
   // One exchange on the line, under the port lock: the serial port's exchange. A test can put a

@@ -60,6 +60,18 @@ TEST(ManualClock, ManualModeWaitEndsOnAnEvent) {
   setter.join();
 }
 
+TEST(ManualClock, JumpModeWaitWithoutDeadlineBlocksUntilSignalled) {
+  // Nothing to jump to: the wait must block for the other thread's signal, not spin or return.
+  ManualClock clock(ManualClock::Mode::JumpToDeadline);
+  Event e(EventReset::Automatic);
+  Event other(EventReset::Manual);
+  const auto start = clock.now();
+  std::thread setter([&] { e.set(); });
+  EXPECT_EQ(clock.waitAny({&other, &e}, Clock::kInfinite), 1);
+  setter.join();
+  EXPECT_EQ(clock.now(), start) << "a wait without deadline must not move the clock";
+}
+
 TEST(Clock, DeadlinesSaturateInsteadOfOverflowing) {
   ManualClock clock(ManualClock::Mode::JumpToDeadline, Clock::TimePoint{} + 1h);
   EXPECT_EQ(clock.deadlineAfter(Clock::kInfinite), Clock::TimePoint::max());

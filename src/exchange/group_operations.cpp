@@ -1,0 +1,252 @@
+#include "exchange/group_operations.h"
+
+#include "common/format.h"
+#include "common/strings.h"
+#include "exchange/exchange_engine.h"
+#include "model/parameter.h"
+#include "protocol/network_settings.h"
+
+namespace kvtr {
+
+namespace {
+
+constexpr std::string_view kReadPrefix = "  Чтение: ";
+constexpr std::string_view kWritePrefix = "  Запись: ";
+constexpr std::string_view kComparePrefix = "  Сравниваем: ";
+constexpr std::string_view kNewValueSuffix = " [новое значение]";
+constexpr std::string_view kCalibrationName = "clb.k";
+// The factory values of the calibration table: the even entries are the zero points, the odd
+// ones the full scale of the 12-bit converter.
+constexpr std::string_view kCalibrationZero = "0";
+constexpr std::string_view kCalibrationFull = "4095";
+// Differences described in the compare report; the rest are only counted.
+constexpr int kReportedDifferences = 10;
+
+std::string nameWithIndex(std::string_view prefix, const Parameter& p) {
+  std::string text(prefix);
+  text += p.name;
+  if (p.hasIndex) text += strprintf(":%i", p.index);
+  return text;
+}
+
+bool isTimeoutComment(const Parameter& p) { return equalsNoCase(p.comment, kTimeoutText); }
+
+std::string editableText(bool editable) { return editable ? "Редактируемый" : "Не редактируемый"; }
+std::string ownerText(bool firm) { return firm ? "фирме" : "пользователю"; }
+
+}  // namespace
+
+std::string ReadFailureLimitText(int streak, bool automaticReadingWasOn) {
+  std::string text = strprintf(
+      "Так как прошло %i неудачных попыток чтения параметров подряд,\nпохоже что прибор КВТР не подключен к "
+      "компьютеру\n(или связь стабильно отсутствует по какой-либо другой причине). \nРади избежания "
+      "бессмысленных задержек и торможения компьютера\n",
+      streak);
+  if (automaticReadingWasOn) {
+    text += "режим автоматического чтения параметров был отключен.\nВы можете заново включить этот режим в меню "
+            "'Вид'.\n\n";
+  }
+  text += "Операции обмена приостановлены.";
+  return text;
+}
+
+std::unique_ptr<Parameter> MakeExchangeCopy(const Parameter& p) {
+  auto copy = std::make_unique<Parameter>(p.name);
+  copy->type = p.type;
+  copy->precision = p.precision;
+  copy->minimum = p.minimum;
+  copy->maximum = p.maximum;
+  copy->description = p.description;
+  copy->hasIndex = p.hasIndex;
+  copy->index = p.index;
+  copy->attributeMode = p.attributeMode;
+  copy->addressOffset = p.addressOffset;
+  return copy;
+}
+
+bool IsKvtrDeviceName(std::string_view answer) {
+  std::string bare;
+  for (const char c : answer) {
+    if (c != '-') bare.push_back(c);
+  }
+  return equalsNoCase(bare, "kvtr");
+}
+
+// ------------------------------------------------------------------ steps
+
+bool GroupOperations::aborted() { return engine_.aborted(); }
+
+void GroupOperations::LogLine(const std::string& line) { engine_.LogLine(line); }
+
+int GroupOperations::ReadParameter(Parameter& p, bool countFailures) {
+  TaskCounters& counters = engine_.counters();
+  counters.processedCount.fetch_add(1);
+  if (p.index < 0) return kStepSkipped;
+  const std::string prefix = nameWithIndex(kReadPrefix, p);
+
+  const int result = engine_.Transact(true, &p);
+  if (result != 0) engine_.AppendErrorLog(p);
+  if (result == 0 || !isTimeoutComment(p)) {
+    counters.failureStreak.store(0);
+    if (ExchangeEvents* events = engine_.events()) events->documentModified();
+  } else {
+    CountReadTimeout(countFailures);
+  }
+  LogLine(prefix + " = " + p.value);
+  return result;
+}
+
+void GroupOperations::CountReadTimeout(bool countFailures) {
+  if (!countFailures) return;
+  TaskCounters& counters = engine_.counters();
+  const int streak = counters.failureStreak.fetch_add(1) + 1;
+  if (streak < kFailureLimit) return;
+  // The module seems to be gone: stop the task rather than wait out every parameter, and stop
+  // the automatic reading that would start it again.
+  const bool wasAutomatic = engine_.automaticReading();
+  if (wasAutomatic) {
+    engine_.setAutomaticReading(false);
+    if (ExchangeEvents* events = engine_.events()) events->automaticReadingSwitchedOff();
+  }
+  counters.failureStreak.store(0);
+  engine_.abortEvent().set();
+  if (!engine_.batchMode()) {
+    engine_.ReportMessage(ReadFailureLimitText(streak, wasAutomatic), std::string(kApplicationCaption),
+                          MessageIcon::Stop);
+  }
+}
+
+int GroupOperations::WriteParameter(Parameter& p, int mode) {
+  engine_.counters().processedCount.fetch_add(1);
+  const std::string prefix = nameWithIndex(kWritePrefix, p);
+  const bool initial = NormalizeWriteMode(mode) == kWriteInitial;
+  const std::string text = initial ? p.pendingText : p.value;
+  if (text == kNoDataText) {
+    p.comment = kNotInitialisedText;
+    return kStepNotInitialised;
+  }
+  if (p.index < 0) return kStepSkipped;
+  if (initial) {
+    if (equalsNoCase(p.name, kCalibrationName)) p.value = p.index % 2 == 0 ? kCalibrationZero : kCalibrationFull;
+    else p.value = p.pendingText;
+  }
+
+  const int result = engine_.Transact(false, &p);
+  if (result == 0) {
+    if (IsNetworkSettingName(p.name)) engine_.state().networkSettingsWritten.store(true);
+    engine_.counters().failureStreak.store(0);
+  } else {
+    engine_.AppendErrorLog(p);
+  }
+  LogLine(prefix + " = " + text + std::string(kNewValueSuffix));
+  if (result != 0) CountWriteFailure(p, result);
+  return result;
+}
+
+void GroupOperations::CountWriteFailure(const Parameter& p, int result) {
+  if (result >= 0 && !isTimeoutComment(p)) return;
+  TaskCounters& counters = engine_.counters();
+  if (counters.failureStreak.fetch_add(1) + 1 < kFailureLimit) return;
+  LogLine(std::string(kWriteFailureLimitText));
+  counters.failureStreak.store(0);
+  engine_.abortEvent().set();
+  engine_.state().linkStatus.store(link_status::kNoAnswer);
+}
+
+int GroupOperations::CompareParameter(Parameter& p) {
+  TaskCounters& counters = engine_.counters();
+  // The walk counts the parameter after its step, whatever the step did.
+  struct CountAfter {
+    TaskCounters& c;
+    ~CountAfter() { c.processedCount.fetch_add(1); }
+  } countAfter{counters};
+
+  if (engine_.abortEvent().isSet()) return kStepAborted;
+  auto device = MakeExchangeCopy(p);
+  if (p.index < 0) return kStepSkipped;
+  std::string line = std::string(kComparePrefix) + p.name + "=" + p.value;
+  if (p.hasIndex) line += strprintf(":%i", p.index);
+
+  const int result = engine_.Transact(true, device.get());
+  LogLine(line + "<>" + device->value);
+
+  const bool differs = device->value != p.value || device->editable != p.editable || device->ownerFirm != p.ownerFirm;
+  if (!differs) return result;
+  const int before = counters.differenceCount.fetch_add(1);
+  if (before >= kReportedDifferences) return result;
+  {
+    std::lock_guard lock(reportMutex_);
+    compareReport_ += strprintf("\n%i) Параметер '", before + 1) + p.name + " (" + p.description +
+                      ") в конфигурации: значение=" + p.value + "," + editableText(p.editable) + ",принадлежит " +
+                      ownerText(p.ownerFirm) + "; в приборе: значение=" + device->value + "," +
+                      editableText(device->editable) + ",принадлежит " + ownerText(device->ownerFirm) + ".\n";
+  }
+  std::string comment = std::string(kDeviceValuePrefix) + " '" + device->value + "'," +
+                        (device->editable ? "Ред-ый," : "Не ред-ый,") + (device->ownerFirm ? "фирм." : "польз.");
+  if (!p.comment.empty()) comment += "; ";
+  p.comment = comment + p.comment;
+  return result;
+}
+
+// ------------------------------------------------------------------ compare report
+
+void GroupOperations::ClearCompareReport() {
+  std::lock_guard lock(reportMutex_);
+  compareReport_.clear();
+  engine_.counters().differenceCount.store(0);
+}
+
+int GroupOperations::differenceCount() const { return engine_.counters().differenceCount.load(); }
+
+std::string GroupOperations::compareReport() const {
+  std::lock_guard lock(reportMutex_);
+  return compareReport_;
+}
+
+std::string GroupOperations::CompareResultText() const {
+  const int count = differenceCount();
+  if (count == 0) return std::string(kNoDifferencesText);
+  std::string text = strprintf("Обнаружено %i отличий", count);
+  if (count > kReportedDifferences) text += kOnlyFirstTenText;
+  text += ":\n";
+  text += compareReport();
+  return text;
+}
+
+void GroupOperations::ShowCompareResult(UserInterface& ui) const {
+  ui.showMessage(CompareResultText(), std::string(kCompareResultCaption), MessageIcon::Information);
+}
+
+// ------------------------------------------------------------------ identification, instant write
+
+DeviceIdentity GroupOperations::Identify(bool showMessages) {
+  DeviceIdentity id;
+  Parameter dev("dev");
+  if (engine_.Transact(true, &dev) == 0) {
+    id.device = dev.value;
+    id.info = "Прибор: " + dev.value + "\n";
+    id.result = IsKvtrDeviceName(dev.value) ? 3 : 2;
+  } else {
+    id.errors = "Ошибка команды 'dev':\n" + dev.comment + "\n";
+  }
+  Parameter ver("ver");
+  if (engine_.Transact(true, &ver) == 0) {
+    id.version = ver.value;
+    id.info += "Версия ПО: " + ver.value;
+  } else {
+    id.errors += "Ошибка команды 'ver':\n" + ver.comment;
+  }
+  if (showMessages) {
+    if (!id.errors.empty()) engine_.ReportMessage(id.errors, "Ошибка", MessageIcon::Stop);
+    if (!id.info.empty()) engine_.ReportMessage(id.info, std::string(kDeviceInfoCaption), MessageIcon::Information);
+  }
+  return id;
+}
+
+int GroupOperations::InstantWrite(Parameter& p) {
+  if (!p.valueChanged || !engine_.immediateWriting()) return kInstantWriteNotDone;
+  p.comment.clear();
+  return WriteParameter(p, kWriteAll);
+}
+
+}  // namespace kvtr

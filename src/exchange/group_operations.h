@@ -1,0 +1,100 @@
+// The per-parameter steps of the group tasks (read, write, compare one parameter), with their
+// progress log lines, the failure limits that stop a task, the compare report, the device
+// identification and the instant write after an edit. The tree's walks run them as their steps
+// object; the same steps are called directly, outside a task, by value editing, the inputs and
+// outputs window and the network-settings dialog (the log then goes nowhere, since no progress
+// window is open).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "app/user_interface.h"
+#include "model/parameter_steps.h"
+#include "protocol/link_parameter_steps.h"
+
+namespace kvtr {
+
+class ExchangeEngine;
+class Parameter;
+
+// Results of the steps besides those of Transact (and kStepNotInitialised, kStepSkipped).
+inline constexpr int kStepAborted = 3;             // compare not made: the task was already stopped
+inline constexpr int kInstantWriteNotDone = 1000;  // InstantWrite wrote nothing
+
+// Failures in a row after which a task stops.
+inline constexpr int kFailureLimit = 5;
+
+inline constexpr std::string_view kWriteFailureLimitText = "Прошло 5 безуспешных попыток записи!";
+inline constexpr std::string_view kApplicationCaption = "Конфигуратор КВТР";
+inline constexpr std::string_view kCompareResultCaption = "Результат сравнения";
+inline constexpr std::string_view kNoDifferencesText = "Отличий не обнаружено";
+inline constexpr std::string_view kOnlyFirstTenText = " (показанны только первые 10)";
+inline constexpr std::string_view kDeviceInfoCaption = "Общие параметры прибора";
+
+// The message of the failure limit of reading, for `streak` time-outs in a row; with the
+// automatic-reading note when that mode was on.
+[[nodiscard]] std::string ReadFailureLimitText(int streak, bool automaticReadingWasOn);
+
+// A parameter with what an exchange of `parameter` needs (name, type, precision, limits,
+// index, attribute mode, address offset) and nothing else: its value is "Нет данных" and its
+// attributes the defaults until an exchange fills them.
+[[nodiscard]] std::unique_ptr<Parameter> MakeExchangeCopy(const Parameter& parameter);
+
+// What IdentifyDevice found.
+struct DeviceIdentity {
+  int result = 0;      // 0 no answer to 'dev', 2 another device answered, 3 the КВТР module
+  std::string info;    // "Прибор: ...\nВерсия ПО: ..."
+  std::string errors;  // "Ошибка команды 'dev':\n..." ...
+  std::string device;  // what 'dev' answered
+  std::string version;  // what 'ver' answered
+};
+
+// True for a 'dev' answer that names the КВТР module: "kvtr" in any letter case, dashes left out.
+[[nodiscard]] bool IsKvtrDeviceName(std::string_view answer);
+
+class GroupOperations final : public ParameterSteps {
+ public:
+  explicit GroupOperations(ExchangeEngine& engine) : engine_(engine) {}
+
+  // The walks read with failure counting.
+  int ReadParameter(Parameter& parameter) override { return ReadParameter(parameter, true); }
+  // countFailures: time-outs count towards the failure limit (walks and the ReadOne task).
+  int ReadParameter(Parameter& parameter, bool countFailures);
+  // mode 1 all, 0 changed (as 1 for the step itself), -1 the initial value of the descriptor.
+  int WriteParameter(Parameter& parameter, int mode) override;
+  // Reads the module's value into a copy, logs both and records a difference in the compare
+  // report and in front of the parameter's comment. The configuration's value stays.
+  int CompareParameter(Parameter& parameter) override;
+
+  [[nodiscard]] bool aborted() override;
+  void LogLine(const std::string& line) override;
+
+  // Reads 'dev' and 'ver'. With showMessages the errors and then the information are shown.
+  DeviceIdentity Identify(bool showMessages);
+  int IdentifyDevice(bool showMessages) { return Identify(showMessages).result; }
+
+  // After an accepted edit: writes the parameter when its value changed and immediate writing is
+  // on; else returns kInstantWriteNotDone.
+  int InstantWrite(Parameter& parameter);
+
+  // The compare report of the running or last compare.
+  void ClearCompareReport();
+  [[nodiscard]] int differenceCount() const;
+  [[nodiscard]] std::string compareReport() const;
+  // "Обнаружено %i отличий..." or "Отличий не обнаружено".
+  [[nodiscard]] std::string CompareResultText() const;
+  void ShowCompareResult(UserInterface& ui) const;
+
+ private:
+  void CountReadTimeout(bool countFailures);
+  void CountWriteFailure(const Parameter& parameter, int result);
+
+  ExchangeEngine& engine_;
+  mutable std::mutex reportMutex_;
+  std::string compareReport_;
+};
+
+}  // namespace kvtr
