@@ -49,6 +49,14 @@ bool ExchangeEngine::transmitThreadRunning() const {
   return transmitThread_.joinable();
 }
 
+int ExchangeEngine::StartScanThread(DescBranch& scanners) {
+  if (polling_->scanThreadRunning()) return 0;
+  CreateScanners(scanners, clock_);
+  if (polling_->StartScanThread(scanners) == 0) return 0;
+  if (UserInterface* ui = userInterface()) ui->showMessage(std::string(kScanThreadFailedText), "Error", MessageIcon::Stop);
+  return 1;
+}
+
 int ExchangeEngine::Shutdown() {
   Event& stop = serialPort().stopEvent();
   stop.set();
@@ -90,7 +98,7 @@ void ExchangeEngine::TransmitThread() {
     if (woke == kStopEvent) break;
     if (woke < 0) continue;
 
-    if (!serialPort().isOpen()) openedHere = OpenPort() == 0;
+    if (!portIsOpen()) openedHere = OpenPort() == 0;
 
     TaskKind kind = TaskKind::ReadAll;
     ObjectWithParameters* root = nullptr;

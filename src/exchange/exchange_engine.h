@@ -41,6 +41,7 @@
 
 namespace kvtr {
 
+class DescBranch;
 class GroupOperations;
 class Polling;
 class ObjectWithParameters;
@@ -102,7 +103,8 @@ class ExchangeEngine : public DeviceLink {
 
   // `clock` runs the closing grace and the polling periods; a test gives a manual clock.
   explicit ExchangeEngine(const DeviceLinkOptions& options = {}, Clock& clock = Clock::system());
-  // Shuts the threads down.
+  // Shuts the threads down. A class that puts its own line below the link (exchangeOnPort)
+  // calls Shutdown in its own destructor, before what the line uses is gone.
   ~ExchangeEngine() override;
 
   // ---------------------------------------------------------------- threads
@@ -111,6 +113,11 @@ class ExchangeEngine : public DeviceLink {
   // user is told (kTransmitThreadFailedText, caption "Error").
   bool CreateTransmitThread();
   [[nodiscard]] bool transmitThreadRunning() const;
+
+  // Once a tree is loaded: gives every parameter under its scanners branch a timer and starts
+  // the polling thread over them, so that armed scanners are read. 0 when the thread runs; 1
+  // when it cannot be started (the user is told, kScanThreadFailedText, caption "Error").
+  int StartScanThread(DescBranch& scanners);
 
   // Stops the polling thread and the transmit thread: the stop event (which also ends an
   // exchange in progress at once), up to 700 ms for the polling thread and 3 s for the

@@ -31,7 +31,9 @@ bool CreateScanner(Parameter& parameter, Clock& clock) {
 
 void CreateScanners(DescBranch& scanners, Clock& clock) {
   scanners.ForEachBranch([&clock](DescBranch& branch) {
-    for (const auto& p : branch.parameters()) (void)CreateScanner(*p, clock);
+    for (const auto& p : branch.parameters()) {
+      if (!p->isPolled()) (void)CreateScanner(*p, clock);
+    }
   });
 }
 

@@ -65,7 +65,7 @@ class ScanResultSink {
 // Gives the parameter its timer (disarmed) and its scan identifier, its index. True when the
 // parameter is a scanner afterwards.
 bool CreateScanner(Parameter& parameter, Clock& clock);
-// CreateScanner for every parameter under the branch.
+// CreateScanner for every parameter under the branch that has no timer yet.
 void CreateScanners(DescBranch& scanners, Clock& clock);
 // The scanners under a branch: at each branch its own parameters that have a timer, in order,
 // then its children in order.
