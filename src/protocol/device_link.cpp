@@ -24,7 +24,6 @@ constexpr int kTimeoutRetries = 3;
 constexpr int kLineErrorRetries = 16;
 constexpr int kLostStartRetries = 15;
 
-constexpr std::string_view kAttributeName = "M.s.t.r.";
 constexpr std::string_view kNetworkNameParameter = "CHAr*";
 constexpr std::string_view kNetworkNameCharacter = "CHAr";
 
