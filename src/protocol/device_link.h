@@ -175,6 +175,7 @@ class DeviceLink {
   [[nodiscard]] bool attributesSuppressed() const { return attributesSuppressed_.load(); }
   // No communication ("silent"): OpenLink opens nothing.
   void setCommunicationOff(bool off) { communicationOff_.store(off); }
+  [[nodiscard]] bool communicationOff() const { return communicationOff_.load(); }
   // In a batch run OpenLink shows no message.
   void setBatchMode(bool on) { batchMode_.store(on); }
   void setUserInterface(UserInterface* ui) { ui_ = ui; }

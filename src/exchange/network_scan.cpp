@@ -1,0 +1,144 @@
+#include "exchange/network_scan.h"
+
+#include "common/format.h"
+#include "common/strings.h"
+#include "model/net_rs485.h"
+#include "protocol/device_link.h"
+#include "protocol/network_settings.h"
+
+namespace kvtr {
+
+namespace {
+
+constexpr std::string_view kSpeedName = "bps";
+
+// The row of the speed: the port setting named "bps" in any letter case.
+Parameter* speedParameter(NetRS485prg& node) {
+  for (const auto& p : node.parameters()) {
+    if (equalsNoCase(p->name, kSpeedName)) return p.get();
+  }
+  return nullptr;
+}
+
+// Unlocks the settings list however the work ends.
+class SettingsLock {
+ public:
+  explicit SettingsLock(ConnectionProgress& progress) : progress_(progress) { progress_.SettingsLocked(true); }
+  ~SettingsLock() { unlock(); }
+  SettingsLock(const SettingsLock&) = delete;
+  SettingsLock& operator=(const SettingsLock&) = delete;
+  void unlock() {
+    if (locked_) progress_.SettingsLocked(false);
+    locked_ = false;
+  }
+
+ private:
+  ConnectionProgress& progress_;
+  bool locked_ = true;
+};
+
+}  // namespace
+
+std::string ScanningAtSpeedText(std::string_view speed) {
+  return strprintf("Идет сканирование на скорости %s...", std::string(speed).c_str());
+}
+
+std::vector<std::pair<std::string, std::string>> ApplyFactoryNetworkSettings(NetRS485prg& node) {
+  std::vector<std::pair<std::string, std::string>> written;
+  for (const auto& p : node.parameters()) {
+    if (equalsNoCase(p->name, kPortParameterName)) continue;
+    for (const auto& [name, value] : kFactoryNetworkSettings) {
+      if (!equalsNoCase(p->name, name)) continue;
+      p->value = std::string(value);
+      written.emplace_back(p->name, p->value);
+    }
+  }
+  return written;
+}
+
+ConnectionWorker::ConnectionWorker(DeviceLink& link, DeviceIdentifier identify, Event& abort,
+                                   ConnectionProgress& progress)
+    : link_(link), identify_(std::move(identify)), abort_(abort), progress_(progress) {}
+
+ConnectionWorker::~ConnectionWorker() {
+  if (thread_.joinable()) {
+    abort_.set();
+    thread_.join();
+  }
+}
+
+bool ConnectionWorker::ConnectNow() {
+  SettingsLock lock(progress_);
+  const bool connected = Connect(link_, identify_, &abort_);
+  lock.unlock();
+  if (connected) {
+    progress_.SetStatus(std::string(kConnectedStatusText), false);
+    progress_.Connected();
+  } else if (!aborted()) {
+    progress_.SetStatus(std::string(kConnectFailedStatusText), true);
+  }
+  return connected;
+}
+
+ScanOutcome ConnectionWorker::Scan() {
+  ScanOutcome outcome;
+  SettingsLock lock(progress_);
+  Parameter* speed = speedParameter(link_.programPortNode());
+  if (speed == nullptr) {
+    // Without a speed setting there is nothing to scan.
+    lock.unlock();
+    if (!aborted()) progress_.SetStatus(std::string(kConnectFailedStatusText), true);
+    return outcome;
+  }
+  outcome.previousSpeed = speed->value;
+  // The list is copied: the type text belongs to the node, which the user-interface thread
+  // leaves alone only while the list is locked.
+  const std::string choices = speed->type;
+  for (const std::string_view item : splitTokens(choices, ":")) {
+    if (aborted()) break;
+    speed->value = std::string(item);
+    progress_.SettingChanged(speed->name, speed->value);
+    progress_.SetStatus(ScanningAtSpeedText(item), false);
+    outcome.tried.emplace_back(item);
+    if (Connect(link_, identify_, &abort_)) {
+      outcome.found = true;
+      outcome.speed = speed->value;
+      progress_.SetStatus(std::string(kConnectedStatusText), false);
+      lock.unlock();
+      progress_.Connected();
+      return outcome;
+    }
+  }
+  outcome.interrupted = aborted();
+  speed->value = outcome.previousSpeed;
+  progress_.SettingChanged(speed->name, speed->value);
+  // The port was left at the last speed tried; it goes back to the settings the program shows,
+  // so that the next exchange does not go out at a speed nobody chose.
+  (void)link_.OpenLink(false);
+  if (!outcome.interrupted) progress_.SetStatus(std::string(kConnectFailedStatusText), true);
+  return outcome;
+}
+
+void ConnectionWorker::Start(std::function<void()> ended) {
+  if (thread_.joinable()) return;
+  ended_.reset();
+  thread_ = std::thread([this, ended = std::move(ended)]() mutable { Run(std::move(ended)); });
+}
+
+void ConnectionWorker::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void ConnectionWorker::Run(std::function<void()> ended) {
+  for (;;) {
+    // The abort event comes first: when it is set with a request, the request is dropped.
+    const int which = waitAny({&abort_, &connect_, &scan_}, Clock::kInfinite);
+    if (which == 0 || which < 0) break;
+    if (which == 1) (void)ConnectNow();
+    else (void)Scan();
+  }
+  ended_.set();
+  if (ended) ended();
+}
+
+}  // namespace kvtr
