@@ -27,7 +27,7 @@ std::optional<std::uint32_t> parseUnsigned(std::string_view text) {
   return v;
 }
 
-// A quoted text with \\, \" and \n escapes; nothing when the quoting is broken.
+// A quoted text with \\, \", \n and \r escapes; nothing when the quoting is broken.
 std::optional<std::string> parseQuoted(std::string_view text) {
   if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::nullopt;
   std::string out;
@@ -38,6 +38,7 @@ std::optional<std::string> parseQuoted(std::string_view text) {
       if (i + 2 >= text.size()) return std::nullopt;
       const char e = text[++i];
       if (e == 'n') c = '\n';
+      else if (e == 'r') c = '\r';
       else if (e == '\\' || e == '"') c = e;
       else return std::nullopt;
     }
@@ -50,13 +51,11 @@ std::string quote(std::string_view text) {
   std::string out = "\"";
   for (const char c : text) {
     if (c == '\\' || c == '"') out.push_back('\\');
-    if (c == '\n') {
-      out += "\\n";
+    if (c == '\n' || c == '\r') {
+      // Either would end the line in the file.
+      out += c == '\n' ? "\\n" : "\\r";
       continue;
     }
-    // Other control characters would break the line structure of the file; they have no
-    // place in a port name or a path of the program.
-    if (c == '\r') continue;
     out.push_back(c);
   }
   out.push_back('"');

@@ -89,7 +89,7 @@ class MemorySettingsStore final : public SettingsStore {
 //   [Software\DORV\KVTR]
 //   address = 16
 //   port_name = "/dev/ttyUSB0"
-// Numbers are decimal; texts are quoted, with \\, \" and \n escaped. Unknown lines are kept
+// Numbers are decimal; texts are quoted, with \\, \", \n and \r escaped. Unknown lines are kept
 // out of the way: a line that does not parse is skipped on reading.
 class FileSettingsStore final : public SettingsStore {
  public:

@@ -444,6 +444,35 @@ TEST_F(LinkOverSim, TheStopEventEndsABlockedExchangeAtOnce) {
   EXPECT_EQ(link->Transact(true, dev.get()), kTransactOk) << dev->comment;
 }
 
+// ------------------------------------------------------------------ threads
+
+TEST_F(LinkOverSim, TransactionsFromSeveralThreadsDoNotMixTheirFrames) {
+  auto link = StartAndConnect();
+  ASSERT_TRUE(link);
+  // Each thread writes its own instance, then reads it back with the attribute exchange: two
+  // frame exchanges per transaction, and another thread's frame may come between them.
+  auto worker = [&](int instance, int rounds, int& failures) {
+    for (int i = 0; i < rounds; ++i) {
+      auto w = MakeParameter("I.Flt", "int", instance);
+      w->value = std::to_string((instance * 20 + i) % 250);
+      auto r = MakeParameter("I.Flt", "int", instance);
+      r->attributeMode = 1;
+      if (link->Transact(false, w.get()) != kTransactOk || link->Transact(true, r.get()) != kTransactOk ||
+          r->value != w->value) {
+        ++failures;
+      }
+    }
+  };
+  int failures[3] = {};
+  std::thread a(worker, 1, 15, std::ref(failures[0]));
+  std::thread b(worker, 2, 15, std::ref(failures[1]));
+  worker(3, 15, failures[2]);
+  a.join();
+  b.join();
+  EXPECT_EQ(failures[0] + failures[1] + failures[2], 0);
+  EXPECT_EQ(state.linkStatus.load(), 0u);
+}
+
 // ------------------------------------------------------------------ noise
 
 // A pseudo-terminal whose far end answers every request with bytes of the test's choice.

@@ -58,7 +58,7 @@ TEST(SettingsText, ParsesNumbersTextsAndSkipsWhatDoesNotParse) {
 TEST(SettingsText, FormatReadsBackTheSameValues) {
   const std::vector<SettingsFileEntry> entries = {
       {"Software\\DORV\\KVTR", {"address", 2047u}},
-      {"Software\\DORV\\KVTR", {"port_name", std::string("a \"b\"\\c\nd")}},
+      {"Software\\DORV\\KVTR", {"port_name", std::string("a \"b\"\\c\nd\re")}},
       {"Software\\DORV\\Devices\\KVTR", {"application", std::string("\"/usr/bin/kvtr-configurator\"")}},
       {"Software\\DORV\\KVTR", {"port_number", 4294967295u}},
   };
