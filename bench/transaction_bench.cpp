@@ -82,6 +82,12 @@ class SimRunner {
   std::string port_;
 };
 
+void skipWithMessage(benchmark::State& state, const char* what, const std::string& why) {
+  std::string text = what;
+  text += why;
+  state.SkipWithError(text.c_str());
+}
+
 std::unique_ptr<DeviceLink> connect(const std::string& port, int baud, LinkState& state) {
   DeviceLinkOptions options;
   options.state = &state;
@@ -106,14 +112,14 @@ void Transactions(benchmark::State& state, int baud, bool wireTime) {
   }
   Parameter delay("t.Ans", "int", "Задержка ответа, мс");
   if (!wireTime) {
-    delay.value = "0";
+    delay.value.assign(1, '0');
     if (link->Transact(false, &delay) != 0) {
-      state.SkipWithError(("no answer: " + delay.comment).c_str());
+      skipWithMessage(state, "no answer: ", delay.comment);
       return;
     }
   }
   if (link->Transact(true, &delay) != 0) {
-    state.SkipWithError(("no answer: " + delay.comment).c_str());
+    skipWithMessage(state, "no answer: ", delay.comment);
     return;
   }
   const double replyDelayMs = std::atof(delay.value.c_str());

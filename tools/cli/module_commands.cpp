@@ -262,7 +262,9 @@ bool parseNameAndIndex(std::string_view text, ParameterRequest& request, std::st
 const ParamTemplate* findTemplate(const ParameterTree& tree, std::string_view name) {
   if (const ParamTemplate* t = tree.FindTemplate(name)) return t;
   if (!name.empty() && name.front() == '!') return tree.FindTemplate(name.substr(1));
-  return tree.FindTemplate("!" + std::string(name));
+  std::string marked = "!";
+  marked += name;
+  return tree.FindTemplate(marked);
 }
 
 std::string undescribedText(std::string_view name) { return "Параметер '" + std::string(name) + "' не описан!"; }
@@ -354,7 +356,12 @@ int runPorts(CommandContext& context, std::span<const std::string> args) {
   for (const SerialPortInfo& port : enumerateSerialPorts(root != nullptr && *root != '\0' ? root : "/")) {
     std::string line = port.preferredName();
     std::string description = port.description;
-    if (!port.stablePath.empty()) description += (description.empty() ? "" : " ") + ("(" + port.devicePath + ")");
+    if (!port.stablePath.empty()) {
+      if (!description.empty()) description += ' ';
+      description += '(';
+      description += port.devicePath;
+      description += ')';
+    }
     if (!description.empty()) line += "\t" + description;
     printLine(context, line);
   }
