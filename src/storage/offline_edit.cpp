@@ -1,0 +1,97 @@
+#include "storage/offline_edit.h"
+
+#include <charconv>
+
+#include "common/format.h"
+#include "common/strings.h"
+
+namespace kvtr {
+
+std::optional<ValueEdit> ParseValueEdit(std::string_view argument) {
+  const std::size_t equals = argument.find('=');
+  if (equals == std::string_view::npos || equals == 0) return std::nullopt;
+  std::string_view target = argument.substr(0, equals);
+  ValueEdit edit;
+  edit.text = std::string(argument.substr(equals + 1));
+  const std::size_t colon = target.rfind(':');
+  if (colon != std::string_view::npos) {
+    const std::string_view digits = target.substr(colon + 1);
+    int index = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+    if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty() || index < 0) {
+      return std::nullopt;
+    }
+    edit.index = index;
+    target = target.substr(0, colon);
+  }
+  if (target.empty()) return std::nullopt;
+  edit.name = std::string(target);
+  return edit;
+}
+
+std::string ValueRefusalMessage(const Parameter& parameter, std::string_view text) {
+  std::string message = "Параметеру '" + parameter.name + "' (" + parameter.description +
+                        ")\nне может быть присвоено значение '" + std::string(text) + "'.\n ";
+  if (equalsNoCase(parameter.type, "CHAr*")) {
+    message += "(Значение не удовлетворяет требованиям к формату сетевого имени";
+  } else {
+    message += "(Значение этого параметра должно быть ";
+  }
+  if (parameter.minimum != 0.0 || parameter.maximum != 0.0) {
+    message += parameter.type + " и\n";
+    message = strprintf("%s должно быть больше %f и меньше %f)\n", message.c_str(), parameter.minimum,
+                        parameter.maximum);
+  }
+  return message;
+}
+
+EditResult ApplyValueEdit(ParameterTree& tree, const ValueEdit& edit) {
+  EditResult result;
+  std::vector<Parameter*> named;
+  std::vector<int> indexes;  // of indexed parameters with that name, for the message
+  if (tree.root() != nullptr) {
+    ParameterTree::ForEachParameter(*tree.root(), [&](Parameter& p) {
+      if (!equalsNoCase(p.name, edit.name)) return;
+      if (p.hasIndex) indexes.push_back(p.index);
+      const bool matches = edit.index ? (p.hasIndex && p.index == *edit.index) : !p.hasIndex;
+      if (matches) named.push_back(&p);
+    });
+  }
+  if (named.empty()) {
+    if (!edit.index && !indexes.empty()) {
+      result.outcome = EditOutcome::NeedsIndex;
+      result.message = strprintf("Параметр '%s' задается с индексом: %s:%i ... %s:%i", edit.name.c_str(),
+                                 edit.name.c_str(), indexes.front(), edit.name.c_str(), indexes.back());
+    } else {
+      result.outcome = EditOutcome::NotFound;
+      result.message = edit.index ? strprintf("Параметр '%s:%i' не найден", edit.name.c_str(), *edit.index)
+                                  : "Параметр '" + edit.name + "' не найден";
+    }
+    return result;
+  }
+  // Checked for all first, so that a refusal leaves every parameter as it was.
+  bool anyDiffers = false;
+  for (const Parameter* p : named) {
+    if (p->ownerFirm) {
+      result.outcome = EditOutcome::MakerOwned;
+      result.message = "Параметр '" + p->name + "' (" + p->description +
+                       ") принадлежит фирме-изготовителю; его значение не может быть изменено";
+      return result;
+    }
+    std::string stored;
+    if (!p->AcceptsText(edit.text, stored)) {
+      result.outcome = EditOutcome::Refused;
+      result.message = ValueRefusalMessage(*p, edit.text);
+      return result;
+    }
+    if (p->value != edit.text) anyDiffers = true;
+  }
+  result.outcome = anyDiffers ? EditOutcome::Changed : EditOutcome::Unchanged;
+  for (Parameter* p : named) {
+    // The editor stores a text only when it differs from the one shown.
+    if (p->value != edit.text) (void)p->SetValueFromText(edit.text);
+  }
+  return result;
+}
+
+}  // namespace kvtr

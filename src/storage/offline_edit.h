@@ -1,0 +1,52 @@
+// Editing the values of a configuration without the module, as the tree's value editor does:
+// the operator's text is checked by the parameter (SetValueFromText), a refused text gets the
+// editor's refusal message, and an accepted one sets the value-changed flag.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/parameter_tree.h"
+
+namespace kvtr {
+
+// The caption of the refusal message.
+inline constexpr std::string_view kRefusalCaption = "Неудалось изменить параметер";
+
+// One edit: NAME=VALUE or NAME:INDEX=VALUE.
+struct ValueEdit {
+  std::string name;
+  std::optional<int> index;
+  std::string text;
+};
+
+// Splits "NAME[:INDEX]=VALUE" at the first "="; the index is a decimal number after the last ":"
+// of the name part. None for a text without "=" or with an empty name.
+[[nodiscard]] std::optional<ValueEdit> ParseValueEdit(std::string_view argument);
+
+// The editor's message for a text the parameter refused.
+[[nodiscard]] std::string ValueRefusalMessage(const Parameter& parameter, std::string_view text);
+
+enum class EditOutcome {
+  Changed,     // the text was stored; valueChanged is set
+  Unchanged,   // the text equals the value: nothing happens, as in the editor
+  Refused,     // the parameter's check refused the text
+  MakerOwned,  // the maker owns the parameter: its value cannot be changed
+  NotFound,    // no parameter of that name (and index)
+  NeedsIndex,  // the name belongs to indexed parameters only, and no index was given
+};
+
+struct EditResult {
+  EditOutcome outcome = EditOutcome::NotFound;
+  // The message for the user on anything but Changed and Unchanged.
+  std::string message;
+};
+
+// Applies the edit to every parameter of the tree's root that it names: the name compared
+// without regard to case, and with an index only the indexed parameter of that index, without
+// one only parameters without index. Either every named parameter takes the text or none does.
+[[nodiscard]] EditResult ApplyValueEdit(ParameterTree& tree, const ValueEdit& edit);
+
+}  // namespace kvtr
