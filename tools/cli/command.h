@@ -3,6 +3,7 @@
 //
 //   std::span<const Command> protocolCommands();   // protocol_commands.cpp
 //   std::span<const Command> moduleCommands();     // module_commands.cpp
+//   std::span<const Command> fileCommands();       // file_commands.cpp
 //
 // A command gets the arguments after its name and returns the process exit code.
 #pragma once
@@ -40,6 +41,7 @@ struct Command {
 std::span<const Command> protocolCommands();
 std::span<const Command> moduleCommands();
 std::span<const Command> exportCommands();
+std::span<const Command> fileCommands();
 
 // Prints "kvtr NAME: message", the command's usage line and a pointer to --help on the error
 // stream; returns kExitUsage.

@@ -21,6 +21,7 @@ constexpr std::array kCommandGroups = {
     &protocolCommands,
     &moduleCommands,
     &exportCommands,
+    &fileCommands,
 };
 
 constexpr OptionSpec kGlobalOptions[] = {

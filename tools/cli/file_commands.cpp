@@ -1,0 +1,376 @@
+// File utilities: the parameter tree of the descriptor, and configuration files ("*.kvtr")
+// created, shown and edited without a module.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "common/format.h"
+#include "json_writer.h"
+#include "model/descriptor_loader.h"
+#include "model/descriptor_storage.h"
+#include "storage/configuration_file.h"
+#include "storage/offline_edit.h"
+
+namespace kvtr::cli {
+
+namespace {
+
+int runTree(CommandContext& context, std::span<const std::string> args);
+int runNew(CommandContext& context, std::span<const std::string> args);
+int runShow(CommandContext& context, std::span<const std::string> args);
+int runEdit(CommandContext& context, std::span<const std::string> args);
+
+constexpr Command kCommands[] = {
+    {"tree", "[--descriptor PATH] [--json]",
+     "Print the parameter tree of the descriptor: branches, and each parameter's name, type, limits, attributes "
+     "and description.",
+     &runTree},
+    {"new", "FILE [--force] [--descriptor PATH]",
+     "Create a configuration file of the whole tree, every value \"Нет данных\".", &runNew},
+    {"show", "FILE [--descriptor PATH] [--json]",
+     "Print the values of a configuration file: value, comment, attributes and change flags of each parameter.",
+     &runShow},
+    {"edit", "FILE NAME[:INDEX]=VALUE... [--descriptor PATH]",
+     "Change values in a configuration file, checked as the value editor checks them.", &runEdit},
+};
+
+const Command& commandNamed(std::string_view name) {
+  for (const Command& command : kCommands) {
+    if (command.name == name) return command;
+  }
+  return kCommands[0];
+}
+
+constexpr OptionSpec kDescriptorOption{"descriptor", 0, OptionArgument::Required};
+constexpr OptionSpec kJsonOption{"json", 0, OptionArgument::None};
+constexpr OptionSpec kForceOption{"force", 'f', OptionArgument::None};
+
+// The program's messages on the error stream, as "caption: text".
+class TerminalUi : public UserInterface {
+ public:
+  explicit TerminalUi(std::FILE* err) : err_(err) {}
+  void showMessage(const std::string& text, const std::string& caption, MessageIcon) override {
+    std::string_view body = text;
+    while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
+    std::fprintf(err_, "%s: %.*s\n", caption.c_str(), static_cast<int>(body.size()), body.data());
+    ++shown;
+  }
+  bool askYesNo(const std::string&, const std::string&) override { return false; }
+
+  int shown = 0;
+
+ private:
+  std::FILE* err_;
+};
+
+std::filesystem::path programDirectory() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec && self.has_parent_path()) return self.parent_path();
+  return std::filesystem::current_path(ec);
+}
+
+bool wantsJson(const CommandContext& context, const ParsedOptions& options) {
+  return options.has("json") || (context.global != nullptr && context.global->has("json"));
+}
+
+std::filesystem::path descriptorPath(const CommandContext& context, const ParsedOptions& options) {
+  if (auto given = options.value("descriptor")) return *given;
+  if (context.global != nullptr) {
+    if (auto given = context.global->value("descriptor")) return *given;
+  }
+  return FindDescriptorFile(programDirectory());
+}
+
+// Reads the descriptor text once; both the new tree and the tree of an opened file are built
+// from it. False after the failure has been reported.
+bool readDescriptor(CommandContext& context, const Command& command, const ParsedOptions& options,
+                    std::string& text) {
+  const std::filesystem::path path = descriptorPath(context, options);
+  DescriptorReadResult read = readDescriptorFile(path);
+  if (!read.ok()) {
+    failure(context, command,
+            std::string(descriptorReadFailureText(read.status)) + " (" + path.string() + ": " + read.message + ")");
+    return false;
+  }
+  text = std::move(read.text);
+  return true;
+}
+
+// Builds the whole tree; false after the loader's messages have been shown.
+bool buildTree(CommandContext& context, const Command& command, const std::string& descriptor, ParameterTree& tree) {
+  TerminalUi ui(context.err);
+  const DescriptorLoadResult loaded = LoadDescriptorText(tree, descriptor, ui);
+  if (!loaded.complete) {
+    failure(context, command, "the descriptor does not give a whole parameter tree");
+    return false;
+  }
+  return true;
+}
+
+std::string nameWithIndex(const Parameter& p) {
+  return p.hasIndex ? strprintf("%s:%i", p.name.c_str(), p.index) : p.name;
+}
+
+std::string limitsText(const Parameter& p) {
+  return p.hasLimits() ? strprintf("%g..%g", p.minimum, p.maximum) : std::string("-");
+}
+
+std::string changedText(const Parameter& p) {
+  std::string text;
+  for (const auto& [flag, word] : {std::pair{p.valueChanged, "value"}, std::pair{p.accessChanged, "access"},
+                                   std::pair{p.ownerChanged, "owner"}}) {
+    if (!flag) continue;
+    if (!text.empty()) text += ",";
+    text += word;
+  }
+  return text;
+}
+
+// ---------------------------------------------------------------- tree
+
+// Branches as title lines indented by depth; the branch's own parameters, one level deeper,
+// before its child branches (the order the configuration file keeps).
+void printTreeText(CommandContext& context, const DescBranch& branch, int depth) {
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  printLine(context, indent + branch.title);
+  for (const auto& p : branch.parameters()) {
+    printLine(context, indent + "  " + nameWithIndex(*p) + "\t" + p->type + "\t" + limitsText(*p) + "\t" +
+                           p->AttributeModeText() + "\t" + p->description);
+  }
+  for (const auto& child : branch.children) printTreeText(context, *child, depth + 1);
+}
+
+void writeTreeJson(JsonWriter& json, const DescBranch& branch) {
+  json.beginObject();
+  json.member("title", branch.title);
+  json.member("instanceCount", branch.instanceCount);
+  json.member("instanceNumber", branch.instanceNumber);
+  json.key("parameters");
+  json.beginArray();
+  for (const auto& p : branch.parameters()) {
+    json.beginObject();
+    json.member("name", p->name);
+    json.member("hasIndex", p->hasIndex != 0);
+    json.member("index", p->index);
+    json.member("type", p->type);
+    json.member("minimum", p->minimum);
+    json.member("maximum", p->maximum);
+    json.member("attributeMode", static_cast<int>(p->attributeMode));
+    json.member("attributeModeText", p->AttributeModeText());
+    json.member("exchangeable", p->exchangeable != 0);
+    json.member("initialValue", p->pendingText);
+    json.member("description", p->description);
+    json.endObject();
+  }
+  json.endArray();
+  json.key("children");
+  json.beginArray();
+  for (const auto& child : branch.children) writeTreeJson(json, *child);
+  json.endArray();
+  json.endObject();
+}
+
+int runTree(CommandContext& context, std::span<const std::string> args) {
+  const Command& command = commandNamed("tree");
+  ParsedOptions options;
+  const OptionSpec specs[] = {kDescriptorOption, kJsonOption};
+  if (auto done = parseCommandOptions(context, command, args, specs, options)) return *done;
+  if (!options.operands.empty()) return usageError(context, command, "unexpected argument '" + options.operands[0] + "'");
+
+  std::string descriptor;
+  if (!readDescriptor(context, command, options, descriptor)) return kExitFailure;
+  ParameterTree tree;
+  if (!buildTree(context, command, descriptor, tree)) return kExitFailure;
+
+  if (wantsJson(context, options)) {
+    JsonWriter json;
+    json.beginObject();
+    json.key("root");
+    writeTreeJson(json, *tree.root());
+    json.key("scanners");
+    if (tree.scanners() != nullptr) {
+      writeTreeJson(json, *tree.scanners());
+    } else {
+      json.null();
+    }
+    json.endObject();
+    std::fputs(json.text().c_str(), context.out);
+    return kExitOk;
+  }
+  printTreeText(context, *tree.root(), 0);
+  if (tree.scanners() != nullptr) printTreeText(context, *tree.scanners(), 0);
+  return kExitOk;
+}
+
+// ---------------------------------------------------------------- new
+
+int runNew(CommandContext& context, std::span<const std::string> args) {
+  const Command& command = commandNamed("new");
+  ParsedOptions options;
+  const OptionSpec specs[] = {kDescriptorOption, kForceOption};
+  if (auto done = parseCommandOptions(context, command, args, specs, options)) return *done;
+  if (options.operands.size() != 1) return usageError(context, command, "one file name expected");
+  const std::filesystem::path file = options.operands[0];
+
+  std::error_code ec;
+  if (std::filesystem::exists(file, ec) && !options.has("force")) {
+    return failure(context, command, "'" + file.string() + "' exists; --force replaces it");
+  }
+  std::string descriptor;
+  if (!readDescriptor(context, command, options, descriptor)) return kExitFailure;
+  ParameterTree tree;
+  if (!buildTree(context, command, descriptor, tree)) return kExitFailure;
+  std::string error;
+  if (!SaveConfigurationFile(tree, file, &error)) return failure(context, command, error);
+  return kExitOk;
+}
+
+// ---------------------------------------------------------------- show
+
+// Opens a configuration file against the descriptor. The tree is none after the failure has
+// been reported.
+std::unique_ptr<ParameterTree> openFile(CommandContext& context, const Command& command, const ParsedOptions& options,
+                                        const std::filesystem::path& file) {
+  std::string descriptor;
+  if (!readDescriptor(context, command, options, descriptor)) return nullptr;
+  TerminalUi ui(context.err);
+  OpenOptions open;
+  open.loadDescriptor = DescriptorFromText(std::move(descriptor));
+  OpenResult opened = OpenConfigurationFile(file, ui, open);
+  if (!opened.ok()) {
+    failure(context, command, "'" + file.string() + "' was not read" +
+                                  (opened.detail.empty() ? std::string() : " (" + opened.detail + ")"));
+    return nullptr;
+  }
+  return std::move(opened.tree);
+}
+
+void printValuesText(CommandContext& context, const DescBranch& branch, int depth) {
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  printLine(context, indent + branch.title);
+  for (const auto& p : branch.parameters()) {
+    std::string line = indent + "  " + nameWithIndex(*p) + " = " + p->value +
+                       strprintf("  [editable=%d ownerFirm=%d]", p->editable, p->ownerFirm);
+    const std::string changed = changedText(*p);
+    if (!changed.empty()) line += "  changed=" + changed;
+    if (!p->comment.empty()) line += "  // " + p->comment;
+    printLine(context, line);
+  }
+  for (const auto& child : branch.children) printValuesText(context, *child, depth + 1);
+}
+
+void writeValuesJson(JsonWriter& json, const DescBranch& branch) {
+  json.beginObject();
+  json.member("title", branch.title);
+  json.member("instanceCount", branch.instanceCount);
+  json.member("instanceNumber", branch.instanceNumber);
+  json.key("parameters");
+  json.beginArray();
+  for (const auto& p : branch.parameters()) {
+    json.beginObject();
+    json.member("name", p->name);
+    json.member("hasIndex", p->hasIndex != 0);
+    json.member("index", p->index);
+    json.member("value", p->value);
+    json.member("comment", p->comment);
+    json.member("editable", p->editable != 0);
+    json.member("ownerFirm", p->ownerFirm != 0);
+    json.member("valueChanged", p->valueChanged != 0);
+    json.member("accessChanged", p->accessChanged != 0);
+    json.member("ownerChanged", p->ownerChanged != 0);
+    json.member("exchangeable", p->exchangeable != 0);
+    json.member("scanId", p->scanId);
+    json.member("description", p->description);
+    json.endObject();
+  }
+  json.endArray();
+  json.key("children");
+  json.beginArray();
+  for (const auto& child : branch.children) writeValuesJson(json, *child);
+  json.endArray();
+  json.endObject();
+}
+
+int runShow(CommandContext& context, std::span<const std::string> args) {
+  const Command& command = commandNamed("show");
+  ParsedOptions options;
+  const OptionSpec specs[] = {kDescriptorOption, kJsonOption};
+  if (auto done = parseCommandOptions(context, command, args, specs, options)) return *done;
+  if (options.operands.size() != 1) return usageError(context, command, "one file name expected");
+
+  const auto tree = openFile(context, command, options, options.operands[0]);
+  if (tree == nullptr) return kExitFailure;
+  if (wantsJson(context, options)) {
+    JsonWriter json;
+    json.beginObject();
+    json.member("descriptorSelector", tree->descriptorSelector);
+    json.key("root");
+    if (tree->root() != nullptr) {
+      writeValuesJson(json, *tree->root());
+    } else {
+      json.null();
+    }
+    json.endObject();
+    std::fputs(json.text().c_str(), context.out);
+    return kExitOk;
+  }
+  if (tree->root() != nullptr) printValuesText(context, *tree->root(), 0);
+  return kExitOk;
+}
+
+// ---------------------------------------------------------------- edit
+
+int runEdit(CommandContext& context, std::span<const std::string> args) {
+  const Command& command = commandNamed("edit");
+  ParsedOptions options;
+  const OptionSpec specs[] = {kDescriptorOption};
+  if (auto done = parseCommandOptions(context, command, args, specs, options)) return *done;
+  if (options.operands.size() < 2) return usageError(context, command, "a file and at least one edit expected");
+
+  std::vector<ValueEdit> edits;
+  for (std::size_t i = 1; i < options.operands.size(); ++i) {
+    auto edit = ParseValueEdit(options.operands[i]);
+    if (!edit) {
+      return usageError(context, command, "'" + options.operands[i] + "' is not NAME=VALUE or NAME:INDEX=VALUE");
+    }
+    edits.push_back(std::move(*edit));
+  }
+
+  const std::filesystem::path file = options.operands[0];
+  const auto tree = openFile(context, command, options, file);
+  if (tree == nullptr) return kExitFailure;
+
+  bool changed = false;
+  for (const ValueEdit& edit : edits) {
+    const EditResult result = ApplyValueEdit(*tree, edit);
+    switch (result.outcome) {
+      case EditOutcome::Changed:
+        changed = true;
+        break;
+      case EditOutcome::Unchanged:
+        break;
+      case EditOutcome::Refused: {
+        // The file stays as it was: the edits are applied to the tree in memory only.
+        TerminalUi ui(context.err);
+        ui.showMessage(result.message, std::string(kRefusalCaption), MessageIcon::Stop);
+        return kExitFailure;
+      }
+      case EditOutcome::MakerOwned:
+      case EditOutcome::NotFound:
+      case EditOutcome::NeedsIndex:
+        return failure(context, command, result.message);
+    }
+  }
+  if (!changed) return kExitOk;
+  std::string error;
+  if (!SaveConfigurationFile(*tree, file, &error)) return failure(context, command, error);
+  return kExitOk;
+}
+
+}  // namespace
+
+std::span<const Command> fileCommands() { return kCommands; }
+
+}  // namespace kvtr::cli
