@@ -42,6 +42,7 @@ std::span<const Command> protocolCommands();
 std::span<const Command> moduleCommands();
 std::span<const Command> exportCommands();
 std::span<const Command> fileCommands();
+std::span<const Command> jobCommands();
 
 // Prints "kvtr NAME: message", the command's usage line and a pointer to --help on the error
 // stream; returns kExitUsage.

@@ -22,6 +22,7 @@ constexpr std::array kCommandGroups = {
     &moduleCommands,
     &exportCommands,
     &fileCommands,
+    &jobCommands,
 };
 
 constexpr OptionSpec kGlobalOptions[] = {

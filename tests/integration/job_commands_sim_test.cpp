@@ -1,0 +1,370 @@
+// The module jobs of kvtr against the simulated module over a pseudo-terminal: what reaches the
+// module, what the files hold afterwards, what the tool prints and how it exits.
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/user_interface.h"
+#include "common/format.h"
+#include "common/strings.h"
+#include "exchange/group_operations.h"
+#include "integration/module_state.h"
+#include "integration/sim_fixture.h"
+#include "model/parameter_tree.h"
+#include "model/text_encoding.h"
+#include "protocol/frame_codec.h"
+#include "storage/configuration_file.h"
+#include "unit/tools/cli/run_tool.h"
+
+extern char** environ;
+
+namespace kvtr::test {
+namespace {
+
+using kvtr::testing::ToolRun;
+
+class JobsOverSim : public SimFixture {
+ protected:
+  void SetUp() override {
+    ::setenv("XDG_CONFIG_HOME", ScratchPath("config").c_str(), 1);
+    log = ScratchPath("frames.log");
+    state = ScratchPath("module.state");
+    file = ScratchPath("module.kvtr");
+  }
+  void TearDown() override {
+    ::unsetenv("XDG_CONFIG_HOME");
+    SimFixture::TearDown();
+  }
+
+  SimProcess& Start(std::vector<std::string> extra = {}) {
+    // Fixed inputs: the counters stand still, so the module holds still between two looks.
+    std::vector<std::string> options = {"--log", log, "--state", state, "--inputs", "0"};
+    options.insert(options.end(), extra.begin(), extra.end());
+    sim = &StartSim(options);
+    return *sim;
+  }
+
+  std::vector<std::string> WithPort(std::vector<std::string> args) {
+    args.push_back("--port");
+    args.push_back(sim->port());
+    return args;
+  }
+  ToolRun Kvtr(std::vector<std::string> args) { return kvtr::testing::runTool("kvtr", WithPort(std::move(args))); }
+
+  ModuleState Module() {
+    EXPECT_EQ(sim->Control("save"), "ok");
+    return ReadModuleState(state);
+  }
+
+  std::unique_ptr<ParameterTree> Open(const std::string& path) {
+    SilentUserInterface ui;
+    OpenOptions options;
+    options.loadDescriptor = DescriptorFromFile(std::string(KVTR_BIN_DIR) + "/kvtr.tree.dat");
+    OpenResult opened = OpenConfigurationFile(path, ui, options);
+    EXPECT_TRUE(opened.ok()) << opened.detail;
+    return std::move(opened.tree);
+  }
+  void Save(const ParameterTree& tree, const std::string& path) {
+    std::string error;
+    ASSERT_TRUE(SaveConfigurationFile(tree, path, &error)) << error;
+  }
+
+  static std::vector<Parameter*> Parameters(ParameterTree& tree) {
+    std::vector<Parameter*> all;
+    ParameterTree::ForEachParameter(*tree.root(), [&](Parameter& p) { all.push_back(&p); });
+    return all;
+  }
+  static Parameter* Find(ParameterTree& tree, std::string_view name, int index) {
+    for (Parameter* p : Parameters(tree)) {
+      if (p->name == name && p->index == index) return p;
+    }
+    ADD_FAILURE() << "no " << name << ":" << index;
+    return nullptr;
+  }
+
+  // Every value and attribute of the tree equals the module's; returns how many were compared.
+  int ExpectTreeEqualsModule(ParameterTree& tree, const ModuleState& module) {
+    int compared = 0;
+    for (Parameter* p : Parameters(tree)) {
+      // The network name is kept character by character; get and set test it.
+      if (p->name.find('*') != std::string::npos) continue;
+      const ModuleSlot* slot = FindSlot(module, *p);
+      if (slot == nullptr) continue;  // service commands: no memory of their own
+      ++compared;
+      EXPECT_EQ(p->value, ModuleValue(module, *p)) << p->name << ":" << p->index;
+      if (p->attributeMode != 0) {
+        EXPECT_EQ(p->editable, slot->attributes & 1u) << p->name << ":" << p->index;
+        EXPECT_EQ(p->ownerFirm, (slot->attributes & 2u) == 0 ? 1 : 0) << p->name << ":" << p->index;
+      }
+    }
+    return compared;
+  }
+
+  SimProcess* sim = nullptr;
+  std::string log;
+  std::string state;
+  std::string file;
+};
+
+TEST_F(JobsOverSim, ReadGivesAFileWithEveryValueTheModuleHolds) {
+  ASSERT_TRUE(Start().running());
+  // Values other than the factory ones, so that the file cannot hold them by chance.
+  ASSERT_EQ(Kvtr({"set", "I.Flt:1=25", "C.Mod:3=Вычитание", "P.Lo:2=12.5", "t.Lnk=02:30"}).exitCode, 0);
+  const ToolRun run = Kvtr({"read", file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "") << "no terminal, no bar; nothing failed";
+  EXPECT_EQ(run.out, "");
+
+  auto tree = Open(file);
+  ASSERT_NE(tree, nullptr);
+  EXPECT_GT(ExpectTreeEqualsModule(*tree, Module()), 140);
+  EXPECT_EQ(Find(*tree, "I.Flt", 1)->value, "25");
+  EXPECT_EQ(Find(*tree, "C.Mod", 3)->value, "Вычитание");
+  EXPECT_EQ(Find(*tree, "P.Lo", 2)->value, "12.500");
+  EXPECT_EQ(Find(*tree, "t.Lnk", 0)->value, "02:30");
+  EXPECT_EQ(Find(*tree, "dev", 0)->value, "KVTR");
+}
+
+TEST_F(JobsOverSim, WriteMakesTheModuleEqualTheFile) {
+  ASSERT_TRUE(Start().running());
+  ASSERT_EQ(Kvtr({"read", file}).exitCode, 0);
+  auto tree = Open(file);
+  ASSERT_NE(tree, nullptr);
+  for (int i = 0; i < 12; ++i) ASSERT_TRUE(Find(*tree, "I.Flt", i)->SetValueFromText(std::to_string(100 + i)));
+  ASSERT_TRUE(Find(*tree, "P.Per", 5)->SetValueFromText("2500"));
+  ASSERT_TRUE(Find(*tree, "C.Edg", 7)->SetValueFromText("Оба фронта"));
+  Save(*tree, file);
+
+  const ToolRun run = Kvtr({"write", file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  auto written = Open(file);
+  const ModuleState module = Module();
+  EXPECT_GT(ExpectTreeEqualsModule(*written, module), 140);
+  EXPECT_EQ(ModuleValue(module, *Find(*written, "I.Flt", 11)), "111");
+  EXPECT_EQ(ModuleValue(module, *Find(*written, "C.Edg", 7)), "Оба фронта");
+}
+
+TEST_F(JobsOverSim, WriteChangedSendsOnlyTheChangedParameters) {
+  ASSERT_TRUE(Start().running());
+  ASSERT_EQ(Kvtr({"read", file}).exitCode, 0);
+  auto tree = Open(file);
+  ASSERT_NE(tree, nullptr);
+  ASSERT_TRUE(Find(*tree, "I.Flt", 4)->SetValueFromText("77"));
+  ASSERT_TRUE(Find(*tree, "C.Lim", 2)->SetValueFromText("1000"));
+  ASSERT_TRUE(Find(*tree, "O.Saf", 6)->SetValueFromText("Выключить"));
+  Save(*tree, file);
+  const std::size_t before = HeardFrames(log).size();
+
+  const ToolRun run = Kvtr({"write-changed", file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const std::vector<HeardFrame> all = HeardFrames(log);
+  std::vector<std::uint16_t> values;
+  for (std::size_t i = before; i < all.size(); ++i) {
+    if (all[i].hash == kAttributesHash) continue;  // the attributes go before their value
+    EXPECT_FALSE(all[i].read) << "write-changed reads nothing";
+    values.push_back(all[i].hash);
+  }
+  // In the order of the walk: input 3's counter settings, input 5, output 7.
+  EXPECT_EQ(values, (std::vector<std::uint16_t>{hashName("C.Lim"), hashName("I.Flt"), hashName("O.Saf")}));
+  const ModuleState module = Module();
+  auto after = Open(file);
+  EXPECT_EQ(ModuleValue(module, *Find(*after, "C.Lim", 2)), "1000");
+  EXPECT_EQ(Find(*after, "I.Flt", 4)->valueChanged, 0) << "the file keeps what was written as written";
+
+  // Nothing is changed any more: a second run sends nothing.
+  const std::size_t second = HeardFrames(log).size();
+  EXPECT_EQ(Kvtr({"write-changed", file}).exitCode, 0);
+  EXPECT_EQ(HeardFrames(log).size(), second);
+}
+
+TEST_F(JobsOverSim, CompareWithTwelveDifferencesShowsTheFirstTen) {
+  ASSERT_TRUE(Start().running());
+  ASSERT_EQ(Kvtr({"read", file}).exitCode, 0);
+  auto tree = Open(file);
+  ASSERT_NE(tree, nullptr);
+  const ModuleState module = Module();
+  std::vector<Parameter*> changed;
+  for (int i = 0; i < 12; ++i) {
+    Parameter* p = Find(*tree, "I.Flt", i);
+    ASSERT_TRUE(p->SetValueFromText(std::to_string(200 + i)));
+    p->comment = "до сравнения";
+    changed.push_back(p);
+  }
+  Save(*tree, file);
+
+  const ToolRun run = Kvtr({"compare", "--update", file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  std::string expected = "Обнаружено 12 отличий (показанны только первые 10):\n";
+  for (int i = 0; i < 10; ++i) {
+    const Parameter& p = *changed[static_cast<std::size_t>(i)];
+    expected += strprintf("\n%d) Параметер '", i + 1) + p.name + " (" + p.description +
+                ") в конфигурации: значение=" + p.value + "," + (p.editable ? "Редактируемый" : "Не редактируемый") +
+                ",принадлежит " + (p.ownerFirm ? "фирме" : "пользователю") + "; в приборе: значение=" +
+                ModuleValue(module, p) + "," + (p.editable ? "Редактируемый" : "Не редактируемый") + ",принадлежит " +
+                (p.ownerFirm ? "фирме" : "пользователю") + ".\n";
+  }
+  EXPECT_EQ(run.out, expected + "\n");
+
+  auto updated = Open(file);
+  for (int i = 0; i < 12; ++i) {
+    const Parameter& p = *Find(*updated, "I.Flt", i);
+    if (i < 10) {
+      EXPECT_EQ(p.comment, "Знач-е в приборе: '" + ModuleValue(module, p) + "'," + (p.editable ? "Ред-ый," : "Не ред-ый,") +
+                               (p.ownerFirm ? "фирм." : "польз.") + "; до сравнения")
+          << i;
+    } else {
+      EXPECT_EQ(p.comment, "до сравнения") << "difference " << i + 1 << " keeps its comment";
+    }
+    EXPECT_EQ(p.value, std::to_string(200 + i)) << "the configuration keeps its value";
+  }
+
+  // The module itself was not touched, and an equal file shows no difference.
+  ASSERT_EQ(Kvtr({"read", file}).exitCode, 0);
+  const ToolRun same = Kvtr({"compare", file});
+  EXPECT_EQ(same.exitCode, 0) << same.err;
+  EXPECT_EQ(same.out, "Отличий не обнаружено\n");
+}
+
+TEST_F(JobsOverSim, InitialiseSetsFactoryValuesAndTheCalibrationTableByParity) {
+  ASSERT_TRUE(Start().running());
+  ASSERT_EQ(Kvtr({"set", "clb.k:0=100", "clb.k:1=200", "clb.k:6=300", "P.Per:0=20"}).exitCode, 0);
+  const ToolRun refused = Kvtr({"init"});
+  EXPECT_EQ(refused.exitCode, 2) << "initialising asks for --yes";
+
+  const ToolRun run = Kvtr({"init", "--yes", "--no-init"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const ModuleState module = Module();
+  ParameterTree descriptorTree;
+  SilentUserInterface ui;
+  DescriptorFromFile(std::string(KVTR_BIN_DIR) + "/kvtr.tree.dat")(descriptorTree, ui);
+  ASSERT_TRUE(descriptorTree.hasTree());
+  int calibration = 0;
+  for (Parameter* p : Parameters(descriptorTree)) {
+    if (p->name == "clb.k") {
+      ++calibration;
+      EXPECT_EQ(ModuleValue(module, *p), p->index % 2 == 0 ? "0" : "4095") << p->index;
+    } else if (!p->pendingText.empty() && p->exchangeable) {
+      Parameter expected(p->name, p->type, "");
+      ASSERT_TRUE(expected.SetValueFromText(replaceAll(p->pendingText, '_', ' '))) << p->name << " " << p->pendingText;
+      EXPECT_EQ(ModuleValue(module, *p), expected.value) << p->name << ":" << p->index;
+    }
+  }
+  EXPECT_EQ(calibration, 16);
+  for (const HeardFrame& f : HeardFrames(log)) EXPECT_NE(f.hash, kInitHash) << "--no-init sends no INIT";
+
+  EXPECT_EQ(Kvtr({"init", "--yes"}).exitCode, 0);
+  const auto frames = HeardFrames(log);
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.back().hash, kInitHash) << "INIT follows the factory values";
+}
+
+TEST_F(JobsOverSim, FiveTimeOutsStopAReadWithTheProgramsMessage) {
+  ASSERT_TRUE(Start({"--baud", "115200", "--drop-probability", "1"}).running());
+  const ToolRun run = Kvtr({"read", file, "--baud", "115200"});
+  EXPECT_EQ(run.exitCode, 202) << run.err;
+  EXPECT_NE(run.err.find("Конфигуратор КВТР: " + ReadFailureLimitText(5, false)), std::string::npos) << run.err;
+  EXPECT_EQ(HeardFrames(log).size(), 5u * 4u) << "five reads of four sends each, then nothing more";
+}
+
+TEST_F(JobsOverSim, FiveFailedWritesStopAWrite) {
+  ASSERT_TRUE(Start({"--baud", "115200"}).running());
+  ASSERT_EQ(Kvtr({"read", file, "--baud", "115200"}).exitCode, 0);
+  ASSERT_EQ(sim->Control("fault drop probability 1"), "ok");
+  const std::size_t before = HeardFrames(log).size();
+  const ToolRun run = Kvtr({"write", file, "--baud", "115200"});
+  EXPECT_EQ(run.exitCode, 202) << run.err;
+  EXPECT_NE(run.err.find("Прошло 5 безуспешных попыток записи!\n"), std::string::npos) << run.err;
+  EXPECT_EQ(HeardFrames(log).size() - before, 5u * 4u);
+}
+
+TEST_F(JobsOverSim, WriteWithoutItsFileEndsWith200) {
+  ASSERT_TRUE(Start().running());
+  const ToolRun missing = Kvtr({"write", ScratchPath("missing.kvtr")});
+  EXPECT_EQ(missing.exitCode, 200);
+  std::ofstream(ScratchPath("empty.kvtr")).close();
+  EXPECT_EQ(Kvtr({"write", ScratchPath("empty.kvtr")}).exitCode, 200);
+  EXPECT_TRUE(HeardFrames(log).empty()) << "nothing goes out";
+}
+
+TEST_F(JobsOverSim, FailuresGoToTheErrorLog) {
+  // The first answer is lost four times over: the first parameter's read gives up, then the
+  // module answers again. A time-out followed by a frame start counts as line trouble (203).
+  ASSERT_TRUE(Start({"--baud", "115200", "--drop-first", "4"}).running());
+  const std::string elog = ScratchPath("errors.log");
+  std::ofstream(elog) << "old run\n";
+  const ToolRun run = Kvtr({"read", file, "--baud", "115200", "--elog", elog});
+  EXPECT_EQ(run.exitCode, 203) << run.err;
+  std::ifstream in(elog, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(cp1251ToUtf8(text.str()), "dev - Таймаут при передаче данных (нет связи)\n");
+}
+
+TEST_F(JobsOverSim, InterruptedReadEndsWith205) {
+  ASSERT_TRUE(Start({"--delay-ms", "30"}).running());
+  const std::string program = std::string(KVTR_BIN_DIR) + "/kvtr";
+  std::vector<std::string> args = WithPort({"kvtr", "read", file});
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+  // Once the job is under way (its tenth frame has arrived), Ctrl+C.
+  EXPECT_EQ(sim->Control("frames 10"), "ok");
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 205);
+  EXPECT_LT(HeardFrames(log).size(), 100u) << "the walk stopped";
+}
+
+TEST_F(JobsOverSim, IdentifyPollAndWatch) {
+  ASSERT_TRUE(Start({"--dev", "K-V-T-R", "--ver", "2.1"}).running());
+  ToolRun run = Kvtr({"identify"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "Прибор: K-V-T-R\nВерсия ПО: 2.1\n");
+
+  ASSERT_EQ(Kvtr({"set", "I.Flt:3=42"}).exitCode, 0);
+  run = Kvtr({"poll", "I.Flt:3", "--period", "100", "--count", "3"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  std::istringstream lines(run.out);
+  int n = 0;
+  for (std::string line; std::getline(lines, line); ++n) {
+    EXPECT_EQ(line.substr(12), " I.Flt:3 = 42") << line;
+  }
+  EXPECT_EQ(n, 3);
+
+  ASSERT_EQ(sim->Control("inputs 5"), "ok");
+  ASSERT_EQ(Kvtr({"set", "r.oe:1=0.5"}).exitCode, 0);
+  run = Kvtr({"watch", "--json", "--count", "6"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  std::istringstream json(run.out);
+  std::string last;
+  n = 0;
+  for (std::string line; std::getline(json, line); ++n) last = line;
+  EXPECT_EQ(n, 6);
+  EXPECT_NE(last.find("\"inputs\":[1,0,1,0,0,0,0,0,0,0,0,0]"), std::string::npos) << last;
+  EXPECT_NE(last.find("{\"index\":1,\"value\":\"0.500\",\"state\":\"pwm\"}"), std::string::npos) << last;
+}
+
+TEST_F(JobsOverSim, AnotherDeviceEndsIdentifyWith206) {
+  ASSERT_TRUE(Start({"--dev", "ZRP8"}).running());
+  const ToolRun run = Kvtr({"identify"});
+  EXPECT_EQ(run.exitCode, 206);
+  EXPECT_EQ(run.out, "Прибор: ZRP8\nВерсия ПО: 1.0\n");
+}
+
+}  // namespace
+}  // namespace kvtr::test

@@ -1,0 +1,598 @@
+// Module jobs: the group operations of the configurator from the command line. Each job runs on
+// the exchange engine as the program runs it behind its progress window: a progress bar on the
+// error stream while it is a terminal, the log lines with --verbose, and the exit code of the
+// failure flags (200 + the lowest set flag), or 1 when some parameter failed without setting one.
+#include "command.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "common/strings.h"
+#include "exchange/exchange_engine.h"
+#include "exchange/group_operations.h"
+#include "exchange/inputs_outputs.h"
+#include "exchange/polling.h"
+#include "model/desc_branch.h"
+#include "model/parameter_tree.h"
+#include "module_session.h"
+#include "storage/configuration_file.h"
+#include "terminal_progress.h"
+
+namespace kvtr::cli {
+
+namespace {
+
+int runIdentify(CommandContext& context, std::span<const std::string> args);
+int runRead(CommandContext& context, std::span<const std::string> args);
+int runWrite(CommandContext& context, std::span<const std::string> args);
+int runWriteChanged(CommandContext& context, std::span<const std::string> args);
+int runCompare(CommandContext& context, std::span<const std::string> args);
+int runInit(CommandContext& context, std::span<const std::string> args);
+int runSendInit(CommandContext& context, std::span<const std::string> args);
+int runPoll(CommandContext& context, std::span<const std::string> args);
+int runWatch(CommandContext& context, std::span<const std::string> args);
+
+constexpr Command kCommands[] = {
+    {"identify", "[port options]", "Ask the module what it is ('dev') and which software it runs ('ver').",
+     &runIdentify},
+    {"read", "FILE [--verbose] [--quiet] [--elog LOG] [port options]",
+     "Read every parameter of the module into a configuration file.", &runRead},
+    {"write", "FILE [--verbose] [--quiet] [--elog LOG] [port options]",
+     "Write every parameter of a configuration file into the module.", &runWrite},
+    {"write-changed", "FILE [--verbose] [--quiet] [--elog LOG] [port options]",
+     "Write the parameters changed in a configuration file into the module; the file keeps what was written.",
+     &runWriteChanged},
+    {"compare", "FILE [--update] [--verbose] [--quiet] [port options]",
+     "Compare a configuration file with the module and print the differences; --update keeps the module's "
+     "values as comments in the file.",
+     &runCompare},
+    {"init", "--yes [--no-init] [--verbose] [--quiet] [--elog LOG] [port options]",
+     "Set the module's parameters to their factory values, then restart it with INIT.", &runInit},
+    {"send-init", "[port options]",
+     "Send INIT: the module restarts and takes the values that need a restart (the protocol among them).",
+     &runSendInit},
+    {"poll", "NAME[:INDEX] [--period MS] [--count N] [--json] [port options]",
+     "Read one parameter cyclically and print each reading with its time.", &runPoll},
+    {"watch", "[--count N] [--json] [port options]",
+     "Show the module's inputs, counters and outputs live, as the inputs and outputs window does.", &runWatch},
+};
+
+const Command& commandNamed(std::string_view name) {
+  for (const Command& command : kCommands) {
+    if (command.name == name) return command;
+  }
+  return kCommands[0];
+}
+
+constexpr OptionSpec kVerbose{"verbose", 'v', OptionArgument::None};
+constexpr OptionSpec kQuiet{"quiet", 'q', OptionArgument::None};
+constexpr OptionSpec kErrorLog{"elog", 0, OptionArgument::Required};
+constexpr OptionSpec kUpdate{"update", 0, OptionArgument::None};
+constexpr OptionSpec kYes{"yes", 0, OptionArgument::None};
+constexpr OptionSpec kNoInit{"no-init", 0, OptionArgument::None};
+constexpr OptionSpec kPeriod{"period", 0, OptionArgument::Required};
+constexpr OptionSpec kCount{"count", 0, OptionArgument::Required};
+constexpr OptionSpec kJson{"json", 0, OptionArgument::None};
+
+inline constexpr std::string_view kInitQuestionText =
+    "Предупреждение:\nДанная операция приведет к потере конфигурации в приборе и в программе.\n\nВы уверены, что "
+    "хотите продолжить?";
+inline constexpr std::string_view kInitFailedText = "Комманда INIT вернула ошибку:\n";
+
+// ---------------------------------------------------------------- interruption
+
+// Ctrl+C stops the running job as "Прервать!" does (exit code 205); a second one ends the
+// program at once. The handler only sets an event and stores a word, both safe in a handler.
+std::atomic<ExchangeEngine*> interruptedEngine{nullptr};
+std::atomic<Event*> interruptEvent{nullptr};
+
+extern "C" void onInterrupt(int) {
+  if (ExchangeEngine* engine = interruptedEngine.load()) engine->Abort();
+  if (Event* event = interruptEvent.load()) event->set();
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+}
+
+class InterruptScope {
+ public:
+  InterruptScope(ExchangeEngine* engine, Event* event) {
+    interruptedEngine.store(engine);
+    interruptEvent.store(event);
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &oldInt_);
+    ::sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~InterruptScope() {
+    ::sigaction(SIGINT, &oldInt_, nullptr);
+    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    interruptedEngine.store(nullptr);
+    interruptEvent.store(nullptr);
+  }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+ private:
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+};
+
+// ---------------------------------------------------------------- the job
+
+// Parses the options, loads the descriptor's tree (or the file's), builds and opens the link.
+struct Job {
+  Job(CommandContext& c, const Command& cmd) : context(c), command(cmd) {}
+
+  CommandContext& context;
+  const Command& command;
+  ParsedOptions options;
+  std::unique_ptr<ModuleSession> session;
+  ParameterTree* tree = nullptr;
+  std::unique_ptr<ParameterTree> fileTree;
+
+  // Returns an exit code when the job must end now.
+  std::optional<int> Parse(std::span<const std::string> args, std::initializer_list<OptionSpec> own) {
+    const std::vector<OptionSpec> specs = withPortOptions(own);
+    if (auto code = parseCommandOptions(context, command, args, specs, options)) return code;
+    const bool bar = isTerminal(context.err) && !optionGiven(context, options, "quiet");
+    session = std::make_unique<ModuleSession>(context.err, bar, optionGiven(context, options, "verbose"));
+    return std::nullopt;
+  }
+
+  std::optional<int> LoadDescriptorTree() {
+    if (!loadTree(context, command, options, *session)) return kExitFailure;
+    tree = &session->tree;
+    return std::nullopt;
+  }
+
+  std::optional<int> OpenFile(const std::filesystem::path& file) {
+    OpenOptions open;
+    open.loadDescriptor = DescriptorFromFile(descriptorPath(context, options));
+    OpenResult opened = OpenConfigurationFile(file, session->ui, open);
+    if (!opened.ok() || opened.tree == nullptr || !opened.tree->hasTree()) {
+      return failure(context, command, "'" + file.string() + "' was not read" +
+                                           (opened.detail.empty() ? std::string() : " (" + opened.detail + ")"));
+    }
+    fileTree = std::move(opened.tree);
+    tree = fileTree.get();
+    return std::nullopt;
+  }
+
+  std::optional<int> Connect() {
+    if (auto code = makeLink(context, command, options, *session)) return code;
+    ExchangeEngine& engine = *session->link;
+    // A terminal has no window to keep up after the closing line.
+    engine.setClosingGrace(Clock::Duration::zero());
+    // Nor a reading mode that a failure limit could switch off.
+    engine.setAutomaticReading(false);
+    if (auto elog = optionValue(context, options, "elog")) {
+      // The log is created empty when the job starts, so that it holds this run's failures only.
+      std::ofstream create(*elog, std::ios::binary | std::ios::trunc);
+      if (!create) return failure(context, command, "cannot create the error log '" + *elog + "'");
+      engine.setErrorLogPath(*elog);
+    }
+    if (tree != nullptr) engine.setDeviceNetworkNode(tree->networkSettings());
+    return openLink(*session);
+  }
+
+  ExchangeEngine& engine() { return *session->link; }
+
+  // Runs a group task on the tree's root and reports failures on the error stream.
+  TaskOutcome Run(TaskKind kind) {
+    TaskOutcome outcome;
+    InterruptScope interrupt(&engine(), nullptr);
+    if (!engine().BeginTask(kind, tree->root())) {
+      outcome.interrupted = true;
+      return outcome;
+    }
+    (void)engine().WaitForTask(Clock::kInfinite, &outcome);
+    for (const TaskMessage& m : outcome.messages) session->ui.showMessage(m.text, m.caption, m.icon);
+    if (outcome.counts.failed > 0 && kind != TaskKind::Compare) {
+      std::fprintf(context.err, "kvtr %.*s: %d of %d parameters failed\n", static_cast<int>(command.name.size()),
+                   command.name.data(), outcome.counts.failed, outcome.counts.visited);
+    }
+    return outcome;
+  }
+
+  int ExitCode(const TaskOutcome& outcome) {
+    return exitCodeAfter(*session, outcome.counts.failed + (outcome.interrupted ? 1 : 0));
+  }
+};
+
+// One FILE operand.
+std::optional<int> takeFile(Job& job, std::filesystem::path& file) {
+  if (job.options.operands.size() != 1) return usageError(job.context, job.command, "one configuration file expected");
+  file = job.options.operands[0];
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------- identify
+
+int runIdentify(CommandContext& context, std::span<const std::string> args) {
+  Job job(context, commandNamed("identify"));
+  if (auto code = job.Parse(args, {})) return *code;
+  if (!job.options.operands.empty()) return usageError(context, job.command, "no arguments expected");
+  if (auto code = job.Connect()) return *code;
+  const DeviceIdentity id = job.engine().operations().Identify(false);
+  if (!id.info.empty()) printLine(context, id.info);
+  if (!id.errors.empty()) std::fprintf(context.err, "%s\n", std::string(trimRight(id.errors)).c_str());
+  if (id.result == 3) return kExitOk;
+  // Another device answered: the failure flag of the connection check.
+  if (id.result == 2) job.engine().state().linkStatus.store(link_status::kOtherDevice);
+  return exitCodeAfter(*job.session, 1);
+}
+
+// ---------------------------------------------------------------- read, write, write-changed
+
+int runRead(CommandContext& context, std::span<const std::string> args) {
+  Job job(context, commandNamed("read"));
+  if (auto code = job.Parse(args, {kVerbose, kQuiet, kErrorLog})) return *code;
+  std::filesystem::path file;
+  if (auto code = takeFile(job, file)) return *code;
+  if (auto code = job.LoadDescriptorTree()) return *code;
+  if (auto code = job.Connect()) return *code;
+  const TaskOutcome outcome = job.Run(TaskKind::ReadAll);
+  // The file is saved whatever the read found, as a read job of the program saves it: a value
+  // that could not be read stays "Нет данных", its error in the comment.
+  std::string error;
+  if (!SaveConfigurationFile(*job.tree, file, &error)) return failure(context, job.command, error);
+  return job.ExitCode(outcome);
+}
+
+// A write job needs its file: one that is missing or empty ends it with the failure flag 1.
+std::optional<int> requireFile(Job& job, const std::filesystem::path& file) {
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec) || std::filesystem::file_size(file, ec) == 0 || ec) {
+    processLinkState().linkStatus.store(link_status::kWriteJobWithoutFile);
+    std::fprintf(job.context.err, "kvtr %.*s: '%s' does not exist or is empty\n",
+                 static_cast<int>(job.command.name.size()), job.command.name.data(), file.string().c_str());
+    return exitCodeOfLinkStatus(link_status::kWriteJobWithoutFile);
+  }
+  return std::nullopt;
+}
+
+int runWriteJob(CommandContext& context, std::span<const std::string> args, std::string_view name, TaskKind kind) {
+  Job job(context, commandNamed(name));
+  if (auto code = job.Parse(args, {kVerbose, kQuiet, kErrorLog})) return *code;
+  std::filesystem::path file;
+  if (auto code = takeFile(job, file)) return *code;
+  if (auto code = requireFile(job, file)) return *code;
+  if (auto code = job.OpenFile(file)) return *code;
+  if (auto code = job.Connect()) return *code;
+  const TaskOutcome outcome = job.Run(kind);
+  if (kind == TaskKind::WriteChanged && outcome.counts.visited > 0) {
+    // The file keeps the change marks of what could not be written, and loses those of what was.
+    std::string error;
+    if (!SaveConfigurationFile(*job.tree, file, &error)) return failure(context, job.command, error);
+  }
+  if (job.engine().state().networkSettingsWritten.load()) {
+    std::fprintf(context.err, "kvtr %.*s: the module takes new network settings only after 'kvtr apply'\n",
+                 static_cast<int>(name.size()), name.data());
+  }
+  return job.ExitCode(outcome);
+}
+
+int runWrite(CommandContext& context, std::span<const std::string> args) {
+  return runWriteJob(context, args, "write", TaskKind::WriteAll);
+}
+
+int runWriteChanged(CommandContext& context, std::span<const std::string> args) {
+  return runWriteJob(context, args, "write-changed", TaskKind::WriteChanged);
+}
+
+// ---------------------------------------------------------------- compare
+
+int runCompare(CommandContext& context, std::span<const std::string> args) {
+  Job job(context, commandNamed("compare"));
+  if (auto code = job.Parse(args, {kVerbose, kQuiet, kUpdate})) return *code;
+  std::filesystem::path file;
+  if (auto code = takeFile(job, file)) return *code;
+  if (auto code = job.OpenFile(file)) return *code;
+  if (auto code = job.Connect()) return *code;
+  const TaskOutcome outcome = job.Run(TaskKind::Compare);
+  printLine(context, job.engine().operations().CompareResultText());
+  if (optionGiven(context, job.options, "update")) {
+    std::string error;
+    if (!SaveConfigurationFile(*job.tree, file, &error)) return failure(context, job.command, error);
+  }
+  return job.ExitCode(outcome);
+}
+
+// ---------------------------------------------------------------- init, send-init
+
+// INIT restarts the module; it takes a moment before it answers again.
+int sendInit(Job& job) {
+  Parameter init("INIT");
+  init.type = "void";
+  const int result = job.engine().Transact(true, &init);
+  if (result != 0) {
+    job.session->ui.showMessage(std::string(kInitFailedText) + init.comment, "", MessageIcon::None);
+    return exitCodeAfter(*job.session, 1);
+  }
+  job.engine().clock().sleepFor(std::chrono::milliseconds(1000));
+  return kExitOk;
+}
+
+int runInit(CommandContext& context, std::span<const std::string> args) {
+  Job job(context, commandNamed("init"));
+  if (auto code = job.Parse(args, {kVerbose, kQuiet, kErrorLog, kYes, kNoInit})) return *code;
+  if (!job.options.operands.empty()) return usageError(context, job.command, "no arguments expected");
+  if (!optionGiven(context, job.options, "yes")) {
+    std::fprintf(context.err, "%s\n", std::string(kInitQuestionText).c_str());
+    return usageError(context, job.command, "--yes confirms");
+  }
+  if (auto code = job.LoadDescriptorTree()) return *code;
+  if (auto code = job.Connect()) return *code;
+  const TaskOutcome outcome = job.Run(TaskKind::Initialise);
+  const int code = job.ExitCode(outcome);
+  if (code != kExitOk || optionGiven(context, job.options, "no-init")) return code;
+  return sendInit(job);
+}
+
+int runSendInit(CommandContext& context, std::span<const std::string> args) {
+  Job job(context, commandNamed("send-init"));
+  if (auto code = job.Parse(args, {})) return *code;
+  if (!job.options.operands.empty()) return usageError(context, job.command, "no arguments expected");
+  if (auto code = job.Connect()) return *code;
+  return sendInit(job);
+}
+
+// ---------------------------------------------------------------- poll
+
+std::string localTimeText(std::chrono::system_clock::time_point t) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
+  return strprintf("%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms));
+}
+
+std::string jsonText(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) out += strprintf("\\u%04x", static_cast<unsigned>(c));
+        else out.push_back(c);
+    }
+  }
+  return out + "\"";
+}
+
+// The parameter NAME or NAME:INDEX of the tree (the root branch, then the scanners branch).
+Parameter* findInTree(ParameterTree& tree, std::string_view text) {
+  std::string_view name = text;
+  std::optional<int> index;
+  if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos && colon > 0) {
+    const DecimalReading r = ReadDecimal(text.substr(colon + 1), false);
+    if (r.ok && r.consumed == text.size() - colon - 1 && r.value >= 0) {
+      name = text.substr(0, colon);
+      index = static_cast<int>(r.value);
+    }
+  }
+  Parameter* found = nullptr;
+  for (DescBranch* top : {tree.root(), tree.scanners()}) {
+    if (top == nullptr || found != nullptr) continue;
+    ParameterTree::ForEachParameter(*top, [&](Parameter& p) {
+      if (found != nullptr || !equalsNoCase(p.name, name)) return;
+      if (index ? (p.hasIndex && p.index == *index) : !p.hasIndex) found = &p;
+    });
+  }
+  return found;
+}
+
+std::optional<int> countOption(Job& job, int& count) {
+  count = 0;
+  if (auto text = optionValue(job.context, job.options, "count")) {
+    const DecimalReading r = ReadDecimal(*text, false);
+    if (!r.ok || r.consumed != text->size() || r.value < 1 || r.value > 1e9) {
+      return usageError(job.context, job.command, "--count takes a whole number of at least 1");
+    }
+    count = static_cast<int>(r.value);
+  }
+  return std::nullopt;
+}
+
+class PollPrinter final : public ScanResultSink {
+ public:
+  PollPrinter(CommandContext& context, std::string shownName, bool json, int count, Event& done)
+      : context_(context), name_(std::move(shownName)), json_(json), count_(count), done_(done) {}
+
+  void scanResult(const ScanResult& r) override {
+    std::lock_guard lock(mutex_);
+    if (count_ > 0 && printed_ >= count_) return;
+    const std::string time = localTimeText(r.scanEnd);
+    if (json_) {
+      std::string line = "{\"time\":" + jsonText(time) + ",\"name\":" + jsonText(name_);
+      line += r.result == 0 ? ",\"value\":" + jsonText(r.valueText) : ",\"error\":" + jsonText(r.errorText);
+      printLine(context_, line + "}");
+    } else if (r.result == 0) {
+      printLine(context_, time + " " + name_ + " = " + r.valueText);
+    } else {
+      std::fprintf(context_.err, "%s %s: %s\n", time.c_str(), name_.c_str(), std::string(trimRight(r.errorText)).c_str());
+    }
+    std::fflush(context_.out);
+    if (r.result != 0) ++failed_;
+    if (count_ > 0 && ++printed_ >= count_) done_.set();
+  }
+  int failed() const {
+    std::lock_guard lock(mutex_);
+    return failed_;
+  }
+
+ private:
+  CommandContext& context_;
+  const std::string name_;
+  const bool json_;
+  const int count_;
+  Event& done_;
+  mutable std::mutex mutex_;
+  int printed_ = 0;
+  int failed_ = 0;
+};
+
+int runPoll(CommandContext& context, std::span<const std::string> args) {
+  Job job(context, commandNamed("poll"));
+  if (auto code = job.Parse(args, {kPeriod, kCount, kJson})) return *code;
+  if (job.options.operands.size() != 1) return usageError(context, job.command, "one parameter expected");
+  int period = 1000;
+  if (auto text = optionValue(context, job.options, "period")) {
+    if (!AcceptScanPeriod(*text, period)) return usageError(context, job.command, std::string(kScanPeriodRefusedText));
+  }
+  int count = 0;
+  if (auto code = countOption(job, count)) return *code;
+  if (auto code = job.LoadDescriptorTree()) return *code;
+  const std::string& shown = job.options.operands[0];
+  Parameter* p = findInTree(*job.tree, shown);
+  if (p == nullptr) return failure(context, job.command, "the tree has no parameter '" + shown + "'");
+  if (auto code = job.Connect()) return *code;
+
+  ExchangeEngine& engine = job.engine();
+  Event done(EventReset::Manual);
+  PollPrinter printer(context, shown, optionGiven(context, job.options, "json"), count, done);
+  Polling& polling = engine.polling();
+  polling.setResultSink(&printer);
+  if (!p->isPolled()) (void)CreateScanner(*p, engine.clock());
+  p->scanPeriodMs = period;
+  (void)polling.ArmScanner(*p);
+  {
+    InterruptScope interrupt(nullptr, &done);
+    if (polling.StartScanThread(std::vector<Parameter*>{p}) != 0) {
+      return failure(context, job.command, std::string(kScanThreadFailedText));
+    }
+    (void)done.wait();
+  }
+  (void)engine.Shutdown();
+  polling.setResultSink(nullptr);
+  return exitCodeAfter(*job.session, printer.failed());
+}
+
+// ---------------------------------------------------------------- watch
+
+std::string lookName(IndicatorLook look) {
+  switch (look) {
+    case IndicatorLook::Orange: return "on";
+    case IndicatorLook::LightGreen: return "on";
+    case IndicatorLook::Hatched: return "pwm";
+    case IndicatorLook::Default: return "off";
+  }
+  return "off";
+}
+
+// The window's three groups in three lines; on a terminal they are redrawn in place.
+std::vector<std::string> watchLines(const IoSnapshot& s) {
+  std::string inputs = "Входы:   ";
+  for (int k = 0; k < kInputIndicatorCount; ++k) {
+    inputs += strprintf(" %d:%s", k + 1, InputIndicatorLook(s.inputs[k]) == IndicatorLook::Orange ? "1" : "0");
+  }
+  std::string counters = "Счетчики:";
+  for (const IoCell& c : s.counters) counters += strprintf(" %d=", c.index + 1) + c.value;
+  std::string outputs = "Выходы:  ";
+  for (const IoCell& c : s.outputs) {
+    outputs += strprintf(" %d=", c.index + 1) + c.value;
+    if (c.index < kOutputIndicatorCount) {
+      const IndicatorLook look = OutputIndicatorLook(s.outputStates[c.index]);
+      if (look == IndicatorLook::Hatched) outputs += "(ШИМ)";
+    }
+  }
+  return {inputs, counters, outputs};
+}
+
+std::string watchJson(const IoSnapshot& s) {
+  std::string line = strprintf("{\"tick\":%llu,\"inputs\":[", static_cast<unsigned long long>(s.ticks));
+  for (int k = 0; k < kInputIndicatorCount; ++k) line += (k ? "," : "") + std::string(s.inputs[k] == "1" ? "1" : "0");
+  line += "],\"counters\":[";
+  for (std::size_t i = 0; i < s.counters.size(); ++i) {
+    line += (i ? "," : "") + strprintf("{\"index\":%d,\"value\":", s.counters[i].index) + jsonText(s.counters[i].value) + "}";
+  }
+  line += "],\"outputs\":[";
+  for (std::size_t i = 0; i < s.outputs.size(); ++i) {
+    const IoCell& c = s.outputs[i];
+    std::string look = "off";
+    if (c.index < kOutputIndicatorCount) look = lookName(OutputIndicatorLook(s.outputStates[c.index]));
+    line += (i ? "," : "") + strprintf("{\"index\":%d,\"value\":", c.index) + jsonText(c.value) + ",\"state\":\"" + look +
+            "\"}";
+  }
+  return line + "]}";
+}
+
+class WatchPrinter final : public IoListener {
+ public:
+  WatchPrinter(CommandContext& context, bool json, bool redraw, int count, Event& done)
+      : context_(context), json_(json), redraw_(redraw), count_(count), done_(done) {}
+
+  void ioStateChanged(const IoSnapshot& s) override {
+    std::lock_guard lock(mutex_);
+    if (count_ > 0 && printed_ >= count_) return;
+    if (json_) {
+      printLine(context_, watchJson(s));
+    } else {
+      // A terminal is redrawn in place; anything else gets the lines again only when they change.
+      const std::vector<std::string> lines = watchLines(s);
+      if (lines != last_ || redraw_) {
+        // Cursor to the first of the lines drawn before, each line erased before it is written.
+        if (redraw_ && !last_.empty()) std::fprintf(context_.out, "\x1b[%zuF", last_.size());
+        for (const std::string& line : lines) std::fprintf(context_.out, "%s%s\n", redraw_ ? "\x1b[2K" : "", line.c_str());
+        last_ = lines;
+      }
+    }
+    std::fflush(context_.out);
+    if (count_ > 0 && ++printed_ >= count_) done_.set();
+  }
+
+ private:
+  CommandContext& context_;
+  const bool json_;
+  const bool redraw_;
+  const int count_;
+  Event& done_;
+  std::mutex mutex_;
+  std::vector<std::string> last_;
+  int printed_ = 0;
+};
+
+int runWatch(CommandContext& context, std::span<const std::string> args) {
+  Job job(context, commandNamed("watch"));
+  if (auto code = job.Parse(args, {kCount, kJson})) return *code;
+  if (!job.options.operands.empty()) return usageError(context, job.command, "no arguments expected");
+  int count = 0;
+  if (auto code = countOption(job, count)) return *code;
+  if (auto code = job.LoadDescriptorTree()) return *code;
+  if (job.tree->scanners() == nullptr) return failure(context, job.command, "the descriptor has no scanners branch");
+  if (auto code = job.Connect()) return *code;
+
+  Event done(EventReset::Manual);
+  const bool json = optionGiven(context, job.options, "json");
+  WatchPrinter printer(context, json, !json && isTerminal(context.out), count, done);
+  InputsOutputsMonitor monitor(job.engine(), *job.tree->scanners());
+  monitor.setListener(&printer);
+  {
+    InterruptScope interrupt(nullptr, &done);
+    if (!monitor.Start()) return failure(context, job.command, "cannot start the polling worker");
+    (void)done.wait();
+    monitor.Stop();
+  }
+  monitor.setListener(nullptr);
+  return kExitOk;
+}
+
+}  // namespace
+
+std::span<const Command> jobCommands() { return kCommands; }
+
+}  // namespace kvtr::cli
