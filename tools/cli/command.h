@@ -4,6 +4,7 @@
 //   std::span<const Command> protocolCommands();   // protocol_commands.cpp
 //   std::span<const Command> moduleCommands();     // module_commands.cpp
 //   std::span<const Command> fileCommands();       // file_commands.cpp
+//   std::span<const Command> jobCommands();        // job_commands.cpp
 //
 // A command gets the arguments after its name and returns the process exit code.
 #pragma once
