@@ -4,6 +4,7 @@
 
 #include "common/format.h"
 #include "common/strings.h"
+#include "protocol/network_settings.h"
 
 namespace kvtr {
 
@@ -45,18 +46,30 @@ std::string ValueRefusalMessage(const Parameter& parameter, std::string_view tex
   return message;
 }
 
+namespace {
+
+struct Named {
+  Parameter* parameter;
+  const DescBranch* owner;
+};
+
+void collect(const DescBranch& branch, const ValueEdit& edit, std::vector<Named>& named, std::vector<int>& indexes) {
+  for (const auto& p : branch.parameters()) {
+    if (!equalsNoCase(p->name, edit.name)) continue;
+    if (p->hasIndex) indexes.push_back(p->index);
+    const bool matches = edit.index ? (p->hasIndex && p->index == *edit.index) : !p->hasIndex;
+    if (matches) named.push_back({p.get(), &branch});
+  }
+  for (const auto& child : branch.children) collect(*child, edit, named, indexes);
+}
+
+}  // namespace
+
 EditResult ApplyValueEdit(ParameterTree& tree, const ValueEdit& edit) {
   EditResult result;
-  std::vector<Parameter*> named;
+  std::vector<Named> named;
   std::vector<int> indexes;  // of indexed parameters with that name, for the message
-  if (tree.root() != nullptr) {
-    ParameterTree::ForEachParameter(*tree.root(), [&](Parameter& p) {
-      if (!equalsNoCase(p.name, edit.name)) return;
-      if (p.hasIndex) indexes.push_back(p.index);
-      const bool matches = edit.index ? (p.hasIndex && p.index == *edit.index) : !p.hasIndex;
-      if (matches) named.push_back(&p);
-    });
-  }
+  if (tree.root() != nullptr) collect(*tree.root(), edit, named, indexes);
   if (named.empty()) {
     if (!edit.index && !indexes.empty()) {
       result.outcome = EditOutcome::NeedsIndex;
@@ -71,23 +84,30 @@ EditResult ApplyValueEdit(ParameterTree& tree, const ValueEdit& edit) {
   }
   // Checked for all first, so that a refusal leaves every parameter as it was.
   bool anyDiffers = false;
-  for (const Parameter* p : named) {
+  for (const auto& [p, owner] : named) {
     if (p->ownerFirm) {
       result.outcome = EditOutcome::MakerOwned;
       result.message = "Параметр '" + p->name + "' (" + p->description +
                        ") принадлежит фирме-изготовителю; его значение не может быть изменено";
       return result;
     }
+    if (tree.IsNetworkSettingsNode(owner) && !CheckNetworkEdit(*owner, p->name, edit.text, nullptr)) {
+      result.outcome = EditOutcome::Forbidden;
+      result.message = kNetworkCombinationRefusedText;
+      result.caption = kNetworkCombinationRefusedCaption;
+      return result;
+    }
     std::string stored;
     if (!p->AcceptsText(edit.text, stored)) {
       result.outcome = EditOutcome::Refused;
       result.message = ValueRefusalMessage(*p, edit.text);
+      result.caption = kRefusalCaption;
       return result;
     }
     if (p->value != edit.text) anyDiffers = true;
   }
   result.outcome = anyDiffers ? EditOutcome::Changed : EditOutcome::Unchanged;
-  for (Parameter* p : named) {
+  for (const auto& [p, owner] : named) {
     // The editor stores a text only when it differs from the one shown.
     if (p->value != edit.text) (void)p->SetValueFromText(edit.text);
   }

@@ -33,6 +33,7 @@ enum class EditOutcome {
   Changed,     // the text was stored; valueChanged is set
   Unchanged,   // the text equals the value: nothing happens, as in the editor
   Refused,     // the parameter's check refused the text
+  Forbidden,   // a forbidden combination of the module's network settings
   MakerOwned,  // the maker owns the parameter: its value cannot be changed
   NotFound,    // no parameter of that name (and index)
   NeedsIndex,  // the name belongs to indexed parameters only, and no index was given
@@ -40,13 +41,17 @@ enum class EditOutcome {
 
 struct EditResult {
   EditOutcome outcome = EditOutcome::NotFound;
-  // The message for the user on anything but Changed and Unchanged.
+  // The message for the user on anything but Changed and Unchanged, and for a refusal or a
+  // forbidden combination the caption the editor shows it with.
   std::string message;
+  std::string caption;
 };
 
 // Applies the edit to every parameter of the tree's root that it names: the name compared
 // without regard to case, and with an index only the indexed parameter of that index, without
 // one only parameters without index. Either every named parameter takes the text or none does.
+// As in the editor, a parameter owned by the maker keeps its value, and a setting of the
+// module's network-settings branch must leave the settings in a combination the module supports.
 [[nodiscard]] EditResult ApplyValueEdit(ParameterTree& tree, const ValueEdit& edit);
 
 }  // namespace kvtr

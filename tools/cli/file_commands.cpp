@@ -216,7 +216,7 @@ int runNew(CommandContext& context, std::span<const std::string> args) {
 
   std::error_code ec;
   if (std::filesystem::exists(file, ec) && !options.has("force")) {
-    return failure(context, command, "'" + file.string() + "' exists; --force replaces it");
+    return failure(context, command, strprintf("'%s' exists; --force replaces it", file.string().c_str()));
   }
   std::string descriptor;
   if (!readDescriptor(context, command, options, descriptor)) return kExitFailure;
@@ -240,8 +240,9 @@ std::unique_ptr<ParameterTree> openFile(CommandContext& context, const Command& 
   open.loadDescriptor = DescriptorFromText(std::move(descriptor));
   OpenResult opened = OpenConfigurationFile(file, ui, open);
   if (!opened.ok()) {
-    failure(context, command, "'" + file.string() + "' was not read" +
-                                  (opened.detail.empty() ? std::string() : " (" + opened.detail + ")"));
+    std::string message = strprintf("'%s' was not read", file.string().c_str());
+    if (!opened.detail.empty()) message += strprintf(" (%s)", opened.detail.c_str());
+    failure(context, command, message);
     return nullptr;
   }
   return std::move(opened.tree);
@@ -333,7 +334,8 @@ int runEdit(CommandContext& context, std::span<const std::string> args) {
   for (std::size_t i = 1; i < options.operands.size(); ++i) {
     auto edit = ParseValueEdit(options.operands[i]);
     if (!edit) {
-      return usageError(context, command, "'" + options.operands[i] + "' is not NAME=VALUE or NAME:INDEX=VALUE");
+      return usageError(context, command,
+                        strprintf("'%s' is not NAME=VALUE or NAME:INDEX=VALUE", options.operands[i].c_str()));
     }
     edits.push_back(std::move(*edit));
   }
@@ -351,10 +353,11 @@ int runEdit(CommandContext& context, std::span<const std::string> args) {
         break;
       case EditOutcome::Unchanged:
         break;
-      case EditOutcome::Refused: {
+      case EditOutcome::Refused:
+      case EditOutcome::Forbidden: {
         // The file stays as it was: the edits are applied to the tree in memory only.
         TerminalUi ui(context.err);
-        ui.showMessage(result.message, std::string(kRefusalCaption), MessageIcon::Stop);
+        ui.showMessage(result.message, result.caption, MessageIcon::Stop);
         return kExitFailure;
       }
       case EditOutcome::MakerOwned:

@@ -120,5 +120,34 @@ TEST_F(OfflineEditTree, NamesAndIndexesMustMatch) {
   EXPECT_NE(unknown.message.find("nope"), std::string::npos);
 }
 
+// Settings of the module's network branch are checked together, one edit after the other, as
+// the editor checks them.
+TEST(OfflineEditNetwork, ForbiddenCombinationsAreRefused) {
+  const std::string descriptor =
+      "type ADDRLEN 8 11\n"
+      "parameter Addr int Адрес\n"
+      "parameter A.Len ADDRLEN Длина_адреса\n"
+      "rule Addr 0 2047\n"
+      "branch Сетевые_параметры 1 8 9 Addr A.Len\n"
+      "root Прибор 1 2 3 Сетевые_параметры\n";
+  ParameterTree tree;
+  RecordingUi ui;
+  DescriptorFromText(descriptor)(tree, ui);
+  ASSERT_NE(tree.networkSettings(), nullptr);
+  const Parameter& address = *tree.networkSettings()->parameters()[0];
+
+  const EditResult forbidden = ApplyValueEdit(tree, *ParseValueEdit("Addr=300"));
+  EXPECT_EQ(forbidden.outcome, EditOutcome::Forbidden);
+  EXPECT_EQ(forbidden.caption, "Неудалось изменить значение");
+  EXPECT_EQ(forbidden.message.rfind("Запрещенные комбинации сетевых параметров:\n", 0), 0u);
+  EXPECT_EQ(address.value, "Нет данных");
+
+  EXPECT_EQ(ApplyValueEdit(tree, *ParseValueEdit("A.Len=11")).outcome, EditOutcome::Changed);
+  EXPECT_EQ(ApplyValueEdit(tree, *ParseValueEdit("Addr=300")).outcome, EditOutcome::Changed);
+  EXPECT_EQ(address.value, "300");
+  EXPECT_EQ(ApplyValueEdit(tree, *ParseValueEdit("A.Len=8")).outcome, EditOutcome::Forbidden);
+  EXPECT_EQ(ApplyValueEdit(tree, *ParseValueEdit("Addr=3000")).outcome, EditOutcome::Refused);
+}
+
 }  // namespace
 }  // namespace kvtr

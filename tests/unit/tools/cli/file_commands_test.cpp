@@ -88,6 +88,12 @@ TEST_F(KvtrFileCommands, NewShowEditShow) {
   EXPECT_NE(json.out.find("\"value\": \"2.500\""), std::string::npos) << json.out;
   EXPECT_NE(json.out.find("\"valueChanged\": true"), std::string::npos);
   EXPECT_NE(json.out.find("\"descriptorSelector\": 3"), std::string::npos);
+
+  // An enumeration keeps any text as typed: quotes, backslashes and line ends must come out
+  // escaped.
+  ASSERT_EQ(kvtr({"edit", file_, "INIT=a\"b\\c\nd\x01"}).exitCode, 0);
+  const auto escaped = kvtr({"show", file_, "--json"});
+  EXPECT_NE(escaped.out.find("\"value\": \"a\\\"b\\\\c\\nd\\u0001\""), std::string::npos) << escaped.out;
 }
 
 // A refused value, a name that is not there or a malformed edit leaves the file byte for byte.
