@@ -41,6 +41,7 @@ struct Command {
 // The tables of the command groups.
 std::span<const Command> protocolCommands();
 std::span<const Command> moduleCommands();
+std::span<const Command> batchCommands();
 std::span<const Command> exportCommands();
 std::span<const Command> fileCommands();
 std::span<const Command> jobCommands();

@@ -20,6 +20,7 @@ constexpr std::string_view kProgram = "kvtr";
 constexpr std::array kCommandGroups = {
     &protocolCommands,
     &moduleCommands,
+    &batchCommands,
     &exportCommands,
     &fileCommands,
     &jobCommands,
