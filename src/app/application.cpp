@@ -5,6 +5,7 @@
 
 #include "app/settings_store.h"
 #include "app/user_interface.h"
+#include "exchange/connection.h"
 #include "exchange/group_operations.h"
 #include "protocol/apply_sequence.h"
 
@@ -123,7 +124,9 @@ bool Application::ConstructDocument() {
     }
   }
 
-  const bool connected = config_.connect ? config_.connect(engine) : engine.OpenLink(true) == 0;
+  const bool connected =
+      config_.connect ? config_.connect(engine)
+                      : Connect(engine, [&engine] { return engine.operations().IdentifyDevice(false); });
   bool exit = false;
   if (!connected && !batch && config_.shell != nullptr) {
     config_.shell->CloseSplash();

@@ -91,7 +91,8 @@ struct ApplicationOptions {
   ApplicationShell* shell = nullptr;
   // The failure flags; none: the process-wide ones.
   LinkState* state = nullptr;
-  // The connection check at start-up; none: the port is opened, without a check.
+  // The connection check at start-up; none: the connection procedure with the device
+  // identification.
   ConnectProcedure connect;
   std::string portChoices;
   // How long the progress window stays up after a task; the tool without windows sets 0.

@@ -91,7 +91,9 @@ int ApplyCommandLinePortSettings(const StartupOptions& options, ObjectWithParame
   put("LEn", number(options.dataBits), true);
   put("Sbit", options.stopBits, true);
   put("PrtY", std::string(StartupParityText(options.parity)), true);
-  put(kPortParameterName, !options.portPath.empty() ? options.portPath : number(options.port), false);
+  std::string port = options.portPath;
+  if (port.empty() && options.port != 0) port = strprintf("COM%i", static_cast<int>(options.port));
+  put(kPortParameterName, port, false);
   return written;
 }
 

@@ -1,0 +1,279 @@
+// kvtr batch against the simulated module: the desktop program's command line run without
+// windows, its files, its error log, its exit event and every exit code of an unattended run
+// provoked by its cause.
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/user_interface.h"
+#include "common/strings.h"
+#include "integration/sim_fixture.h"
+#include "model/descriptor_loader.h"
+#include "model/text_encoding.h"
+#include "storage/configuration_file.h"
+#include "unit/tools/cli/run_tool.h"
+
+namespace kvtr::test {
+namespace {
+
+using namespace std::chrono_literals;
+using kvtr::testing::runTool;
+using kvtr::testing::ToolRun;
+
+const std::filesystem::path kDescriptor = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
+
+class BatchOverSim : public SimFixture {
+ protected:
+  void SetUp() override {
+    // The tool keeps this test's settings and events only.
+    ::setenv("XDG_CONFIG_HOME", ScratchPath("config").c_str(), 1);
+    std::filesystem::create_directories(ScratchPath("run"));
+    std::filesystem::permissions(ScratchPath("run"), std::filesystem::perms::owner_all);
+    ::setenv("XDG_RUNTIME_DIR", ScratchPath("run").c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    SimFixture::TearDown();
+  }
+
+  static ToolRun Batch(std::vector<std::string> args) {
+    args.insert(args.begin(), "batch");
+    return runTool("kvtr", args);
+  }
+  // The same, running while the test goes on.
+  static std::future<ToolRun> BatchInBackground(std::vector<std::string> args) {
+    return std::async(std::launch::async, [args] { return Batch(args); });
+  }
+  static ToolRun Finish(std::future<ToolRun>& run) {
+    EXPECT_EQ(run.wait_for(60s), std::future_status::ready) << "kvtr batch did not end";
+    return run.get();
+  }
+
+  // The lines of the error log, as UTF-8.
+  std::vector<std::string> ErrorLog(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::vector<std::string> lines;
+    std::istringstream in(cp1251ToUtf8(text.str()));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+};
+
+std::string PortOption(const SimProcess& sim) { return "/port:" + sim.port(); }
+
+// The simulator's memory as its state file keeps it: "value NAME INDEX HEX ATTR".
+struct StateValue {
+  std::vector<std::uint8_t> bytes;
+  int attributes = 0;
+};
+std::map<std::pair<std::string, int>, StateValue> ReadState(const std::string& path) {
+  std::map<std::pair<std::string, int>, StateValue> values;
+  std::ifstream file(path);
+  for (std::string line; std::getline(file, line);) {
+    std::istringstream in(line);
+    std::string word, name, hex;
+    int index = 0;
+    StateValue v;
+    if (!(in >> word >> name >> index >> hex >> v.attributes) || word != "value") continue;
+    for (std::size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2) {
+      v.bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    values[{toLowerAscii(name), index}] = v;
+  }
+  return values;
+}
+
+TEST_F(BatchOverSim, ReadJobSavesWhatTheModuleHolds) {
+  const std::string state = ScratchPath("module.state");
+  // Inputs held still, so that no counter moves between the read and the look at the memory.
+  SimProcess& sim = StartSim({"--state", state, "--inputs", "0"});
+  ASSERT_TRUE(sim.running());
+  // Attributes that differ from a new module's, so that the file cannot match by chance.
+  ASSERT_EQ(sim.Control("attr I.Flt 3 1"), "ok");
+  std::filesystem::create_directories(ScratchPath("Saved Files"));
+  const std::string file = ScratchPath("Saved Files/Module A.KVTR");
+
+  const ToolRun run = Batch({PortOption(sim), "/READ", file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  ASSERT_EQ(sim.Control("save"), "ok");
+
+  SilentUserInterface ui;
+  OpenOptions options;
+  options.loadDescriptor = DescriptorFromFile(kDescriptor);
+  OpenResult opened = OpenConfigurationFile(file, ui, options);
+  ASSERT_EQ(opened.status, OpenStatus::Opened) << opened.detail;
+  ASSERT_NE(opened.tree, nullptr);
+  ASSERT_NE(opened.tree->root(), nullptr);
+
+  const auto memory = ReadState(state);
+  ASSERT_GT(memory.size(), 100u);
+  // Every value the configuration keeps (the operational parameters of the polling are not part
+  // of it).
+  std::size_t compared = 0;
+  ParameterTree::ForEachParameter(*opened.tree->root(), [&](Parameter& p) {
+    EXPECT_TRUE(p.comment.empty()) << p.name << ": " << p.comment;
+    // The network name lives in the module as four characters of their own.
+    if (equalsNoCase(p.name, "CHAr*")) return;
+    const auto it = memory.find({toLowerAscii(p.name), p.hasIndex ? p.index : 0});
+    if (it == memory.end()) return;
+    std::string text;
+    ASSERT_EQ(p.ConvertFromData(it->second.bytes, text), 1) << p.name;
+    EXPECT_EQ(p.value, text) << p.name << ":" << p.index;
+    if (p.attributeMode != 0) {
+      EXPECT_EQ(p.editable != 0, (it->second.attributes & 1) != 0) << p.name << ":" << p.index;
+      EXPECT_EQ(p.ownerFirm != 0, (it->second.attributes & 2) == 0) << p.name << ":" << p.index;
+    }
+    ++compared;
+  });
+  EXPECT_GT(compared, 140u);
+
+  // The port given on the command line is kept for the next run.
+  std::ifstream settings(ScratchPath("config/kvtr/settings"));
+  std::stringstream text;
+  text << settings.rdbuf();
+  EXPECT_NE(text.str().find(sim.port()), std::string::npos) << text.str();
+}
+
+TEST_F(BatchOverSim, WriteJobPutsTheFileIntoTheModule) {
+  SimProcess& source = StartSim({"--inputs", "0"});
+  SimProcess& target = StartSim({"--inputs", "0", "--state", ScratchPath("target.state")});
+  ASSERT_TRUE(source.running());
+  ASSERT_TRUE(target.running());
+  ASSERT_EQ(source.Control("attr t.Ans 0 1"), "ok");
+  const std::string file = ScratchPath("conf.kvtr");
+  ASSERT_EQ(Batch({PortOption(source), "/read", file}).exitCode, 0);
+
+  const std::string log = ScratchPath("errors.log");
+  const ToolRun run = Batch({"-write", PortOption(target), "-elog:" + log, file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(std::filesystem::exists(log));
+  EXPECT_TRUE(ErrorLog(log).empty());
+  // What the target holds now reads back as the same file.
+  const std::string again = ScratchPath("again.kvtr");
+  ASSERT_EQ(Batch({PortOption(target), "/read", again}).exitCode, 0);
+  SilentUserInterface ui;
+  OpenOptions options;
+  options.loadDescriptor = DescriptorFromFile(kDescriptor);
+  const OpenResult a = OpenConfigurationFile(file, ui, options);
+  const OpenResult b = OpenConfigurationFile(again, ui, options);
+  ASSERT_TRUE(a.tree && a.tree->root() && b.tree && b.tree->root());
+  const auto describe = [](const ParameterTree& tree) {
+    std::vector<std::string> lines;
+    ParameterTree::ForEachParameter(*tree.root(), [&](Parameter& p) {
+      lines.push_back(p.name + ":" + std::to_string(p.index) + "=" + p.value + " " + std::to_string(p.editable) +
+                      std::to_string(p.ownerFirm));
+    });
+    return lines;
+  };
+  EXPECT_EQ(describe(*a.tree), describe(*b.tree));
+}
+
+TEST_F(BatchOverSim, Code200WriteJobWithoutItsFile) {
+  SimProcess& sim = StartSim();
+  ASSERT_TRUE(sim.running());
+  const ToolRun run = Batch({"/write", PortOption(sim), ScratchPath("missing.kvtr")});
+  EXPECT_EQ(run.exitCode, 200) << run.err;
+  EXPECT_EQ(sim.Control("frames"), "ok 0");
+}
+
+TEST_F(BatchOverSim, Code201PortThatCannotBeOpened) {
+  const ToolRun run = Batch({"/read", "-port:" + ScratchPath("no-such-tty"), ScratchPath("out.kvtr")});
+  EXPECT_EQ(run.exitCode, 201) << run.err;
+}
+
+TEST_F(BatchOverSim, Code202NoAnswer) {
+  SimProcess& sim = StartSim({"--drop-every", "1"});
+  ASSERT_TRUE(sim.running());
+  const std::string log = ScratchPath("errors.log");
+  const ToolRun run = Batch({"/read", PortOption(sim), "-elog:" + log, ScratchPath("out.kvtr")});
+  EXPECT_EQ(run.exitCode, 202) << run.err;
+  // Five time-outs in a row stop the read; each is in the log.
+  const auto lines = ErrorLog(log);
+  ASSERT_GE(lines.size(), 5u);
+  for (const std::string& line : lines) {
+    EXPECT_NE(line.find(" - Таймаут при передаче данных (нет связи)"), std::string::npos) << line;
+  }
+}
+
+TEST_F(BatchOverSim, Code203AnAnswerAfterATimeOut) {
+  // One exchange goes unanswered in the middle of the job; the module answering again afterwards
+  // shows that the line itself is at fault.
+  SimProcess& sim = StartSim({"--inputs", "0"});
+  ASSERT_TRUE(sim.running());
+  const std::string log = ScratchPath("errors.log");
+  auto job = BatchInBackground({PortOption(sim), "/read", "-elog:" + log, ScratchPath("out.kvtr")});
+  ASSERT_EQ(sim.Control("frames 60", 30s), "ok");
+  ASSERT_EQ(sim.Control("fault drop first 4"), "ok");
+  const ToolRun run = Finish(job);
+  EXPECT_EQ(run.exitCode, 203) << run.err;
+  const auto lines = ErrorLog(log);
+  ASSERT_EQ(lines.size(), 1u);
+}
+
+TEST_F(BatchOverSim, Code204ModuleErrorReply) {
+  // The module's descriptor lacks "I.Flt": it answers the reads of it with an error.
+  std::ifstream source(std::string(KVTR_SOURCE_DIR) + "/data/kvtr.tree.txt");
+  std::stringstream text;
+  text << source.rdbuf();
+  std::ofstream(ScratchPath("other.tree.txt")) << replaceAll(text.str(), "I.Flt", "I.Flx");
+  const ToolRun packed = runTool("kvtr-mkdesc", {ScratchPath("other.tree.txt"), ScratchPath("other.tree.dat")});
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+  SimProcess& sim = StartSim({"--descriptor", ScratchPath("other.tree.dat")});
+  ASSERT_TRUE(sim.running());
+
+  const std::string log = ScratchPath("errors.log");
+  const ToolRun run = Batch({"-elog:" + log, "/read", PortOption(sim), ScratchPath("out.kvtr")});
+  EXPECT_EQ(run.exitCode, 204) << run.err;
+  const auto lines = ErrorLog(log);
+  ASSERT_EQ(lines.size(), 12u);  // one per input
+  EXPECT_EQ(lines[0].rfind("I.Flt:0 - ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[11].rfind("I.Flt:11 - ", 0), 0u) << lines[11];
+  EXPECT_TRUE(std::filesystem::exists(ScratchPath("out.kvtr")));
+}
+
+TEST_F(BatchOverSim, Code205ExitEventEndsARunningJob) {
+  // Slow answers keep the read going for far longer than the test waits.
+  SimProcess& sim = StartSim({"--delay-ms", "60"});
+  ASSERT_TRUE(sim.running());
+  auto job = BatchInBackground({PortOption(sim), "/read/exitevent:Stop KVTR", ScratchPath("out.kvtr")});
+  ASSERT_EQ(sim.Control("frames 10", 30s), "ok");
+  const ToolRun signal = runTool("kvtr", {"signal-exit", "Stop KVTR"});
+  EXPECT_EQ(signal.exitCode, 0) << signal.err;
+  const auto started = std::chrono::steady_clock::now();
+  const ToolRun run = Finish(job);
+  EXPECT_EQ(run.exitCode, 205) << run.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+  // The run has ended: nobody waits for the event any more.
+  EXPECT_EQ(runTool("kvtr", {"signal-exit", "Stop KVTR"}).exitCode, 1);
+}
+
+TEST_F(BatchOverSim, Code206AnotherDevice) {
+  SimProcess& sim = StartSim({"--dev", "OTHER"});
+  ASSERT_TRUE(sim.running());
+  const ToolRun run = Batch({"/read", PortOption(sim), ScratchPath("out.kvtr")});
+  EXPECT_EQ(run.exitCode, 206) << run.err;
+}
+
+TEST_F(BatchOverSim, SilentRunOpensNoPort) {
+  SimProcess& sim = StartSim();
+  ASSERT_TRUE(sim.running());
+  const ToolRun run = Batch({PortOption(sim), "/silent/close"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(sim.Control("frames"), "ok 0");
+}
+
+}  // namespace
+}  // namespace kvtr::test
