@@ -181,6 +181,40 @@ TEST_F(BatchOverSim, WriteJobPutsTheFileIntoTheModule) {
   EXPECT_EQ(describe(*a.tree), describe(*b.tree));
 }
 
+TEST_F(BatchOverSim, AplyFollowsAWrittenNetworkSetting) {
+  SimProcess& sim = StartSim({"--inputs", "0"});
+  ASSERT_TRUE(sim.running());
+  const std::string file = ScratchPath("conf.kvtr");
+  ASSERT_EQ(Batch({PortOption(sim), "/read", file}).exitCode, 0);
+  {
+    // The configuration asks for another speed.
+    SilentUserInterface ui;
+    OpenOptions options;
+    options.loadDescriptor = DescriptorFromFile(kDescriptor);
+    OpenResult opened = OpenConfigurationFile(file, ui, options);
+    ASSERT_TRUE(opened.tree && opened.tree->networkSettings());
+    ASSERT_EQ(opened.tree->networkSettings()->SetValueByName("bPS", "19200"), SetValueResult::Stored);
+    ASSERT_TRUE(SaveConfigurationFile(*opened.tree, file));
+  }
+  // Without "aply" the module gets the setting but keeps its speed until told, and so does the
+  // program.
+  ToolRun run = Batch({"/write", PortOption(sim), file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  run = Batch({"/read", ScratchPath("still.kvtr")});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+
+  // With it, both switch: the next run talks at the new speed, kept in the settings.
+  run = Batch({"/write/aply", file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  std::ifstream settings(ScratchPath("config/kvtr/settings"));
+  std::stringstream text;
+  text << settings.rdbuf();
+  EXPECT_NE(text.str().find("baud_rate = 19200"), std::string::npos) << text.str();
+  run = Batch({"/read", ScratchPath("switched.kvtr")});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Batch({"/read/bps:9600", ScratchPath("old.kvtr")}).exitCode, 202);
+}
+
 TEST_F(BatchOverSim, Code200WriteJobWithoutItsFile) {
   SimProcess& sim = StartSim();
   ASSERT_TRUE(sim.running());

@@ -8,7 +8,6 @@
 // the connection and ends.
 #include "command.h"
 
-#include <unistd.h>
 
 #include <condition_variable>
 #include <deque>
