@@ -6,16 +6,16 @@ namespace kvtr {
 
 namespace {
 
-const OptionSpec* findLong(std::span<const OptionSpec> specs, std::string_view name) {
-  for (const OptionSpec& spec : specs) {
-    if (spec.longName == name) return &spec;
+const OptionSpec* findLong(std::span<const OptionSpec> optionSpecs, std::string_view name) {
+  for (const OptionSpec& optionSpec : optionSpecs) {
+    if (optionSpec.longName == name) return &optionSpec;
   }
   return nullptr;
 }
 
-const OptionSpec* findShort(std::span<const OptionSpec> specs, char name) {
-  for (const OptionSpec& spec : specs) {
-    if (spec.shortName != 0 && spec.shortName == name) return &spec;
+const OptionSpec* findShort(std::span<const OptionSpec> optionSpecs, char name) {
+  for (const OptionSpec& optionSpec : optionSpecs) {
+    if (optionSpec.shortName != 0 && optionSpec.shortName == name) return &optionSpec;
   }
   return nullptr;
 }
@@ -53,7 +53,7 @@ std::vector<std::string> ParsedOptions::values(std::string_view name) const {
   return all;
 }
 
-OptionParseResult parseOptions(std::span<const std::string> args, std::span<const OptionSpec> specs,
+OptionParseResult parseOptions(std::span<const std::string> args, std::span<const OptionSpec> optionSpecs,
                                ParsedOptions& out, bool stopAtFirstOperand) {
   OptionParseResult result;
   std::size_t i = 0;
@@ -79,29 +79,29 @@ OptionParseResult parseOptions(std::span<const std::string> args, std::span<cons
       continue;
     }
 
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* optionSpec = nullptr;
     std::optional<std::string> attached;  // the value written into the same argument
     std::string shown;                    // the option as the user wrote it, for messages
     if (arg[1] == '-') {
       const std::size_t eq = arg.find('=');
       const std::string_view name = std::string_view(arg).substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
       shown = "--" + std::string(name);
-      spec = findLong(specs, name);
+      optionSpec = findLong(optionSpecs, name);
       if (eq != std::string::npos) attached = arg.substr(eq + 1);
     } else {
       shown = arg.substr(0, 2);
-      spec = findShort(specs, arg[1]);
+      optionSpec = findShort(optionSpecs, arg[1]);
       if (arg.size() > 2) {
         // "-a16": the rest is the value. Bundled switches ("-wq") are not offered; no option of
         // the tool needs them and they would make "-1" ambiguous.
         attached = arg.substr(2);
       }
     }
-    if (spec == nullptr) return fail("unknown option '" + shown + "'");
+    if (optionSpec == nullptr) return fail("unknown option '" + shown + "'");
     ++i;
 
-    ParsedOptions::Entry entry{std::string(spec->longName), {}};
-    switch (spec->argument) {
+    ParsedOptions::Entry entry{std::string(optionSpec->longName), {}};
+    switch (optionSpec->argument) {
       case OptionArgument::None:
         if (attached) return fail("option '" + shown + "' takes no value");
         break;

@@ -50,10 +50,10 @@ struct OptionParseResult {
   std::size_t next = 0;
 };
 
-// Parses `args` (without the program name) against `specs`. With `stopAtFirstOperand` the
+// Parses `args` (without the program name) against `optionSpecs`. With `stopAtFirstOperand` the
 // parsing ends at the first operand, which is not consumed; "--" is then consumed and also ends
 // the parsing.
-[[nodiscard]] OptionParseResult parseOptions(std::span<const std::string> args, std::span<const OptionSpec> specs,
+[[nodiscard]] OptionParseResult parseOptions(std::span<const std::string> args, std::span<const OptionSpec> optionSpecs,
                                              ParsedOptions& out, bool stopAtFirstOperand = false);
 
 // A whole number written in decimal, or in hexadecimal after "0x", within [minimum, maximum];

@@ -110,7 +110,7 @@ class MyConverter {
 
   std::string name;                          // short name as the module knows it, e.g. "r.oe"
   std::string value{kNoDataText};            // the value as text
-  std::string type;                          // type specification, e.g. "float", "int", "OFF:ON"
+  std::string type;                          // type text, e.g. "float", "int", "OFF:ON"
   std::uint32_t precision = 0;               // 1..3 from "int:2" and the like; display only
   double maximum = 0.0;
   double minimum = 0.0;

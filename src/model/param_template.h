@@ -9,7 +9,7 @@ namespace kvtr {
 
 struct ParamTemplate {
   std::string name;         // may start with "!" (the parameter then takes no part in exchanges)
-  std::string type;         // the type specification, after named types were substituted
+  std::string type;         // the type text, after named types were substituted
   std::string description;  // "_" still stands for a blank here
   double minimum = 0.0;
   double maximum = 0.0;

@@ -56,7 +56,7 @@ int failure(CommandContext& context, const Command& command, std::string_view me
 // Parses a command's own options (adding --help/-h, which prints the usage and ends the command
 // with 0). Returns an exit code when the command must end now: on --help or a usage error.
 std::optional<int> parseCommandOptions(CommandContext& context, const Command& command,
-                                       std::span<const std::string> args, std::span<const OptionSpec> specs,
+                                       std::span<const std::string> args, std::span<const OptionSpec> optionSpecs,
                                        ParsedOptions& out);
 
 // Writes text followed by a line end on the output stream.

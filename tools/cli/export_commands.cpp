@@ -45,9 +45,9 @@ std::optional<std::string> exportFragment(CommandContext& context, const Command
 
 int runExportHtml(CommandContext& context, std::span<const std::string> args) {
   const Command& command = kCommands[0];
-  const OptionSpec specs[] = {kDescriptorOption};
+  const OptionSpec optionSpecs[] = {kDescriptorOption};
   ParsedOptions options;
-  if (const auto code = parseCommandOptions(context, command, args, specs, options)) return *code;
+  if (const auto code = parseCommandOptions(context, command, args, optionSpecs, options)) return *code;
   if (options.operands.size() > 1) return usageError(context, command, "more than one file given");
   const std::filesystem::path target =
       std::filesystem::path(options.operands.empty() ? std::string(kParameterListFileName) : options.operands[0]);

@@ -175,8 +175,8 @@ void writeTreeJson(JsonWriter& json, const DescBranch& branch) {
 int runTree(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("tree");
   ParsedOptions options;
-  const OptionSpec specs[] = {kDescriptorOption, kJsonOption};
-  if (auto done = parseCommandOptions(context, command, args, specs, options)) return *done;
+  const OptionSpec optionSpecs[] = {kDescriptorOption, kJsonOption};
+  if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
   if (!options.operands.empty()) return usageError(context, command, "unexpected argument '" + options.operands[0] + "'");
 
   std::string descriptor;
@@ -209,8 +209,8 @@ int runTree(CommandContext& context, std::span<const std::string> args) {
 int runNew(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("new");
   ParsedOptions options;
-  const OptionSpec specs[] = {kDescriptorOption, kForceOption};
-  if (auto done = parseCommandOptions(context, command, args, specs, options)) return *done;
+  const OptionSpec optionSpecs[] = {kDescriptorOption, kForceOption};
+  if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
   if (options.operands.size() != 1) return usageError(context, command, "one file name expected");
   const std::filesystem::path file = options.operands[0];
 
@@ -297,8 +297,8 @@ void writeValuesJson(JsonWriter& json, const DescBranch& branch) {
 int runShow(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("show");
   ParsedOptions options;
-  const OptionSpec specs[] = {kDescriptorOption, kJsonOption};
-  if (auto done = parseCommandOptions(context, command, args, specs, options)) return *done;
+  const OptionSpec optionSpecs[] = {kDescriptorOption, kJsonOption};
+  if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
   if (options.operands.size() != 1) return usageError(context, command, "one file name expected");
 
   const auto tree = openFile(context, command, options, options.operands[0]);
@@ -326,8 +326,8 @@ int runShow(CommandContext& context, std::span<const std::string> args) {
 int runEdit(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("edit");
   ParsedOptions options;
-  const OptionSpec specs[] = {kDescriptorOption};
-  if (auto done = parseCommandOptions(context, command, args, specs, options)) return *done;
+  const OptionSpec optionSpecs[] = {kDescriptorOption};
+  if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
   if (options.operands.size() < 2) return usageError(context, command, "a file and at least one edit expected");
 
   std::vector<ValueEdit> edits;

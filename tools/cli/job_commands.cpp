@@ -142,8 +142,8 @@ struct Job {
 
   // Returns an exit code when the job must end now.
   std::optional<int> Parse(std::span<const std::string> args, std::initializer_list<OptionSpec> own) {
-    const std::vector<OptionSpec> specs = withPortOptions(own);
-    if (auto code = parseCommandOptions(context, command, args, specs, options)) return code;
+    const std::vector<OptionSpec> optionSpecs = withPortOptions(own);
+    if (auto code = parseCommandOptions(context, command, args, optionSpecs, options)) return code;
     const bool bar = isTerminal(context.err) && !optionGiven(context, options, "quiet");
     session = std::make_unique<ModuleSession>(context.err, bar, optionGiven(context, options, "verbose"));
     return std::nullopt;

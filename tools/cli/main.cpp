@@ -123,9 +123,9 @@ int failure(CommandContext& context, const Command& command, std::string_view me
 }
 
 std::optional<int> parseCommandOptions(CommandContext& context, const Command& command,
-                                       std::span<const std::string> args, std::span<const OptionSpec> specs,
+                                       std::span<const std::string> args, std::span<const OptionSpec> optionSpecs,
                                        ParsedOptions& out) {
-  std::vector<OptionSpec> all(specs.begin(), specs.end());
+  std::vector<OptionSpec> all(optionSpecs.begin(), optionSpecs.end());
   all.push_back({"help", 'h', OptionArgument::None});
   const OptionParseResult parsed = parseOptions(args, all, out);
   if (!parsed.ok) return usageError(context, command, parsed.error);

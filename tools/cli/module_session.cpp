@@ -12,9 +12,9 @@
 namespace kvtr::cli {
 
 std::vector<OptionSpec> withPortOptions(std::initializer_list<OptionSpec> own) {
-  std::vector<OptionSpec> specs(std::begin(kPortOptionSpecs), std::end(kPortOptionSpecs));
-  specs.insert(specs.end(), own.begin(), own.end());
-  return specs;
+  std::vector<OptionSpec> optionSpecs(std::begin(kPortOptionSpecs), std::end(kPortOptionSpecs));
+  optionSpecs.insert(optionSpecs.end(), own.begin(), own.end());
+  return optionSpecs;
 }
 
 std::optional<std::string> optionValue(const CommandContext& context, const ParsedOptions& options,

@@ -21,7 +21,7 @@ namespace kvtr::sim {
 struct SimParameter {
   std::string name;  // as the descriptor spells it, without a leading "!"
   std::uint16_t hash = 0;
-  std::string type;  // type specification, e.g. "int", "float", "Нет:Да"
+  std::string type;  // type text, e.g. "int", "float", "Нет:Да"
   ValueKind kind = ValueKind::Enumeration;
   double minimum = 0.0;
   double maximum = 0.0;
