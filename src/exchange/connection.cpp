@@ -1,6 +1,8 @@
 #include "exchange/connection.h"
 
 #include "common/event.h"
+#include "exchange/exchange_engine.h"
+#include "exchange/group_operations.h"
 #include "protocol/device_link.h"
 
 namespace kvtr {
@@ -56,5 +58,11 @@ bool Connect(DeviceLink& link, const DeviceIdentifier& identify, const Event* ab
   }
   return give_up();
 }
+
+DeviceIdentifier EngineIdentifier(ExchangeEngine& engine) {
+  return [&engine] { return engine.operations().IdentifyDevice(false); };
+}
+
+bool Connect(ExchangeEngine& engine) { return Connect(engine, EngineIdentifier(engine)); }
 
 }  // namespace kvtr

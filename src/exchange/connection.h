@@ -14,6 +14,7 @@ namespace kvtr {
 
 class DeviceLink;
 class Event;
+class ExchangeEngine;
 
 // The answers of the device identification ('dev', then 'ver').
 inline constexpr int kIdentifyNoAnswer = 0;     // 'dev' was not answered
@@ -35,5 +36,11 @@ using DeviceIdentifier = std::function<int()>;
 // is set the procedure stops there and returns false, so that an interrupted scan ends within
 // the exchange it is in. Without it every attempt is made.
 bool Connect(DeviceLink& link, const DeviceIdentifier& identify, const Event* abort = nullptr);
+
+// The engine's IdentifyDevice(0) as an identifier.
+[[nodiscard]] DeviceIdentifier EngineIdentifier(ExchangeEngine& engine);
+
+// The connection check of the document: every attempt, with the engine's identification.
+bool Connect(ExchangeEngine& engine);
 
 }  // namespace kvtr

@@ -4,6 +4,10 @@
 #include "command.h"
 #include "module_session.h"
 
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -12,8 +16,13 @@
 
 #include "app/settings_store.h"
 #include "app/user_interface.h"
+#include "common/event.h"
 #include "common/format.h"
 #include "common/strings.h"
+#include "exchange/connection.h"
+#include "exchange/exchange_engine.h"
+#include "exchange/group_operations.h"
+#include "exchange/network_scan.h"
 #include "model/descriptor_loader.h"
 #include "model/descriptor_storage.h"
 #include "model/parameter_tree.h"
@@ -32,6 +41,11 @@ int runPorts(CommandContext& context, std::span<const std::string> args);
 int runGet(CommandContext& context, std::span<const std::string> args);
 int runSet(CommandContext& context, std::span<const std::string> args);
 int runApply(CommandContext& context, std::span<const std::string> args);
+int runScan(CommandContext& context, std::span<const std::string> args);
+
+constexpr std::string_view kApplyUsage =
+    "[--new-baud N] [--new-data-bits 7|8] [--new-parity none|even|odd] [--new-stop-bits 1|2] [--new-address A] "
+    "[--new-address-length 8|11] [--no-switch] [--broadcast [--once]] [port options]";
 
 constexpr Command kCommands[] = {
     {"ports", "", "List the serial ports of the computer, one per line, with what the system tells of each.",
@@ -40,9 +54,15 @@ constexpr Command kCommands[] = {
      "Read parameters from the module and print NAME[:INDEX] = VALUE for each.", &runGet},
     {"set", "NAME[:INDEX]=VALUE... [--log] [--index-in-address] [port options]",
      "Check and write parameters into the module; print what the module took.", &runSet},
-    {"apply", "[--no-switch] [--broadcast [--once]] [port options]",
-     "Switch the module to its new network settings (APLY) and follow it with the program's port settings.",
+    {"apply", kApplyUsage,
+     "Write the module's new network settings (--new-...), switch it to them (APLY), follow it with the "
+     "program's port settings and check that it answers there.",
      &runApply},
+    {"aply", kApplyUsage, "The same as apply.", &runApply},
+    {"scan", "[--quiet] [--no-save] [port options]",
+     "Find the module at the stored port settings, else at every speed in turn; print the speed, address and "
+     "device found and keep the speed in the stored port settings.",
+     &runScan},
 };
 
 const Command& commandNamed(std::string_view name) {
@@ -56,7 +76,15 @@ const std::vector<OptionSpec> kExchangeSpecs =
     withPortOptions({{"log", 0, OptionArgument::None}, {"index-in-address", 0, OptionArgument::None}});
 const std::vector<OptionSpec> kApplySpecs = withPortOptions({{"no-switch", 0, OptionArgument::None},
                                                              {"broadcast", 0, OptionArgument::None},
-                                                             {"once", 0, OptionArgument::None}});
+                                                             {"once", 0, OptionArgument::None},
+                                                             {"new-baud", 0, OptionArgument::Required},
+                                                             {"new-data-bits", 0, OptionArgument::Required},
+                                                             {"new-parity", 0, OptionArgument::Required},
+                                                             {"new-stop-bits", 0, OptionArgument::Required},
+                                                             {"new-address", 0, OptionArgument::Required},
+                                                             {"new-address-length", 0, OptionArgument::Required}});
+const std::vector<OptionSpec> kScanSpecs =
+    withPortOptions({{"quiet", 'q', OptionArgument::None}, {"no-save", 0, OptionArgument::None}});
 
 // ---------------------------------------------------------------- parameters by name
 
@@ -361,6 +389,40 @@ int runSet(CommandContext& context, std::span<const std::string> args) {
 
 // ---------------------------------------------------------------- apply
 
+// The module's new network settings given as --new-... options, as the texts the settings take.
+struct NewSetting {
+  std::string name;  // "bPS"
+  std::string text;  // "19200"
+};
+
+std::optional<int> parseNewSettings(CommandContext& context, const Command& command, const ParsedOptions& options,
+                                    std::vector<NewSetting>& out) {
+  if (auto v = options.value("new-baud")) out.push_back({"bPS", *v});
+  if (auto v = options.value("new-data-bits")) out.push_back({"LEn", *v});
+  if (auto v = options.value("new-parity")) {
+    const std::string p = toLowerAscii(*v);
+    if (p == "none" || p == "no" || p == "n") out.push_back({"PrtY", std::string(kParityNoneText)});
+    else if (p == "even" || p == "e") out.push_back({"PrtY", std::string(kParityEvenText)});
+    else if (p == "odd" || p == "o") out.push_back({"PrtY", std::string(kParityOddText)});
+    else return usageError(context, command, "--new-parity takes none, even or odd");
+  }
+  if (auto v = options.value("new-stop-bits")) out.push_back({"Sbit", *v});
+  if (auto v = options.value("new-address-length")) out.push_back({"A.Len", *v});
+  if (auto v = options.value("new-address")) out.push_back({"Addr", *v});
+  return std::nullopt;
+}
+
+// A new setting that can only widen what the module accepts (no parity, 7 data bits, 1 stop bit,
+// 11-bit addressing) goes out before the others, so that the module never holds a combination
+// it refuses on the way to the new one.
+bool widens(const NewSetting& s) {
+  if (equalsNoCase(s.name, "PrtY")) return s.text == kParityNoneText;
+  if (equalsNoCase(s.name, "LEn")) return s.text == "7";
+  if (equalsNoCase(s.name, "Sbit")) return s.text == "1";
+  if (equalsNoCase(s.name, "A.Len")) return s.text == "11";
+  return false;
+}
+
 int runApply(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("apply");
   ParsedOptions options;
@@ -371,18 +433,49 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
   applyOptions.changeProgramSettings = !options.has("no-switch");
   applyOptions.broadcast = options.has("broadcast");
   applyOptions.threeTimes = !options.has("once");
+  std::vector<NewSetting> newSettings;
+  if (auto code = parseNewSettings(context, command, options, newSettings)) return *code;
 
   ModuleSession session(context.err);
   if (!loadTree(context, command, options, session)) return kExitFailure;
-  if (auto code = makeLink(context, command, options, session)) return *code;
-  if (auto code = openLink(session)) return *code;
-  DeviceLink& link = *session.link;
-
-  // The program follows the module to the settings the module holds now; they are read at the
-  // old settings, before APLY.
   DescBranch* network = session.tree.networkSettings();
-  if (applyOptions.changeProgramSettings) {
-    if (network == nullptr) return failure(context, command, "the descriptor has no network settings branch");
+  if ((applyOptions.changeProgramSettings || !newSettings.empty()) && network == nullptr) {
+    return failure(context, command, "the descriptor has no network settings branch");
+  }
+  // Each new value must be one the setting takes, before anything goes out.
+  for (const NewSetting& s : newSettings) {
+    const Parameter* p = network->FindParameter(s.name);
+    std::string stored;
+    if (p == nullptr) return failure(context, command, undescribedText(s.name));
+    if (!p->AcceptsText(s.text, stored)) {
+      session.ui.showMessage(refusalText(*p, s.text), "Неудалось изменить параметер", MessageIcon::Stop);
+      return kExitFailure;
+    }
+  }
+  if (auto code = makeLink(context, command, options, session)) return *code;
+  DeviceLink& link = *session.link;
+  // Speeds, data bits, stop bits and address lengths are the module's own lists, the lists of
+  // the program's port settings.
+  for (const NewSetting& s : newSettings) {
+    if (equalsNoCase(s.name, "Addr")) {
+      if (!parseNumber(s.text, 0, 2047)) return usageError(context, command, "--new-address takes 0 to 2047");
+      continue;
+    }
+    const Parameter* own = link.programPortNode().FindParameter(s.name);
+    if (own == nullptr || equalsNoCase(s.name, "PrtY")) continue;
+    bool listed = false;
+    for (std::string_view choice : splitTokens(own->type, ":")) listed = listed || choice == s.text;
+    if (!listed) {
+      return usageError(context, command,
+                        "the module's " + s.name + " takes one of " + replaceAll(own->type, ':', ' ') + ", not '" +
+                            s.text + "'");
+    }
+  }
+  if (auto code = openLink(session)) return *code;
+
+  // The module's settings as it holds them now, read at the old settings before APLY: the
+  // program follows the module to them, and the new ones are checked against them.
+  if (applyOptions.changeProgramSettings || !newSettings.empty()) {
     int failed = 0;
     for (std::string_view name : kNetworkSettingNames) {
       Parameter* p = network->FindParameter(name);
@@ -397,8 +490,37 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
       std::fprintf(context.err, "APLY not sent: the module's network settings could not be read\n");
       return exitCodeAfter(session, failed);
     }
-    link.setDeviceNetworkNode(network);
   }
+
+  if (!newSettings.empty()) {
+    // The whole new combination is checked with every new value in place, so that the order
+    // the options came in does not matter.
+    std::vector<std::string> old;
+    for (const NewSetting& s : newSettings) {
+      Parameter* p = network->FindParameter(s.name);
+      old.push_back(p->value);
+      (void)p->SetValueFromText(s.text);
+    }
+    for (const NewSetting& s : newSettings) {
+      if (!CheckNetworkEdit(*network, s.name, network->GetValueByName(s.name), &session.ui)) return kExitFailure;
+    }
+    for (std::size_t i = 0; i < newSettings.size(); ++i) network->FindParameter(newSettings[i].name)->value = old[i];
+
+    std::stable_partition(newSettings.begin(), newSettings.end(), widens);
+    LinkParameterSteps writer(link);
+    for (const NewSetting& s : newSettings) {
+      Parameter* p = network->FindParameter(s.name);
+      (void)p->SetValueFromText(s.text);
+      const int r = writer.WriteParameter(*p, 1);
+      if (r != 0) {
+        reportFailure(context, ParameterRequest{s.name, s.name}, *p, r);
+        std::fprintf(context.err, "APLY not sent: the module did not take its new network settings\n");
+        return exitCodeAfter(session, 1);
+      }
+      printLine(context, s.name + " = " + p->value);
+    }
+  }
+  if (applyOptions.changeProgramSettings) link.setDeviceNetworkNode(network);
 
   LinkParameterSteps steps(link);
   const ApplyOutcome out = RunApplySequence(link, steps, applyOptions, nullptr);
@@ -414,11 +536,141 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
     if (!savePortSettings(*session.store, saved)) {
       std::fprintf(context.err, "kvtr apply: the new port settings could not be stored\n");
     }
-    if (out.deviceResult == 0) printLine(context, "dev = " + out.deviceName);
-    else std::fprintf(context.err, "%s", out.report.c_str());
+    if (out.deviceResult == 0) {
+      printLine(context, "dev = " + out.deviceName);
+      // The verdict goes with the other messages, so that what is printed stays the settings.
+      std::fprintf(context.err, "The module answers at the new settings.\n");
+    } else {
+      std::fprintf(context.err, "%s", out.report.c_str());
+      std::fprintf(context.err, "The module does not answer at the new settings.\n");
+    }
   }
   if (out.repeatedSends > 0) printLine(context, strprintf("APLY repeated %d times", out.repeatedSends));
   return exitCodeAfter(session, out.ok() ? 0 : 1);
+}
+
+// ---------------------------------------------------------------- identify and scan
+
+// The worker's status lines on the error stream, as the dialog's status line shows them.
+class TerminalScanProgress final : public ConnectionProgress {
+ public:
+  TerminalScanProgress(std::FILE* err, bool quiet) : err_(err), quiet_(quiet) {}
+  void SetStatus(const std::string& text, bool) override {
+    if (!quiet_) std::fprintf(err_, "%s\n", text.c_str());
+  }
+
+ private:
+  std::FILE* err_;
+  bool quiet_;
+};
+
+// Ctrl+C or a termination request interrupts the search: setting an event is one write to its
+// descriptor, which a signal handler may do.
+std::atomic<Event*> interruptEvent{nullptr};
+extern "C" void onInterruptSignal(int) {
+  if (Event* e = interruptEvent.load()) e->set();
+}
+
+class InterruptGuard {
+ public:
+  explicit InterruptGuard(Event& event) {
+    interruptEvent.store(&event);
+    struct sigaction action {};
+    action.sa_handler = &onInterruptSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &oldInt_);
+    ::sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~InterruptGuard() {
+    ::sigaction(SIGINT, &oldInt_, nullptr);
+    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    interruptEvent.store(nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+};
+
+// What the identifications of a search saw.
+struct SearchLog {
+  DeviceIdentity last;           // the last identification
+  DeviceIdentity otherDevice;    // the last one that found another device
+  std::string otherDeviceSpeed;  // the speed it answered at
+};
+
+int runScan(CommandContext& context, std::span<const std::string> args) {
+  const Command& command = commandNamed("scan");
+  ParsedOptions options;
+  if (auto code = parseCommandOptions(context, command, args, kScanSpecs, options)) return *code;
+  if (!options.operands.empty()) return usageError(context, command, "no arguments expected");
+  const bool quiet = optionGiven(context, options, "quiet");
+
+  ModuleSession session(context.err);
+  if (auto code = makeLink(context, command, options, session)) return *code;
+  ExchangeEngine& engine = *session.link;
+  NetRS485prg& node = engine.programPortNode();
+  LinkState& state = engine.state();
+
+  SearchLog seen;
+  const DeviceIdentifier identify = [&] {
+    seen.last = engine.operations().Identify(false);
+    if (seen.last.result == kIdentifyOtherDevice) {
+      seen.otherDevice = seen.last;
+      seen.otherDeviceSpeed = node.GetValueByName("bPS");
+    }
+    return seen.last.result;
+  };
+  Event& abort = engine.abortEvent();
+  abort.reset();
+  InterruptGuard guard(abort);
+  TerminalScanProgress progress(context.err, quiet);
+  ConnectionWorker worker(engine, identify, abort, progress);
+
+  // First the settings as they are, as the program does when it starts.
+  if (!quiet) std::fprintf(context.err, "%s\n", std::string(kScanningStatusText).c_str());
+  bool found = worker.ConnectNow();
+  if (!found && (state.linkStatus.load() & link_status::kPortNotOpened) != 0) {
+    return exitCodeOfLinkStatus(state.linkStatus.load());
+  }
+  if (!found && !abort.isSet()) found = worker.Scan().found;
+
+  if (abort.isSet()) {
+    state.linkStatus.store(link_status::kInterrupted);
+    std::fprintf(context.err, "kvtr scan: interrupted\n");
+    return exitCodeOfLinkStatus(state.linkStatus.load());
+  }
+  if (!found) {
+    if (!seen.otherDevice.device.empty()) {
+      // The only answer came from a device that is not the module: that is what the run reports.
+      state.linkStatus.store(link_status::kOtherDevice);
+      std::fprintf(context.err, "kvtr scan: another device answered at %s, address %s: %s\n", seen.otherDeviceSpeed.c_str(),
+                   node.GetValueByName("Addr").c_str(), seen.otherDevice.device.c_str());
+    } else {
+      std::fprintf(context.err, "kvtr scan: not found: no module answered at any speed at address %s\n",
+                   node.GetValueByName("Addr").c_str());
+    }
+    const int code = exitCodeOfLinkStatus(state.linkStatus.load());
+    return code != 0 ? code : kExitFailure;
+  }
+
+  // A module brought back by a switch command has not told who it is yet.
+  if (seen.last.result != kIdentifyKvtr) (void)identify();
+  printLine(context, "bPS = " + node.GetValueByName("bPS"));
+  printLine(context, "Addr = " + node.GetValueByName("Addr"));
+  if (!seen.last.device.empty()) printLine(context, "dev = " + seen.last.device);
+  if (!seen.last.version.empty()) printLine(context, "ver = " + seen.last.version);
+  printLine(context, std::string("converter = ") +
+                         (engine.serialPort().settings().automaticConverter != 0 ? "auto" : "semi"));
+  if (!options.has("no-save")) {
+    const StoredPortSettings saved = ProgramPortSettings(node, loadPortSettings(*session.store));
+    if (!savePortSettings(*session.store, saved)) {
+      std::fprintf(context.err, "kvtr scan: the port settings found could not be stored\n");
+    }
+  }
+  return kExitOk;
 }
 
 }  // namespace

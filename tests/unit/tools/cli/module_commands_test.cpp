@@ -86,6 +86,14 @@ TEST_F(ModuleCommandsTest, MistakesAreFoundBeforeTheLine) {
       {{"get", "dev", "--port", missing}, 201,
        "Ошибка драйвера последовательного порта: Не удается открыть порт "},
       {{"get", "dev", "--descriptor", missing}, 1, "Ошибка открытия файла дерева!"},
+      {{"aply", "--new-parity", "mark"}, 2, "--new-parity takes none, even or odd"},
+      {{"aply", "--new-baud", "1234", "--port", missing}, 2,
+       "the module's bPS takes one of 2400 4800 9600 14400 19200 28800 38400 57600 115200, not '1234'"},
+      {{"aply", "--new-stop-bits", "3", "--port", missing}, 2, "the module's Sbit takes one of 1 2, not '3'"},
+      {{"aply", "--new-address", "3000", "--port", missing}, 1,
+       "Параметеру 'Addr' (Базовый адрес прибора)\nне может быть присвоено значение '3000'"},
+      {{"scan", "extra"}, 2, "no arguments expected"},
+      {{"scan", "--quiet", "--port", missing}, 201, "Не удается открыть порт "},
   };
   for (const auto& r : rows) {
     std::string shown = "kvtr";
