@@ -5,6 +5,7 @@
 
 #include "common/format.h"
 #include "model/compound_file_layout.h"
+#include "model/text_encoding.h"
 
 namespace kvtr {
 
@@ -84,39 +85,13 @@ int compareCompoundNames(std::u16string_view a, std::u16string_view b) {
 std::u16string compoundNameFromUtf8(std::string_view text, bool* ok) {
   std::u16string out;
   bool good = true;
-  for (std::size_t i = 0; i < text.size() && good;) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::uint32_t cp = 0;
-    std::size_t extra = 0;
-    std::uint32_t minimum = 0;
-    if (lead < 0x80) {
-      cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      cp = lead & 0x1F, extra = 1, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      cp = lead & 0x0F, extra = 2, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      cp = lead & 0x07, extra = 3, minimum = 0x10000;
-    } else {
+  for (std::size_t i = 0; i < text.size();) {
+    const long decoded = decodeUtf8(text, i);
+    if (decoded < 0) {
       good = false;
       break;
     }
-    if (i + extra >= text.size()) {
-      good = false;
-      break;
-    }
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        good = false;
-        break;
-      }
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    if (!good || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      good = false;
-      break;
-    }
+    auto cp = static_cast<std::uint32_t>(decoded);
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
@@ -124,41 +99,13 @@ std::u16string compoundNameFromUtf8(std::string_view text, bool* ok) {
     } else {
       out.push_back(static_cast<char16_t>(cp));
     }
-    i += extra + 1;
   }
   if (ok != nullptr) *ok = good;
   if (!good) out.clear();
   return out;
 }
 
-std::string compoundNameToUtf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string compoundNameToUtf8(std::u16string_view text) { return utf16ToUtf8(text); }
 
 // ------------------------------------------------------------------------------------------ state
 

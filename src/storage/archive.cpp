@@ -30,24 +30,6 @@ const char* kindName(ArchiveErrorKind kind) {
   return "archive error";
 }
 
-void appendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 }  // namespace
 
 ArchiveError::ArchiveError(ArchiveErrorKind kind, std::size_t offset, const std::string& detail)
@@ -57,23 +39,11 @@ ArchiveError::ArchiveError(ArchiveErrorKind kind, std::size_t offset, const std:
       offset_(offset) {}
 
 std::string utf16LeToUtf8(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  constexpr std::uint32_t kReplacement = 0xFFFD;
-  const std::size_t units = bytes.size() / 2;
-  for (std::size_t i = 0; i < units; ++i) {
-    const std::uint32_t unit = bytes[2 * i] | (static_cast<std::uint32_t>(bytes[2 * i + 1]) << 8);
-    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
-      const std::uint32_t low = bytes[2 * i + 2] | (static_cast<std::uint32_t>(bytes[2 * i + 3]) << 8);
-      if (low >= 0xDC00 && low < 0xE000) {
-        appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    appendUtf8(out, (unit >= 0xD800 && unit < 0xE000) ? kReplacement : unit);
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
-  return out;
+  return utf16ToUtf8(units);
 }
 
 // ---------------------------------------------------------------- writing

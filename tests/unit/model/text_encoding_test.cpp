@@ -38,5 +38,42 @@ TEST(TextEncoding, UnmappableAndMalformedBecomeQuestionMarks) {
   EXPECT_TRUE(isValidUtf8("Вход №1"));
 }
 
+// Each row sits on a boundary where the UTF-8 form grows by a byte.
+TEST(TextEncoding, CodePointsEncodeAndDecodeAtEveryLength) {
+  const struct {
+    std::uint32_t cp;
+    std::string utf8;
+  } rows[] = {
+      {0x7F, "\x7F"},
+      {0x80, "\xC2\x80"},
+      {0x7FF, "\xDF\xBF"},
+      {0x800, "\xE0\xA0\x80"},
+      {0xFFFF, "\xEF\xBF\xBF"},
+      {0x10000, "\xF0\x90\x80\x80"},
+      {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.cp);
+    std::string out = "x";
+    appendUtf8(out, row.cp);
+    EXPECT_EQ(out, "x" + row.utf8);
+    std::size_t pos = 1;
+    EXPECT_EQ(decodeUtf8(out, pos), static_cast<long>(row.cp));
+    EXPECT_EQ(pos, out.size());
+  }
+  std::size_t pos = 0;
+  EXPECT_EQ(decodeUtf8("\xF4\x90\x80\x80", pos), -1);  // past U+10FFFF
+  EXPECT_EQ(pos, 1u);
+}
+
+TEST(TextEncoding, Utf16PairsJoinAndLoneSurrogatesAreReplaced) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  EXPECT_EQ(utf16ToUtf8(u"Вход 1"), "Вход 1");
+  EXPECT_EQ(utf16ToUtf8(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(utf16ToUtf8(std::u16string{0xD83D, u'a'}), replacement + "a");
+  EXPECT_EQ(utf16ToUtf8(std::u16string{u'a', 0xDE00}), "a" + replacement);
+  EXPECT_EQ(utf16ToUtf8(std::u16string{0xDE00, 0xD83D}), replacement + replacement);
+}
+
 }  // namespace
 }  // namespace kvtr
