@@ -7,7 +7,7 @@
 // if "/close" were given. A run without any option has no job: it loads the configuration, checks
 // the connection and ends.
 #include "command.h"
-
+#include "descriptor_option.h"
 
 #include <condition_variable>
 #include <deque>
@@ -64,23 +64,6 @@ constexpr std::string_view kBatchHelp =
     "203 line errors; 204 module error reply; 205 interrupted; 206 another device;\n"
     "1 any other failure (the descriptor, the configuration file).\n";
 
-// The program's messages on the error stream, as "caption: text"; nobody answers questions.
-class BatchUi final : public UserInterface {
- public:
-  explicit BatchUi(std::FILE* err) : err_(err) {}
-  void showMessage(const std::string& text, const std::string& caption, MessageIcon) override {
-    std::string_view body = text;
-    while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
-    std::lock_guard lock(mutex_);
-    std::fprintf(err_, "%s: %.*s\n", caption.c_str(), static_cast<int>(body.size()), body.data());
-  }
-  bool askYesNo(const std::string&, const std::string&) override { return false; }
-
- private:
-  std::mutex mutex_;
-  std::FILE* err_;
-};
-
 // The main window of a run without windows: the job's command and close requests are queued
 // here and run on the main thread, as the window's messages would be.
 class HeadlessShell final : public ApplicationShell {
@@ -130,13 +113,6 @@ class HeadlessShell final : public ApplicationShell {
   bool close_ = false;
 };
 
-std::filesystem::path programDirectory() {
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec && self.has_parent_path()) return self.parent_path();
-  return std::filesystem::current_path(ec);
-}
-
 int runBatch(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("batch");
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
@@ -147,7 +123,7 @@ int runBatch(CommandContext& context, std::span<const std::string> args) {
   }
 
   std::error_code ec;
-  BatchUi ui(context.err);
+  TerminalMessages ui(context.err);
   HeadlessShell shell;
   std::unique_ptr<SettingsStore> store = openSettingsStore();
 

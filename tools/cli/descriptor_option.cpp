@@ -26,23 +26,32 @@ std::filesystem::path descriptorPath(const CommandContext& context, const Parsed
 void TerminalMessages::showMessage(const std::string& text, const std::string& caption, MessageIcon) {
   std::string_view body = text;
   while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
+  std::lock_guard lock(mutex_);
   std::fprintf(err_, "%s: %.*s\n", caption.c_str(), static_cast<int>(body.size()), body.data());
   ++shown;
 }
 
 bool TerminalMessages::askYesNo(const std::string&, const std::string&) { return false; }
 
-bool loadDescriptorTree(CommandContext& context, const Command& command, const ParsedOptions& options,
-                        ParameterTree& tree) {
+bool readDescriptorText(CommandContext& context, const Command& command, const ParsedOptions& options,
+                        std::string& text) {
   const std::filesystem::path path = descriptorPath(context, options);
-  const DescriptorReadResult read = readDescriptorFile(path);
+  DescriptorReadResult read = readDescriptorFile(path);
   if (!read.ok()) {
     failure(context, command,
             std::string(descriptorReadFailureText(read.status)) + " (" + path.string() + ": " + read.message + ")");
     return false;
   }
+  text = std::move(read.text);
+  return true;
+}
+
+bool loadDescriptorTree(CommandContext& context, const Command& command, const ParsedOptions& options,
+                        ParameterTree& tree) {
+  std::string text;
+  if (!readDescriptorText(context, command, options, text)) return false;
   TerminalMessages messages(context.err);
-  const DescriptorLoadResult loaded = LoadDescriptorText(tree, read.text, messages);
+  const DescriptorLoadResult loaded = LoadDescriptorText(tree, text, messages);
   if (!loaded.complete) {
     failure(context, command, "the descriptor does not give a whole parameter tree");
     return false;

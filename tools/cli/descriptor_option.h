@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
 
 namespace kvtr::cli {
@@ -24,18 +25,24 @@ inline constexpr OptionSpec kDescriptorOption{"descriptor", 0, OptionArgument::R
 [[nodiscard]] std::filesystem::path descriptorPath(const CommandContext& context, const ParsedOptions& options);
 
 // The program's messages on the error stream, one "caption: text" line each; questions are
-// answered "no", as nobody is there to answer them.
+// answered "no", as nobody is there to answer them. Messages may come from any thread.
 class TerminalMessages : public UserInterface {
  public:
   explicit TerminalMessages(std::FILE* err) : err_(err) {}
   void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
   bool askYesNo(const std::string& text, const std::string& caption) override;
 
-  int shown = 0;
+  int shown = 0;  // counted under mutex_
 
  private:
+  std::mutex mutex_;
   std::FILE* err_;
 };
+
+// Reads the descriptor file into `text`. False after the failure has been reported on the error
+// stream.
+bool readDescriptorText(CommandContext& context, const Command& command, const ParsedOptions& options,
+                        std::string& text);
 
 // Reads the descriptor and builds the whole tree into `tree`. False after the failure has been
 // reported on the error stream: a file that cannot be read, or a descriptor that stops before

@@ -6,6 +6,7 @@
 
 #include "command.h"
 #include "common/format.h"
+#include "descriptor_option.h"
 #include "json_writer.h"
 #include "model/descriptor_loader.h"
 #include "model/descriptor_storage.h"
@@ -42,71 +43,11 @@ const Command& commandNamed(std::string_view name) {
   return kCommands[0];
 }
 
-constexpr OptionSpec kDescriptorOption{"descriptor", 0, OptionArgument::Required};
 constexpr OptionSpec kJsonOption{"json", 0, OptionArgument::None};
 constexpr OptionSpec kForceOption{"force", 'f', OptionArgument::None};
 
-// The program's messages on the error stream, as "caption: text".
-class TerminalUi : public UserInterface {
- public:
-  explicit TerminalUi(std::FILE* err) : err_(err) {}
-  void showMessage(const std::string& text, const std::string& caption, MessageIcon) override {
-    std::string_view body = text;
-    while (!body.empty() && body.back() == '\n') body.remove_suffix(1);
-    std::fprintf(err_, "%s: %.*s\n", caption.c_str(), static_cast<int>(body.size()), body.data());
-    ++shown;
-  }
-  bool askYesNo(const std::string&, const std::string&) override { return false; }
-
-  int shown = 0;
-
- private:
-  std::FILE* err_;
-};
-
-std::filesystem::path programDirectory() {
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec && self.has_parent_path()) return self.parent_path();
-  return std::filesystem::current_path(ec);
-}
-
 bool wantsJson(const CommandContext& context, const ParsedOptions& options) {
   return options.has("json") || (context.global != nullptr && context.global->has("json"));
-}
-
-std::filesystem::path descriptorPath(const CommandContext& context, const ParsedOptions& options) {
-  if (auto given = options.value("descriptor")) return *given;
-  if (context.global != nullptr) {
-    if (auto given = context.global->value("descriptor")) return *given;
-  }
-  return FindDescriptorFile(programDirectory());
-}
-
-// Reads the descriptor text once; both the new tree and the tree of an opened file are built
-// from it. False after the failure has been reported.
-bool readDescriptor(CommandContext& context, const Command& command, const ParsedOptions& options,
-                    std::string& text) {
-  const std::filesystem::path path = descriptorPath(context, options);
-  DescriptorReadResult read = readDescriptorFile(path);
-  if (!read.ok()) {
-    failure(context, command,
-            std::string(descriptorReadFailureText(read.status)) + " (" + path.string() + ": " + read.message + ")");
-    return false;
-  }
-  text = std::move(read.text);
-  return true;
-}
-
-// Builds the whole tree; false after the loader's messages have been shown.
-bool buildTree(CommandContext& context, const Command& command, const std::string& descriptor, ParameterTree& tree) {
-  TerminalUi ui(context.err);
-  const DescriptorLoadResult loaded = LoadDescriptorText(tree, descriptor, ui);
-  if (!loaded.complete) {
-    failure(context, command, "the descriptor does not give a whole parameter tree");
-    return false;
-  }
-  return true;
 }
 
 std::string nameWithIndex(const Parameter& p) {
@@ -142,7 +83,9 @@ void printTreeText(CommandContext& context, const DescBranch& branch, int depth)
   for (const auto& child : branch.children) printTreeText(context, *child, depth + 1);
 }
 
-void writeTreeJson(JsonWriter& json, const DescBranch& branch) {
+// One branch as a JSON object with its parameters and child branches; `writeMembers` adds what
+// a parameter shows beyond its name and index.
+void writeBranchJson(JsonWriter& json, const DescBranch& branch, void (*writeMembers)(JsonWriter&, const Parameter&)) {
   json.beginObject();
   json.member("title", branch.title);
   json.member("instanceCount", branch.instanceCount);
@@ -154,22 +97,26 @@ void writeTreeJson(JsonWriter& json, const DescBranch& branch) {
     json.member("name", p->name);
     json.member("hasIndex", p->hasIndex != 0);
     json.member("index", p->index);
-    json.member("type", p->type);
-    json.member("minimum", p->minimum);
-    json.member("maximum", p->maximum);
-    json.member("attributeMode", static_cast<int>(p->attributeMode));
-    json.member("attributeModeText", p->AttributeModeText());
-    json.member("exchangeable", p->exchangeable != 0);
-    json.member("initialValue", p->pendingText);
-    json.member("description", p->description);
+    writeMembers(json, *p);
     json.endObject();
   }
   json.endArray();
   json.key("children");
   json.beginArray();
-  for (const auto& child : branch.children) writeTreeJson(json, *child);
+  for (const auto& child : branch.children) writeBranchJson(json, *child, writeMembers);
   json.endArray();
   json.endObject();
+}
+
+void writeTreeMembers(JsonWriter& json, const Parameter& p) {
+  json.member("type", p.type);
+  json.member("minimum", p.minimum);
+  json.member("maximum", p.maximum);
+  json.member("attributeMode", static_cast<int>(p.attributeMode));
+  json.member("attributeModeText", p.AttributeModeText());
+  json.member("exchangeable", p.exchangeable != 0);
+  json.member("initialValue", p.pendingText);
+  json.member("description", p.description);
 }
 
 int runTree(CommandContext& context, std::span<const std::string> args) {
@@ -179,19 +126,17 @@ int runTree(CommandContext& context, std::span<const std::string> args) {
   if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
   if (!options.operands.empty()) return usageError(context, command, "unexpected argument '" + options.operands[0] + "'");
 
-  std::string descriptor;
-  if (!readDescriptor(context, command, options, descriptor)) return kExitFailure;
   ParameterTree tree;
-  if (!buildTree(context, command, descriptor, tree)) return kExitFailure;
+  if (!loadDescriptorTree(context, command, options, tree)) return kExitFailure;
 
   if (wantsJson(context, options)) {
     JsonWriter json;
     json.beginObject();
     json.key("root");
-    writeTreeJson(json, *tree.root());
+    writeBranchJson(json, *tree.root(), &writeTreeMembers);
     json.key("scanners");
     if (tree.scanners() != nullptr) {
-      writeTreeJson(json, *tree.scanners());
+      writeBranchJson(json, *tree.scanners(), &writeTreeMembers);
     } else {
       json.null();
     }
@@ -218,10 +163,8 @@ int runNew(CommandContext& context, std::span<const std::string> args) {
   if (std::filesystem::exists(file, ec) && !options.has("force")) {
     return failure(context, command, strprintf("'%s' exists; --force replaces it", file.string().c_str()));
   }
-  std::string descriptor;
-  if (!readDescriptor(context, command, options, descriptor)) return kExitFailure;
   ParameterTree tree;
-  if (!buildTree(context, command, descriptor, tree)) return kExitFailure;
+  if (!loadDescriptorTree(context, command, options, tree)) return kExitFailure;
   std::string error;
   if (!SaveConfigurationFile(tree, file, &error)) return failure(context, command, error);
   return kExitOk;
@@ -234,8 +177,8 @@ int runNew(CommandContext& context, std::span<const std::string> args) {
 std::unique_ptr<ParameterTree> openFile(CommandContext& context, const Command& command, const ParsedOptions& options,
                                         const std::filesystem::path& file) {
   std::string descriptor;
-  if (!readDescriptor(context, command, options, descriptor)) return nullptr;
-  TerminalUi ui(context.err);
+  if (!readDescriptorText(context, command, options, descriptor)) return nullptr;
+  TerminalMessages ui(context.err);
   OpenOptions open;
   open.loadDescriptor = DescriptorFromText(std::move(descriptor));
   OpenResult opened = OpenConfigurationFile(file, ui, open);
@@ -262,36 +205,17 @@ void printValuesText(CommandContext& context, const DescBranch& branch, int dept
   for (const auto& child : branch.children) printValuesText(context, *child, depth + 1);
 }
 
-void writeValuesJson(JsonWriter& json, const DescBranch& branch) {
-  json.beginObject();
-  json.member("title", branch.title);
-  json.member("instanceCount", branch.instanceCount);
-  json.member("instanceNumber", branch.instanceNumber);
-  json.key("parameters");
-  json.beginArray();
-  for (const auto& p : branch.parameters()) {
-    json.beginObject();
-    json.member("name", p->name);
-    json.member("hasIndex", p->hasIndex != 0);
-    json.member("index", p->index);
-    json.member("value", p->value);
-    json.member("comment", p->comment);
-    json.member("editable", p->editable != 0);
-    json.member("ownerFirm", p->ownerFirm != 0);
-    json.member("valueChanged", p->valueChanged != 0);
-    json.member("accessChanged", p->accessChanged != 0);
-    json.member("ownerChanged", p->ownerChanged != 0);
-    json.member("exchangeable", p->exchangeable != 0);
-    json.member("scanId", p->scanId);
-    json.member("description", p->description);
-    json.endObject();
-  }
-  json.endArray();
-  json.key("children");
-  json.beginArray();
-  for (const auto& child : branch.children) writeValuesJson(json, *child);
-  json.endArray();
-  json.endObject();
+void writeValueMembers(JsonWriter& json, const Parameter& p) {
+  json.member("value", p.value);
+  json.member("comment", p.comment);
+  json.member("editable", p.editable != 0);
+  json.member("ownerFirm", p.ownerFirm != 0);
+  json.member("valueChanged", p.valueChanged != 0);
+  json.member("accessChanged", p.accessChanged != 0);
+  json.member("ownerChanged", p.ownerChanged != 0);
+  json.member("exchangeable", p.exchangeable != 0);
+  json.member("scanId", p.scanId);
+  json.member("description", p.description);
 }
 
 int runShow(CommandContext& context, std::span<const std::string> args) {
@@ -309,7 +233,7 @@ int runShow(CommandContext& context, std::span<const std::string> args) {
     json.member("descriptorSelector", tree->descriptorSelector);
     json.key("root");
     if (tree->root() != nullptr) {
-      writeValuesJson(json, *tree->root());
+      writeBranchJson(json, *tree->root(), &writeValueMembers);
     } else {
       json.null();
     }
@@ -356,7 +280,7 @@ int runEdit(CommandContext& context, std::span<const std::string> args) {
       case EditOutcome::Refused:
       case EditOutcome::Forbidden: {
         // The file stays as it was: the edits are applied to the tree in memory only.
-        TerminalUi ui(context.err);
+        TerminalMessages ui(context.err);
         ui.showMessage(result.message, result.caption, MessageIcon::Stop);
         return kExitFailure;
       }
