@@ -21,6 +21,7 @@
 #include "exchange/group_operations.h"
 #include "exchange/inputs_outputs.h"
 #include "exchange/polling.h"
+#include "json_writer.h"
 #include "model/desc_branch.h"
 #include "model/parameter_tree.h"
 #include "module_session.h"
@@ -357,23 +358,6 @@ std::string localTimeText(std::chrono::system_clock::time_point t) {
   return strprintf("%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms));
 }
 
-std::string jsonText(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) out += strprintf("\\u%04x", static_cast<unsigned>(c));
-        else out.push_back(c);
-    }
-  }
-  return out + "\"";
-}
-
 // The parameter NAME or NAME:INDEX of the tree (the root branch, then the scanners branch).
 Parameter* findInTree(ParameterTree& tree, std::string_view text) {
   std::string_view name = text;
@@ -418,8 +402,8 @@ class PollPrinter final : public ScanResultSink {
     if (count_ > 0 && printed_ >= count_) return;
     const std::string time = localTimeText(r.scanEnd);
     if (json_) {
-      std::string line = "{\"time\":" + jsonText(time) + ",\"name\":" + jsonText(name_);
-      line += r.result == 0 ? ",\"value\":" + jsonText(r.valueText) : ",\"error\":" + jsonText(r.errorText);
+      std::string line = "{\"time\":" + jsonQuoted(time) + ",\"name\":" + jsonQuoted(name_);
+      line += r.result == 0 ? ",\"value\":" + jsonQuoted(r.valueText) : ",\"error\":" + jsonQuoted(r.errorText);
       printLine(context_, line + "}");
     } else if (r.result == 0) {
       printLine(context_, time + " " + name_ + " = " + r.valueText);
@@ -518,15 +502,16 @@ std::string watchJson(const IoSnapshot& s) {
   for (int k = 0; k < kInputIndicatorCount; ++k) line += (k ? "," : "") + std::string(s.inputs[k] == "1" ? "1" : "0");
   line += "],\"counters\":[";
   for (std::size_t i = 0; i < s.counters.size(); ++i) {
-    line += (i ? "," : "") + strprintf("{\"index\":%d,\"value\":", s.counters[i].index) + jsonText(s.counters[i].value) + "}";
+    line += (i ? "," : "") + strprintf("{\"index\":%d,\"value\":", s.counters[i].index) +
+            jsonQuoted(s.counters[i].value) + "}";
   }
   line += "],\"outputs\":[";
   for (std::size_t i = 0; i < s.outputs.size(); ++i) {
     const IoCell& c = s.outputs[i];
     std::string look = "off";
     if (c.index < kOutputIndicatorCount) look = lookName(OutputIndicatorLook(s.outputStates[c.index]));
-    line += (i ? "," : "") + strprintf("{\"index\":%d,\"value\":", c.index) + jsonText(c.value) + ",\"state\":\"" + look +
-            "\"}";
+    line += (i ? "," : "") + strprintf("{\"index\":%d,\"value\":", c.index) + jsonQuoted(c.value) +
+            ",\"state\":\"" + look + "\"}";
   }
   return line + "]}";
 }
