@@ -33,24 +33,8 @@ bool eventually(F condition) {
   return condition();
 }
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public test::FakeModuleTest {
  protected:
-  Parameter& Add(ObjectWithParameters& node, const std::string& name, const std::string& value,
-                 const std::string& moduleValue, int index = -1) {
-    Parameter& p = node.AddParameter(name, "int", "описание " + name);
-    if (index >= 0) {
-      p.hasIndex = 1;
-      p.index = index;
-    }
-    p.value = value;
-    if (!moduleValue.empty()) engine.Define(p, moduleValue);
-    return p;
-  }
-
-  ProgressRecorder ui;
-  LinkState state;
-  ManualClock clock{ManualClock::Mode::JumpToDeadline};
-  FakeModuleEngine engine{ui, state, clock};
   DescBranch root{"Корень", 1, 1, 0, 0};
 };
 

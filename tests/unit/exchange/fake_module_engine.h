@@ -4,6 +4,8 @@
 // stop event). The line itself is tested over a pseudo-terminal in the integration tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -17,6 +19,7 @@
 #include "model/parameter.h"
 #include "protocol/frame_codec.h"
 #include "protocol/serial_results.h"
+#include "unit/exchange/progress_recorder.h"
 
 namespace kvtr::test {
 
@@ -185,6 +188,32 @@ class FakeModuleEngine final : public ExchangeEngine {
     }
     return true;
   }
+};
+
+// A fixture with the engine over a module in memory, its progress window and its clock (by
+// default one that jumps to each deadline, so that waits and retries take no time).
+class FakeModuleTest : public ::testing::Test {
+ protected:
+  explicit FakeModuleTest(ManualClock::Mode mode = ManualClock::Mode::JumpToDeadline) : clock{mode} {}
+
+  // An "int" parameter of `node` described as "описание NAME"; the module knows it with
+  // `moduleValue` unless that is empty. A negative index adds it without one.
+  Parameter& Add(ObjectWithParameters& node, const std::string& name, const std::string& value,
+                 const std::string& moduleValue, int index = -1) {
+    Parameter& p = node.AddParameter(name, "int", "описание " + name);
+    if (index >= 0) {
+      p.hasIndex = 1;
+      p.index = index;
+    }
+    p.value = value;
+    if (!moduleValue.empty()) engine.Define(p, moduleValue);
+    return p;
+  }
+
+  ProgressRecorder ui;
+  LinkState state;
+  ManualClock clock;
+  FakeModuleEngine engine{ui, state, clock};
 };
 
 }  // namespace kvtr::test

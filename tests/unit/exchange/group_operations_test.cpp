@@ -10,34 +10,15 @@
 #include "model/desc_branch.h"
 #include "model/text_encoding.h"
 #include "unit/exchange/fake_module_engine.h"
-#include "unit/exchange/progress_recorder.h"
 #include "unit/model/scratch_folder.h"
 
 namespace kvtr {
 namespace {
 
-using test::FakeModuleEngine;
-using test::ProgressRecorder;
-
-class GroupOperationsTest : public ::testing::Test {
+class GroupOperationsTest : public test::FakeModuleTest {
  protected:
-  Parameter& Add(ObjectWithParameters& node, const std::string& name, const std::string& value,
-                 const std::string& moduleValue, int index = -1) {
-    Parameter& p = node.AddParameter(name, "int", "описание " + name);
-    if (index >= 0) {
-      p.hasIndex = 1;
-      p.index = index;
-    }
-    p.value = value;
-    if (!moduleValue.empty()) engine.Define(p, moduleValue);
-    return p;
-  }
   GroupOperations& ops() { return engine.operations(); }
 
-  ProgressRecorder ui;
-  LinkState state;
-  ManualClock clock{ManualClock::Mode::JumpToDeadline};
-  FakeModuleEngine engine{ui, state, clock};
   DescBranch root{"Корень", 1, 1, 0, 0};
 };
 

@@ -32,7 +32,7 @@ TEST(IndicatorLook, InputsAndOutputs) {
   for (const auto& row : rows) EXPECT_EQ(OutputIndicatorLook(row.state), row.look) << row.state;
 }
 
-class InputsOutputsTest : public ::testing::Test {
+class InputsOutputsTest : public test::FakeModuleTest {
  protected:
   void SetUp() override {
     Parameter& word = scanners.AddParameter("r.Cn", "int", "входы");
@@ -60,10 +60,6 @@ class InputsOutputsTest : public ::testing::Test {
     return nullptr;
   }
 
-  ProgressRecorder ui;
-  LinkState state;
-  ManualClock clock{ManualClock::Mode::JumpToDeadline};
-  FakeModuleEngine engine{ui, state, clock};
   DescBranch scanners{"Оперативные параметры", 1, 1, 0, 0};
 };
 

@@ -9,14 +9,11 @@
 #include "exchange/exchange_engine.h"
 #include "model/desc_branch.h"
 #include "unit/exchange/fake_module_engine.h"
-#include "unit/exchange/progress_recorder.h"
 
 namespace kvtr {
 namespace {
 
 using namespace std::chrono_literals;
-using test::FakeModuleEngine;
-using test::ProgressRecorder;
 
 class ResultRecorder : public ScanResultSink {
  public:
@@ -53,8 +50,10 @@ bool eventually(F condition) {
   return condition();
 }
 
-class PollingTest : public ::testing::Test {
+class PollingTest : public test::FakeModuleTest {
  protected:
+  PollingTest() : FakeModuleTest(ManualClock::Mode::Manual) {}
+
   Parameter& Scanner(DescBranch& branch, const std::string& name, const std::string& moduleValue, int periodMs,
                      int index = 0) {
     Parameter& p = branch.AddParameter(name, "int", name);
@@ -66,10 +65,6 @@ class PollingTest : public ::testing::Test {
     return p;
   }
 
-  ProgressRecorder ui;
-  LinkState state;
-  ManualClock clock{ManualClock::Mode::Manual};
-  FakeModuleEngine engine{ui, state, clock};
   DescBranch scanners{"Сканеры", 1, 1, 0, 0};
   ResultRecorder sink;
 };
