@@ -26,19 +26,8 @@ std::string switchEcho(ProtocolMode mode) {
   return std::string(reinterpret_cast<const char*>(out.data()), n);
 }
 
-class ConnectTest : public ::testing::Test {
+class ConnectTest : public test::ScriptedLinkTest {
  protected:
-  ConnectTest() : link_(options()) {
-    // No real port must ever be opened by these tests.
-    link_.programPortNode().SetValueByName(kPortParameterName, "/nonexistent/kvtr-test-port");
-  }
-  DeviceLinkOptions options() {
-    DeviceLinkOptions o;
-    o.state = &state_;
-    o.portChoices = " ";
-    return o;
-  }
-
   // Answers from `answers` in turn and notes the converter kind and protocol mode of each call.
   DeviceIdentifier identifier(std::deque<int> answers) {
     return [this, answers]() mutable {
@@ -54,8 +43,6 @@ class ConnectTest : public ::testing::Test {
     std::uint8_t mode;
     friend bool operator==(const Call&, const Call&) = default;
   };
-  LinkState state_;
-  ScriptedLink link_;
   std::vector<Call> calls_;
 };
 

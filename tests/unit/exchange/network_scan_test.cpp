@@ -45,17 +45,8 @@ class RecordingProgress final : public ConnectionProgress {
   Event connectedEvent{EventReset::Manual};
 };
 
-class NetworkScanTest : public ::testing::Test {
+class NetworkScanTest : public test::ScriptedLinkTest {
  protected:
-  NetworkScanTest() : link_(options()) {
-    link_.programPortNode().SetValueByName(kPortParameterName, "/nonexistent/kvtr-test-port");
-  }
-  DeviceLinkOptions options() {
-    DeviceLinkOptions o;
-    o.state = &state_;
-    o.portChoices = " ";
-    return o;
-  }
   // The module answers only at `speed`: the identification looks at the speed the link took
   // from the port settings when it opened.
   DeviceIdentifier moduleAt(int speed) {
@@ -66,8 +57,6 @@ class NetworkScanTest : public ::testing::Test {
   }
   std::string speedSetting() { return link_.programPortNode().GetValueByName("bPS"); }
 
-  LinkState state_;
-  ScriptedLink link_;
   Event abort_{EventReset::Manual};
   RecordingProgress progress_;
   std::vector<int> speedsIdentified_;

@@ -13,6 +13,7 @@
 
 #include "common/clock.h"
 #include "protocol/device_link.h"
+#include "protocol/network_settings.h"
 #include "protocol/serial_line.h"
 #include "protocol/serial_timing.h"
 
@@ -122,6 +123,26 @@ class ScriptedLink final : public DeviceLink {
     return r.result;
   }
   bool portIsOpen() const override { return open; }
+};
+
+// A fixture with a scripted link and no user interface, for the procedures above the link. Its
+// port name can never be opened, so no test reaches a real port.
+class ScriptedLinkTest : public ::testing::Test {
+ protected:
+  ScriptedLinkTest() : link_(options(state_)) {
+    link_.programPortNode().SetValueByName(kPortParameterName, "/nonexistent/kvtr-test-port");
+  }
+
+  LinkState state_;
+  ScriptedLink link_;
+
+ private:
+  static DeviceLinkOptions options(LinkState& state) {
+    DeviceLinkOptions o;
+    o.state = &state;
+    o.portChoices = " ";
+    return o;
+  }
 };
 
 struct DecodedRequest {
