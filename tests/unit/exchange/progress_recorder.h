@@ -7,16 +7,13 @@
 #include <vector>
 
 #include "app/user_interface.h"
+#include "unit/model/recording_user_interface.h"
 
 namespace kvtr::test {
 
 class ProgressRecorder : public UserInterface {
  public:
-  struct Message {
-    std::string text;
-    std::string caption;
-    MessageIcon icon;
-  };
+  using Message = testing_support::ShownMessage;
 
   void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
     std::lock_guard lock(mutex_);

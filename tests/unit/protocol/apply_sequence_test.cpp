@@ -9,22 +9,14 @@
 #include "model/net_rs485.h"
 #include "protocol/link_parameter_steps.h"
 #include "unit/protocol/scripted_link.h"
+#include "unit/model/recording_user_interface.h"
 
 namespace kvtr {
 namespace {
 
 using namespace kvtr::test;
 
-struct RecordingUi : SilentUserInterface {
-  void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
-    messages.push_back({text, caption, icon});
-  }
-  struct Message {
-    std::string text, caption;
-    MessageIcon icon;
-  };
-  std::vector<Message> messages;
-};
+using RecordingUi = testing_support::RecordingUserInterface;
 
 class ApplySequenceTest : public ::testing::Test {
  protected:

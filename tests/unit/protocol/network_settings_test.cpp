@@ -8,20 +8,12 @@
 
 #include "app/user_interface.h"
 #include "model/desc_branch.h"
+#include "unit/model/recording_user_interface.h"
 
 namespace kvtr {
 namespace {
 
-struct RecordingUi : SilentUserInterface {
-  void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
-    messages.push_back({text, caption, icon});
-  }
-  struct Message {
-    std::string text, caption;
-    MessageIcon icon;
-  };
-  std::vector<Message> messages;
-};
+using RecordingUi = testing_support::RecordingUserInterface;
 
 // The descriptor's network branch: the six settings plus "Prot" and others, in a DescBranch.
 std::unique_ptr<DescBranch> descriptorNetworkBranch() {

@@ -10,6 +10,7 @@
 
 #include "app/user_interface.h"
 #include "model/text_encoding.h"
+#include "unit/model/recording_user_interface.h"
 #include "unit/model/scratch_folder.h"
 
 namespace kvtr::testing_support {
@@ -60,19 +61,6 @@ struct Layout {
   Layout& oldClass(int number) { return word(static_cast<std::uint16_t>(0x8000 + number)); }
 };
 
-class RecordingUi : public UserInterface {
- public:
-  struct Message {
-    std::string text;
-    std::string caption;
-    MessageIcon icon;
-  };
-  void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
-    messages.push_back({text, caption, icon});
-  }
-  bool askYesNo(const std::string&, const std::string&) override { return false; }
-
-  std::vector<Message> messages;
-};
+using RecordingUi = RecordingUserInterface;
 
 }  // namespace kvtr::testing_support
