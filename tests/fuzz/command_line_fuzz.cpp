@@ -6,16 +6,10 @@
 #include <vector>
 
 #include "app/startup_options.h"
+#include "nul_split_arguments.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> args(1);
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      args.emplace_back();
-    } else {
-      args.back() += static_cast<char>(data[i]);
-    }
-  }
+  const std::vector<std::string> args = nulSplitArguments(data, size);
   for (const auto syntax : {kvtr::CommandLineSyntax::Posix, kvtr::CommandLineSyntax::Windows}) {
     const kvtr::CommandLine c = kvtr::parseCommandLine(args, "/work", syntax);
     const kvtr::StartupOptions& o = c.options;

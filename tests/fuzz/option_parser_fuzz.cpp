@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "nul_split_arguments.h"
+
 namespace {
 constexpr kvtr::OptionSpec kSpecs[] = {
     {"write", 'w', kvtr::OptionArgument::None},
@@ -16,14 +18,7 @@ constexpr kvtr::OptionSpec kSpecs[] = {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> args(1);
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      args.emplace_back();
-    } else {
-      args.back() += static_cast<char>(data[i]);
-    }
-  }
+  const std::vector<std::string> args = nulSplitArguments(data, size);
 
   for (const bool stop : {false, true}) {
     kvtr::ParsedOptions options;
