@@ -37,11 +37,7 @@ class ApplySequenceTest : public ::testing::Test {
     link->setDeviceNetworkNode(&module);
   }
 
-  std::vector<DecodedRequest> sent() {
-    std::vector<DecodedRequest> out;
-    for (const auto& r : link->line.requests) out.push_back(decode(r));
-    return out;
-  }
+  std::vector<DecodedRequest> sent() { return decodeAll(link->line.requests); }
 
   LinkState state;
   RecordingUi openUi;  // OpenLink's messages

@@ -30,11 +30,7 @@ class DeviceLinkTest : public ::testing::Test {
     link->serialPort().settings().baseAddress = 16;
   }
 
-  std::vector<DecodedRequest> sent() {
-    std::vector<DecodedRequest> out;
-    for (const auto& r : link->line.requests) out.push_back(decode(r));
-    return out;
-  }
+  std::vector<DecodedRequest> sent() { return decodeAll(link->line.requests); }
 
   struct RecordingUi : SilentUserInterface {
     void showMessage(const std::string& text, const std::string& caption, MessageIcon) override {

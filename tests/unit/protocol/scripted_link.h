@@ -167,4 +167,11 @@ inline DecodedRequest decode(const std::string& line) {
   return d;
 }
 
+// Every request as it left, decoded.
+inline std::vector<DecodedRequest> decodeAll(const std::vector<std::string>& lines) {
+  std::vector<DecodedRequest> out;
+  for (const auto& line : lines) out.push_back(decode(line));
+  return out;
+}
+
 }  // namespace kvtr::test
