@@ -5,6 +5,7 @@
 // the moment its stop event is set.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -61,6 +62,10 @@ class Event final : public Waitable {
 
   const EventReset reset_;
   std::intptr_t handle_;
+  // Counts the sets. The release on set and the acquire when a waiter sees the event set make
+  // what the setting thread wrote before set() visible to the waiter in the language's memory
+  // model too, not only through the system call (which race detectors cannot see).
+  mutable std::atomic<std::uint64_t> sets_{0};
 };
 
 // Waits on the system clock; see Clock::waitAny.

@@ -38,6 +38,7 @@ Event::~Event() { ::close(descriptor(handle_)); }
 
 void Event::set() {
   // Adding 1 to a counter that is already non-zero leaves the event set, as a second set should.
+  sets_.fetch_add(1, std::memory_order_release);
   const std::uint64_t one = 1;
   ssize_t rc;
   do {
@@ -54,7 +55,11 @@ void Event::reset() {
   } while (rc < 0 && errno == EINTR);
 }
 
-bool Event::isSet() const { return pollsReadable(descriptor(handle_)); }
+bool Event::isSet() const {
+  if (!pollsReadable(descriptor(handle_))) return false;
+  (void)sets_.load(std::memory_order_acquire);
+  return true;
+}
 
 bool Event::take() {
   if (reset_ == EventReset::Manual) return isSet();
@@ -64,7 +69,9 @@ bool Event::take() {
   do {
     rc = ::read(descriptor(handle_), &value, sizeof value);
   } while (rc < 0 && errno == EINTR);
-  return rc == static_cast<ssize_t>(sizeof value);
+  if (rc != static_cast<ssize_t>(sizeof value)) return false;
+  (void)sets_.load(std::memory_order_acquire);
+  return true;
 }
 
 namespace detail {
