@@ -11,14 +11,29 @@ namespace kvtr {
 namespace {
 
 constexpr std::string_view kSpeedName = "bps";
+constexpr std::string_view kAddressName = "Addr";
 
-// The row of the speed: the port setting named "bps" in any letter case.
-Parameter* speedParameter(NetRS485prg& node) {
+// A port setting by name in any letter case: the speed's row is "bps" to the dialog.
+Parameter* portSetting(NetRS485prg& node, std::string_view name) {
   for (const auto& p : node.parameters()) {
-    if (equalsNoCase(p->name, kSpeedName)) return p.get();
+    if (equalsNoCase(p->name, name)) return p.get();
   }
   return nullptr;
 }
+Parameter* speedParameter(NetRS485prg& node) { return portSetting(node, kSpeedName); }
+
+// One send to each address while the search runs; the link's retries come back however it ends.
+class SingleSends {
+ public:
+  explicit SingleSends(DeviceLink& link) : link_(link), sends_(link.timeoutSends()) { link_.setTimeoutSends(1); }
+  ~SingleSends() { link_.setTimeoutSends(sends_); }
+  SingleSends(const SingleSends&) = delete;
+  SingleSends& operator=(const SingleSends&) = delete;
+
+ private:
+  DeviceLink& link_;
+  int sends_;
+};
 
 // Unlocks the settings list however the work ends.
 class SettingsLock {
@@ -41,6 +56,10 @@ class SettingsLock {
 
 std::string ScanningAtSpeedText(std::string_view speed) {
   return strprintf("Идет сканирование на скорости %s...", std::string(speed).c_str());
+}
+
+std::string SearchingAddressesText(int from, int to, std::string_view speed) {
+  return strprintf("Поиск по адресам %d..%d на скорости %s...", from, to, std::string(speed).c_str());
 }
 
 std::vector<std::pair<std::string, std::string>> ApplyFactoryNetworkSettings(NetRS485prg& node) {
@@ -114,6 +133,69 @@ ScanOutcome ConnectionWorker::Scan() {
   progress_.SettingChanged(speed->name, speed->value);
   // The port was left at the last speed tried; it goes back to the settings the program shows,
   // so that the next exchange does not go out at a speed nobody chose.
+  (void)link_.OpenLink(false);
+  if (!outcome.interrupted) progress_.SetStatus(std::string(kConnectFailedStatusText), true);
+  return outcome;
+}
+
+ScanOutcome ConnectionWorker::SearchAddresses(int from, int to) {
+  ScanOutcome outcome;
+  SettingsLock lock(progress_);
+  NetRS485prg& node = link_.programPortNode();
+  Parameter* speed = speedParameter(node);
+  Parameter* address = portSetting(node, kAddressName);
+  if (speed == nullptr || address == nullptr || from > to) {
+    lock.unlock();
+    if (!aborted()) progress_.SetStatus(std::string(kConnectFailedStatusText), true);
+    return outcome;
+  }
+  outcome.previousSpeed = speed->value;
+  outcome.previousAddress = address->value;
+  // The speed of the port settings first: a module whose address alone was lost answers there.
+  std::vector<std::string> speeds{speed->value};
+  const std::string choices = speed->type;
+  for (const std::string_view item : splitTokens(choices, ":")) {
+    if (item != outcome.previousSpeed) speeds.emplace_back(item);
+  }
+
+  {
+    SingleSends once(link_);
+    for (const std::string& item : speeds) {
+      if (aborted()) break;
+      speed->value = item;
+      progress_.SettingChanged(speed->name, speed->value);
+      progress_.SetStatus(SearchingAddressesText(from, to, item), false);
+      outcome.tried.push_back(item);
+      // The speed takes a reopening; the addresses change without one. A port that does not
+      // open is asked all the same, as the connection procedure does, unless no port may be
+      // used at all.
+      (void)link_.OpenLink(false);
+      if (link_.communicationOff()) break;
+      for (int a = from; a <= to && !aborted(); ++a) {
+        link_.SetBaseAddress(a);
+        ++outcome.probes;
+        if (identify_() != kIdentifyKvtr) continue;
+        address->value = std::to_string(a);
+        outcome.found = true;
+        outcome.speed = item;
+        outcome.address = address->value;
+        break;
+      }
+      if (outcome.found) break;
+    }
+  }
+  if (outcome.found) {
+    progress_.SettingChanged(address->name, address->value);
+    progress_.SetStatus(std::string(kConnectedStatusText), false);
+    lock.unlock();
+    progress_.Connected();
+    return outcome;
+  }
+  outcome.interrupted = aborted();
+  speed->value = outcome.previousSpeed;
+  address->value = outcome.previousAddress;
+  progress_.SettingChanged(speed->name, speed->value);
+  progress_.SettingChanged(address->name, address->value);
   (void)link_.OpenLink(false);
   if (!outcome.interrupted) progress_.SetStatus(std::string(kConnectFailedStatusText), true);
   return outcome;

@@ -32,6 +32,8 @@ inline constexpr std::string_view kInterruptingStatusText = "Прерывани�
 inline constexpr std::string_view kConnectedMessageText = "Связь с прибором установлена!";
 // "Идет сканирование на скорости %s..." with the speed.
 [[nodiscard]] std::string ScanningAtSpeedText(std::string_view speed);
+// "Поиск по адресам %d..%d на скорости %s..." with the range and the speed.
+[[nodiscard]] std::string SearchingAddressesText(int from, int to, std::string_view speed);
 
 // What the dialog shows of the worker. Calls come on the worker's thread.
 class ConnectionProgress {
@@ -60,6 +62,11 @@ struct ScanOutcome {
   std::string previousSpeed;
   // The speeds tried, in order.
   std::vector<std::string> tried;
+  // The address search: the address the module answered at ("37"; empty when none), the one
+  // the search started from, and how many addresses were asked.
+  std::string address;
+  std::string previousAddress;
+  int probes = 0;
 };
 
 // The factory network settings of the module, in the order of the port-settings rows. The port
@@ -90,6 +97,13 @@ class ConnectionWorker {
   // until the module answers. The speed found stays in the port settings; when none answers the
   // kept one is put back and the port is opened with it again.
   ScanOutcome Scan();
+  // The search for a module whose address is lost as well: every address from `from` to `to`
+  // at the speed of the port settings, then at each other speed of the "bPS" list in its order,
+  // one 'dev' request to each address (a silent address is not asked again). The speed and the
+  // address found stay in the port settings; when none answers both are put back and the port
+  // is opened with them again. The addresses are asked in rising order, so the one found is the
+  // lowest the module answers at: its base address when the range starts at or below it.
+  ScanOutcome SearchAddresses(int from, int to);
 
   // ------------------------------------------------------------ on a thread of its own
 

@@ -18,9 +18,9 @@ namespace kvtr {
 
 namespace {
 
-// Retries of one frame exchange, counted separately: 3 after a time-out (4 sends), 16 after a
-// line error (17 sends), 15 after an answer without a frame start (16 sends).
-constexpr int kTimeoutRetries = 3;
+// Retries of one frame exchange, counted separately: 3 after a time-out (4 sends, unless the link
+// is told otherwise), 16 after a line error (17 sends), 15 after an answer without a frame start
+// (16 sends).
 constexpr int kLineErrorRetries = 16;
 constexpr int kLostStartRetries = 15;
 
@@ -155,7 +155,7 @@ bool DeviceLink::ExchangeFrame(bool read, std::uint16_t hash, std::span<const st
   for (;;) {
     const int result = exchangeOnPort(line, response, received, 0);
     if (result == serial::kTimedOut) {
-      if (++timeouts > kTimeoutRetries) {
+      if (++timeouts >= timeoutSends_.load()) {
         errorText = kTimeoutText;
         state_->noteTimeout();
         return false;
@@ -432,6 +432,11 @@ int DeviceLink::TransactNetworkName(bool read, Parameter& p, ProtocolLogList* lo
 }
 
 // ------------------------------------------------------------------ opening
+
+void DeviceLink::SetBaseAddress(int address) {
+  std::lock_guard lock(portLock_);
+  port_.settings().baseAddress = address;
+}
 
 int DeviceLink::OpenLink(bool showMessage) {
   std::string portName;

@@ -160,6 +160,15 @@ class DeviceLink {
   int OpenPort();
   void ClosePort();
 
+  // Sends of one request before a time-out gives up: 4 normally. A search over many addresses
+  // sends once to each, since an address nobody listens at stays silent however often it is
+  // asked. Line errors and lost frame starts keep their own retries.
+  void setTimeoutSends(int sends) { timeoutSends_.store(sends < 1 ? 1 : sends); }
+  [[nodiscard]] int timeoutSends() const { return timeoutSends_.load(); }
+  // Frames go to another base address from the next exchange on, without reopening the port
+  // (the program's port settings are left as they are).
+  void SetBaseAddress(int address);
+
   // The port and the program's port settings.
   SerialPort& serialPort() { return port_; }
   NetRS485prg& programPortNode() { return *programPort_; }
@@ -205,6 +214,7 @@ class DeviceLink {
   ObjectWithParameters* deviceNetwork_ = nullptr;
   LinkState* state_;
   UserInterface* ui_;
+  std::atomic<int> timeoutSends_{4};
   std::atomic<bool> attributesSuppressed_{false};
   std::atomic<bool> communicationOff_{false};
   std::atomic<bool> batchMode_{false};

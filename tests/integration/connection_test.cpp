@@ -138,6 +138,23 @@ TEST_F(ConnectionTest, AScanThatFindsNothingPutsTheOldSpeedBack) {
   EXPECT_EQ(progress.statuses().back(), "!Не удалось установить связь с прибором!");
 }
 
+TEST_F(ConnectionTest, AddressSearchFindsAModuleWhoseSpeedAndAddressAreBothLost) {
+  SimProcess& sim = StartSim({"--baud", "19200", "--address", "37"});
+  ASSERT_TRUE(sim.running());
+  const auto run = runTool("kvtr", {"scan", "--port", sim.port(), "--addresses", "30-40"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("bPS = 19200\nAddr = 37\ndev = KVTR\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("Поиск по адресам 30..40 на скорости 9600...\nПоиск по адресам 30..40 на скорости 2400...\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("на скорости 19200...\nСвязь установлена!"), std::string::npos) << run.err;
+  const StoredPortSettings stored = loadPortSettings(*openSettingsStore());
+  EXPECT_EQ(stored.baudRate, 19200u);
+  EXPECT_EQ(stored.address, 37u);
+  const auto get = runTool("kvtr", {"get", "Addr", "--port", sim.port()});
+  EXPECT_EQ(get.out, "Addr = 37\n") << get.err;
+}
+
 TEST_F(ConnectionTest, AnInterruptedScanEndsAtTheSpeedItWasTrying) {
   SimProcess& sim = StartSim({});
   ASSERT_TRUE(sim.running());

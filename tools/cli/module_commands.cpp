@@ -59,9 +59,10 @@ constexpr Command kCommands[] = {
      "program's port settings and check that it answers there.",
      &runApply},
     {"aply", kApplyUsage, "The same as apply.", &runApply},
-    {"scan", "[--quiet] [--no-save] [port options]",
-     "Find the module at the stored port settings, else at every speed in turn; print the speed, address and "
-     "device found and keep the speed in the stored port settings.",
+    {"scan", "[--addresses FROM-TO|all] [--quiet] [--no-save] [port options]",
+     "Find the module at the stored port settings, else at every speed in turn (with --addresses: at every "
+     "address of the range, at the stored speed first, then at the others); print the speed, address and "
+     "device found and keep them in the stored port settings.",
      &runScan},
 };
 
@@ -83,8 +84,9 @@ const std::vector<OptionSpec> kApplySpecs = withPortOptions({{"no-switch", 0, Op
                                                              {"new-stop-bits", 0, OptionArgument::Required},
                                                              {"new-address", 0, OptionArgument::Required},
                                                              {"new-address-length", 0, OptionArgument::Required}});
-const std::vector<OptionSpec> kScanSpecs =
-    withPortOptions({{"quiet", 'q', OptionArgument::None}, {"no-save", 0, OptionArgument::None}});
+const std::vector<OptionSpec> kScanSpecs = withPortOptions({{"quiet", 'q', OptionArgument::None},
+                                                            {"no-save", 0, OptionArgument::None},
+                                                            {"addresses", 0, OptionArgument::Required}});
 
 // ---------------------------------------------------------------- parameters by name
 
@@ -599,7 +601,24 @@ struct SearchLog {
   DeviceIdentity last;           // the last identification
   DeviceIdentity otherDevice;    // the last one that found another device
   std::string otherDeviceSpeed;  // the speed it answered at
+  std::string otherDeviceAddress;  // and the address
 };
+
+// The address range of `kvtr scan --addresses`: "FROM-TO", one address, or "all" (every address
+// the address length allows).
+struct AddressRange {
+  int from = 0;
+  int to = 0;
+};
+
+std::optional<AddressRange> parseAddressRange(std::string_view text, int highest) {
+  if (equalsNoCase(trim(text), "all")) return AddressRange{0, highest};
+  const std::size_t dash = text.find('-');
+  const auto from = parseNumber(text.substr(0, dash), 0, highest);
+  const auto to = dash == std::string_view::npos ? from : parseNumber(text.substr(dash + 1), 0, highest);
+  if (!from || !to || *from > *to) return std::nullopt;
+  return AddressRange{static_cast<int>(*from), static_cast<int>(*to)};
+}
 
 int runScan(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("scan");
@@ -614,12 +633,24 @@ int runScan(CommandContext& context, std::span<const std::string> args) {
   NetRS485prg& node = engine.programPortNode();
   LinkState& state = engine.state();
 
+  std::optional<AddressRange> range;
+  if (const auto text = options.value("addresses")) {
+    const int highest = node.GetValueByName("A.Len") == "11" ? 2047 : 255;
+    range = parseAddressRange(*text, highest);
+    if (!range) {
+      return usageError(context, command,
+                        strprintf("--addresses takes FROM-TO within 0..%d (with --address-length 11 up to 2047), or all",
+                                  highest));
+    }
+  }
+
   SearchLog seen;
   const DeviceIdentifier identify = [&] {
     seen.last = engine.operations().Identify(false);
     if (seen.last.result == kIdentifyOtherDevice) {
       seen.otherDevice = seen.last;
       seen.otherDeviceSpeed = node.GetValueByName("bPS");
+      seen.otherDeviceAddress = std::to_string(engine.serialPort().settings().baseAddress);
     }
     return seen.last.result;
   };
@@ -629,13 +660,20 @@ int runScan(CommandContext& context, std::span<const std::string> args) {
   TerminalScanProgress progress(context.err, quiet);
   ConnectionWorker worker(engine, identify, abort, progress);
 
-  // First the settings as they are, as the program does when it starts.
-  if (!quiet) std::fprintf(context.err, "%s\n", std::string(kScanningStatusText).c_str());
-  bool found = worker.ConnectNow();
-  if (!found && (state.linkStatus.load() & link_status::kPortNotOpened) != 0) {
-    return exitCodeOfLinkStatus(state.linkStatus.load());
+  bool found = false;
+  if (range) {
+    // A port that does not open ends the search before the first address.
+    if (auto code = openLink(session)) return *code;
+    found = worker.SearchAddresses(range->from, range->to).found;
+  } else {
+    // First the settings as they are, as the program does when it starts.
+    if (!quiet) std::fprintf(context.err, "%s\n", std::string(kScanningStatusText).c_str());
+    found = worker.ConnectNow();
+    if (!found && (state.linkStatus.load() & link_status::kPortNotOpened) != 0) {
+      return exitCodeOfLinkStatus(state.linkStatus.load());
+    }
+    if (!found && !abort.isSet()) found = worker.Scan().found;
   }
-  if (!found && !abort.isSet()) found = worker.Scan().found;
 
   if (abort.isSet()) {
     state.linkStatus.store(link_status::kInterrupted);
@@ -643,14 +681,15 @@ int runScan(CommandContext& context, std::span<const std::string> args) {
     return exitCodeOfLinkStatus(state.linkStatus.load());
   }
   if (!found) {
+    const std::string where = range ? strprintf("addresses %d..%d", range->from, range->to)
+                                    : "address " + node.GetValueByName("Addr");
     if (!seen.otherDevice.device.empty()) {
       // The only answer came from a device that is not the module: that is what the run reports.
       state.linkStatus.store(link_status::kOtherDevice);
-      std::fprintf(context.err, "kvtr scan: another device answered at %s, address %s: %s\n", seen.otherDeviceSpeed.c_str(),
-                   node.GetValueByName("Addr").c_str(), seen.otherDevice.device.c_str());
+      std::fprintf(context.err, "kvtr scan: another device answered at %s, address %s: %s\n",
+                   seen.otherDeviceSpeed.c_str(), seen.otherDeviceAddress.c_str(), seen.otherDevice.device.c_str());
     } else {
-      std::fprintf(context.err, "kvtr scan: not found: no module answered at any speed at address %s\n",
-                   node.GetValueByName("Addr").c_str());
+      std::fprintf(context.err, "kvtr scan: not found: no module answered at any speed at %s\n", where.c_str());
     }
     const int code = exitCodeOfLinkStatus(state.linkStatus.load());
     return code != 0 ? code : kExitFailure;

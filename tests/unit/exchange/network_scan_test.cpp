@@ -56,10 +56,20 @@ class NetworkScanTest : public test::ScriptedLinkTest {
     };
   }
   std::string speedSetting() { return link_.programPortNode().GetValueByName("bPS"); }
+  // The module answers only at `speed` and `address`; each request records the sends the link
+  // would make on a time-out.
+  DeviceIdentifier moduleAt(int speed, int address) {
+    return [this, speed, address] {
+      sendsAsked_.push_back(link_.timeoutSends());
+      const SerialSettings& s = link_.serialPort().settings();
+      return s.baudRate == speed && s.baseAddress == address ? kIdentifyKvtr : kIdentifyNoAnswer;
+    };
+  }
 
   Event abort_{EventReset::Manual};
   RecordingProgress progress_;
   std::vector<int> speedsIdentified_;
+  std::vector<int> sendsAsked_;
 };
 
 TEST_F(NetworkScanTest, KeepsTheSpeedTheModuleAnswersAt) {
@@ -167,6 +177,72 @@ TEST_F(NetworkScanTest, TheWorkerThreadRunsRequestsUntilTheAbortEvent) {
   worker.Join();
   EXPECT_TRUE(endedSeen.load()) << "the end is signalled before the dialog is told";
   EXPECT_EQ(progress_.connected.load(), 1);
+}
+
+TEST_F(NetworkScanTest, AddressSearchAsksEachAddressOnceAtTheCurrentSpeedThenAtTheOthers) {
+  {
+    ConnectionWorker worker(link_, moduleAt(9600, 37), abort_, progress_);
+    const ScanOutcome out = worker.SearchAddresses(30, 40);
+    EXPECT_TRUE(out.found);
+    EXPECT_EQ(out.address, "37");
+    EXPECT_EQ(out.previousAddress, "16");
+    EXPECT_EQ(out.probes, 8);
+    EXPECT_EQ(out.tried, (std::vector<std::string>{"9600"}));
+    EXPECT_EQ(link_.programPortNode().GetValueByName("Addr"), "37");
+    EXPECT_EQ(progress_.statuses,
+              (std::vector<std::string>{"Поиск по адресам 30..40 на скорости 9600...", "Связь установлена!"}));
+    EXPECT_EQ(progress_.changes.back(), "Addr=37");
+  }
+  EXPECT_EQ(sendsAsked_, std::vector<int>(8, 1)) << "a silent address is asked once";
+  EXPECT_EQ(link_.timeoutSends(), 4) << "the link gets its retries back";
+
+  // Both lost: the speed of the settings first, then the list in its order without it.
+  link_.programPortNode().SetValueByName("Addr", "16");
+  ConnectionWorker worker(link_, moduleAt(19200, 3), abort_, progress_);
+  const ScanOutcome out = worker.SearchAddresses(0, 10);
+  EXPECT_TRUE(out.found);
+  EXPECT_EQ(out.tried, (std::vector<std::string>{"9600", "2400", "4800", "14400", "19200"}));
+  EXPECT_EQ(out.probes, 4 * 11 + 4);
+  EXPECT_EQ(speedSetting(), "19200");
+  EXPECT_EQ(link_.serialPort().settings().baudRate, 19200);
+  EXPECT_EQ(link_.serialPort().settings().baseAddress, 3);
+  EXPECT_EQ(progress_.lockDepth, 0);
+  EXPECT_EQ(progress_.connected.load(), 2);
+}
+
+TEST_F(NetworkScanTest, AnAddressSearchThatFindsNothingPutsSpeedAndAddressBack) {
+  link_.programPortNode().SetValueByName("bPS", "38400");
+  link_.programPortNode().SetValueByName("Addr", "20");
+  ConnectionWorker worker(link_, moduleAt(0, 0), abort_, progress_);
+  const ScanOutcome out = worker.SearchAddresses(5, 7);
+  EXPECT_FALSE(out.found);
+  EXPECT_FALSE(out.interrupted);
+  EXPECT_EQ(out.tried.size(), 9u);
+  EXPECT_EQ(out.tried.front(), "38400");
+  EXPECT_EQ(out.probes, 27);
+  EXPECT_EQ(speedSetting(), "38400");
+  EXPECT_EQ(link_.programPortNode().GetValueByName("Addr"), "20");
+  EXPECT_EQ(link_.serialPort().settings().baudRate, 38400);
+  EXPECT_EQ(link_.serialPort().settings().baseAddress, 20);
+  EXPECT_EQ(link_.timeoutSends(), 4);
+  EXPECT_EQ(progress_.statuses.back(), "!Не удалось установить связь с прибором!");
+  EXPECT_EQ(progress_.lockDepth, 0);
+
+  // Stopped at address 6 of the first speed: nothing more goes out, nothing is shown as failed.
+  progress_.statuses.clear();
+  int asked = 0;
+  ConnectionWorker stopped(link_,
+                           [&] {
+                             ++asked;
+                             if (link_.serialPort().settings().baseAddress == 6) abort_.set();
+                             return kIdentifyNoAnswer;
+                           },
+                           abort_, progress_);
+  const ScanOutcome interrupted = stopped.SearchAddresses(5, 7);
+  EXPECT_TRUE(interrupted.interrupted);
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(link_.programPortNode().GetValueByName("Addr"), "20");
+  for (const std::string& text : progress_.statuses) EXPECT_NE(text.front(), '!') << text;
 }
 
 }  // namespace

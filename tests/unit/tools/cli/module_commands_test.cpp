@@ -93,6 +93,9 @@ TEST_F(ModuleCommandsTest, MistakesAreFoundBeforeTheLine) {
       {{"aply", "--new-address", "3000", "--port", missing}, 1,
        "Параметеру 'Addr' (Базовый адрес прибора)\nне может быть присвоено значение '3000'"},
       {{"scan", "extra"}, 2, "no arguments expected"},
+      {{"scan", "--addresses", "40-30", "--port", missing}, 2, "--addresses takes FROM-TO within 0..255"},
+      {{"scan", "--addresses", "0-300", "--port", missing}, 2, "--addresses takes FROM-TO within 0..255"},
+      {{"scan", "--addresses", "0-300", "--address-length", "11", "--port", missing}, 201, "Не удается открыть порт"},
       {{"scan", "--quiet", "--port", missing}, 201, "Не удается открыть порт "},
   };
   for (const auto& r : rows) {
