@@ -4,9 +4,7 @@
 // failure flags (200 + the lowest set flag), or 1 when some parameter failed without setting one.
 #include "command.h"
 
-#include <signal.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -21,6 +19,7 @@
 #include "exchange/group_operations.h"
 #include "exchange/inputs_outputs.h"
 #include "exchange/polling.h"
+#include "interrupt_scope.h"
 #include "json_writer.h"
 #include "model/desc_branch.h"
 #include "model/parameter_tree.h"
@@ -88,45 +87,6 @@ inline constexpr std::string_view kInitQuestionText =
     "Предупреждение:\nДанная операция приведет к потере конфигурации в приборе и в программе.\n\nВы уверены, что "
     "хотите продолжить?";
 inline constexpr std::string_view kInitFailedText = "Комманда INIT вернула ошибку:\n";
-
-// ---------------------------------------------------------------- interruption
-
-// Ctrl+C stops the running job as "Прервать!" does (exit code 205); a second one ends the
-// program at once. The handler only sets an event and stores a word, both safe in a handler.
-std::atomic<ExchangeEngine*> interruptedEngine{nullptr};
-std::atomic<Event*> interruptEvent{nullptr};
-
-extern "C" void onInterrupt(int) {
-  if (ExchangeEngine* engine = interruptedEngine.load()) engine->Abort();
-  if (Event* event = interruptEvent.load()) event->set();
-  ::signal(SIGINT, SIG_DFL);
-  ::signal(SIGTERM, SIG_DFL);
-}
-
-class InterruptScope {
- public:
-  InterruptScope(ExchangeEngine* engine, Event* event) {
-    interruptedEngine.store(engine);
-    interruptEvent.store(event);
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &oldInt_);
-    ::sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~InterruptScope() {
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
-    interruptedEngine.store(nullptr);
-    interruptEvent.store(nullptr);
-  }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
 
 // ---------------------------------------------------------------- the job
 

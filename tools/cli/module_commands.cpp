@@ -2,12 +2,11 @@
 // module over the line. Parameters are known by the descriptor; the port settings are the stored
 // ones, with any given on the command line in their place for this run.
 #include "command.h"
+#include "interrupt_scope.h"
 #include "module_session.h"
 
-#include <signal.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -566,36 +565,6 @@ class TerminalScanProgress final : public ConnectionProgress {
   bool quiet_;
 };
 
-// Ctrl+C or a termination request interrupts the search: setting an event is one write to its
-// descriptor, which a signal handler may do.
-std::atomic<Event*> interruptEvent{nullptr};
-extern "C" void onInterruptSignal(int) {
-  if (Event* e = interruptEvent.load()) e->set();
-}
-
-class InterruptGuard {
- public:
-  explicit InterruptGuard(Event& event) {
-    interruptEvent.store(&event);
-    struct sigaction action {};
-    action.sa_handler = &onInterruptSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &oldInt_);
-    ::sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~InterruptGuard() {
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
-    interruptEvent.store(nullptr);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
-
 // What the identifications of a search saw.
 struct SearchLog {
   DeviceIdentity last;           // the last identification
@@ -656,7 +625,8 @@ int runScan(CommandContext& context, std::span<const std::string> args) {
   };
   Event& abort = engine.abortEvent();
   abort.reset();
-  InterruptGuard guard(abort);
+  // Ctrl+C ends the search after the exchange under way; a second one ends the program.
+  InterruptScope interrupt(nullptr, &abort);
   TerminalScanProgress progress(context.err, quiet);
   ConnectionWorker worker(engine, identify, abort, progress);
 
