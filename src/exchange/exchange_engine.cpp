@@ -75,8 +75,30 @@ int ExchangeEngine::Shutdown() {
     if (Clock::system().waitAny({&transmitEnded_}, kTransmitThreadStopLimit) != 0) result = 0;
     thread.join();
   }
+  CompleteTaskNeverRun();
   stop.reset();
   return result;
+}
+
+void ExchangeEngine::CompleteTaskNeverRun() {
+  // The stop event outranks the single tasks, so a task handed over as the stop came (or after
+  // the thread had already left) is still waiting once the thread is gone. It completes as
+  // interrupted, so that nobody waits for it forever, and its inputs and its event are dropped,
+  // so that the next transmit thread does not run it on a parameter that may be gone by then.
+  TaskOutcome outcome;
+  {
+    std::lock_guard lock(taskMutex_);
+    if (!taskActive_) return;
+    outcome.kind = pendingKind_;
+    taskRoot_ = nullptr;
+    singleTarget_ = nullptr;
+  }
+  for (Event* event : {&readAll_, &writeAll_, &writeChanged_, &compare_, &initialise_, &readOne_, &writeOne_}) {
+    event->reset();
+  }
+  outcome.interrupted = true;
+  // With the stop event still set the closing grace is skipped and no follow-up is announced.
+  FinishTask(outcome);
 }
 
 bool ExchangeEngine::onTransmitThread() const { return transmitThreadId_.load() == std::this_thread::get_id(); }

@@ -226,6 +226,36 @@ TEST_F(EngineTest, NonBlockingTaskCallsItsCompletionAndRefusesASecondTask) {
   EXPECT_EQ(p.value, "9");
 }
 
+TEST_F(EngineTest, ASingleTaskHandedOverAsTheStopComesCompletesAsInterrupted) {
+  Parameter& stale = Add(root, "u.1", "7", "5");
+  Parameter& next = Add(root, "u.2", "", "6");
+  for (const TaskKind kind : {TaskKind::ReadOne, TaskKind::WriteOne}) {
+    // The stop is set before the task is handed over: the transmit thread takes the stop, which
+    // outranks the single tasks, and leaves without running it.
+    engine.serialPort().stopEvent().set();
+    std::atomic<int> completions{0};
+    ASSERT_TRUE(engine.BeginSingleTask(kind, &stale, [&](const TaskOutcome&) { ++completions; }));
+    EXPECT_EQ(engine.Shutdown(), 1);
+    TaskOutcome outcome;
+    ASSERT_TRUE(engine.WaitForTask(5s, &outcome)) << TaskCode(kind) << ": nobody is left waiting";
+    EXPECT_TRUE(outcome.interrupted);
+    EXPECT_FALSE(outcome.walked);
+    EXPECT_EQ(outcome.kind, kind);
+    EXPECT_EQ(completions.load(), 1);
+    EXPECT_TRUE(ui.finished()) << "the window closes";
+    EXPECT_EQ(stale.value, "7") << "the task never exchanged";
+    EXPECT_EQ(engine.ValueOf(stale), "5");
+
+    // The next single task works on its own parameter; the dropped one is not run on the way.
+    ASSERT_TRUE(engine.StartSingleTask(TaskKind::ReadOne, &next, &outcome));
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(next.value, "6");
+    EXPECT_EQ(stale.value, "7");
+    EXPECT_EQ(engine.ValueOf(stale), "5");
+    next.value.clear();
+  }
+}
+
 TEST_F(EngineTest, SingleTasksReadAndWriteOneParameter) {
   Parameter& p = Add(root, "u.1", "42", "1");
   TaskOutcome outcome;
