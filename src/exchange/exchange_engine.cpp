@@ -246,6 +246,11 @@ void ExchangeEngine::FinishTask(TaskOutcome& outcome) {
 }
 
 bool ExchangeEngine::Begin(TaskKind kind, ObjectWithParameters* root, Parameter* parameter, TaskCompletion done) {
+  // Initialising belongs to the dangerous operations whichever way the task is started.
+  if (kind == TaskKind::Initialise && !dangerousOperationsAllowed()) {
+    ExplainDangerousOperations();
+    return false;
+  }
   if (!CreateTransmitThread()) return false;
   int total = 0;
   if (IsSingleTask(kind)) total = 1;
@@ -297,9 +302,7 @@ bool ExchangeEngine::StartAndWait(TaskKind kind, ObjectWithParameters* root, Par
 bool ExchangeEngine::StartTask(TaskKind kind, ObjectWithParameters* root, TaskOutcome* outcome) {
   if (IsSingleTask(kind)) return false;
   if (kind == TaskKind::Initialise && !dangerousOperationsAllowed()) {
-    if (UserInterface* ui = userInterface()) {
-      ui->showMessage(std::string(kDangerousOperationsText), "Сообщение", MessageIcon::Information);
-    }
+    ExplainDangerousOperations();
     if (outcome != nullptr) *outcome = TaskOutcome{kind};
     return true;
   }
@@ -326,6 +329,12 @@ bool ExchangeEngine::WaitForTask(Clock::Duration timeout, TaskOutcome* outcome) 
 bool ExchangeEngine::taskRunning() const {
   std::lock_guard lock(taskMutex_);
   return taskActive_;
+}
+
+void ExchangeEngine::ExplainDangerousOperations() {
+  if (UserInterface* ui = userInterface()) {
+    ui->showMessage(std::string(kDangerousOperationsText), "Сообщение", MessageIcon::Information);
+  }
 }
 
 void ExchangeEngine::AfterTask(const TaskOutcome& outcome) {

@@ -140,6 +140,7 @@ class ExchangeEngine : public DeviceLink {
   // The same tasks without waiting: the window opens (taskStarted) before these return, and
   // `done` is called on the transmit thread once the window has closed. The caller runs
   // AfterTask on its own thread with the outcome. Until then the tree belongs to the task.
+  // Initialising without the dangerous operations shows why and returns false.
   bool BeginTask(TaskKind kind, ObjectWithParameters* root, TaskCompletion done = {});
   bool BeginSingleTask(TaskKind kind, Parameter* parameter, TaskCompletion done = {});
   // Waits until no task runs; false when `timeout` passed first. `outcome` receives the outcome
@@ -210,6 +211,8 @@ class ExchangeEngine : public DeviceLink {
   void FinishTask(TaskOutcome& outcome);
   // In Shutdown, once the transmit thread has ended: finishes a task it never took up.
   void CompleteTaskNeverRun();
+  // Why initialising is not possible without the dangerous operations.
+  void ExplainDangerousOperations();
   [[nodiscard]] bool onTransmitThread() const;
   [[nodiscard]] Event& taskEvent(TaskKind kind);
 

@@ -289,6 +289,13 @@ TEST_F(EngineTest, InitialiseWithoutDangerousOperationsOnlyExplains) {
   EXPECT_EQ(otherUi.messages()[0].text, kDangerousOperationsText);
   EXPECT_EQ(otherUi.messages()[0].icon, MessageIcon::Information);
   EXPECT_TRUE(otherUi.captions().empty()) << "no window, no task";
+
+  // Started without waiting, the task is refused in the same way.
+  EXPECT_FALSE(restricted.BeginTask(TaskKind::Initialise, &tree));
+  ASSERT_EQ(otherUi.messages().size(), 2u);
+  EXPECT_EQ(otherUi.messages()[1].text, kDangerousOperationsText);
+  EXPECT_TRUE(otherUi.captions().empty());
+  EXPECT_FALSE(restricted.taskRunning());
 }
 
 // ------------------------------------------------------------------ follow-ups
