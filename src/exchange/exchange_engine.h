@@ -138,7 +138,8 @@ class ExchangeEngine : public DeviceLink {
   bool StartSingleTask(TaskKind kind, Parameter* parameter, TaskOutcome* outcome = nullptr);
 
   // The same tasks without waiting: the window opens (taskStarted) before these return, and
-  // `done` is called on the transmit thread once the window has closed. The caller runs
+  // `done` is called on the transmit thread once the window has closed (for a task the thread
+  // never took up, on the thread that called Shutdown). The caller runs
   // AfterTask on its own thread with the outcome. Until then the tree belongs to the task.
   // Initialising without the dangerous operations shows why and returns false.
   bool BeginTask(TaskKind kind, ObjectWithParameters* root, TaskCompletion done = {});
