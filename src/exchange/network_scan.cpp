@@ -1,5 +1,8 @@
 #include "exchange/network_scan.h"
 
+#include <initializer_list>
+#include <utility>
+
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/net_rs485.h"
@@ -51,6 +54,26 @@ class SettingsLock {
   ConnectionProgress& progress_;
   bool locked_ = true;
 };
+
+// The module answered: the status line says so, the list is unlocked and the dialog closes.
+void reportFound(ConnectionProgress& progress, SettingsLock& lock) {
+  progress.SetStatus(std::string(kConnectedStatusText), false);
+  lock.unlock();
+  progress.Connected();
+}
+
+// Nothing answered: the kept settings go back into their rows, and the port, left at the last
+// settings tried, is opened again with them so that the next exchange does not go out at
+// settings nobody chose. No failure is shown after an interruption.
+void putBack(ConnectionProgress& progress, DeviceLink& link,
+             std::initializer_list<std::pair<Parameter*, std::string>> kept, bool interrupted) {
+  for (const auto& [parameter, value] : kept) {
+    parameter->value = value;
+    progress.SettingChanged(parameter->name, parameter->value);
+  }
+  (void)link.OpenLink(false);
+  if (!interrupted) progress.SetStatus(std::string(kConnectFailedStatusText), true);
+}
 
 }  // namespace
 
@@ -122,19 +145,12 @@ ScanOutcome ConnectionWorker::Scan() {
     if (Connect(link_, identify_, &abort_)) {
       outcome.found = true;
       outcome.speed = speed->value;
-      progress_.SetStatus(std::string(kConnectedStatusText), false);
-      lock.unlock();
-      progress_.Connected();
+      reportFound(progress_, lock);
       return outcome;
     }
   }
   outcome.interrupted = aborted();
-  speed->value = outcome.previousSpeed;
-  progress_.SettingChanged(speed->name, speed->value);
-  // The port was left at the last speed tried; it goes back to the settings the program shows,
-  // so that the next exchange does not go out at a speed nobody chose.
-  (void)link_.OpenLink(false);
-  if (!outcome.interrupted) progress_.SetStatus(std::string(kConnectFailedStatusText), true);
+  putBack(progress_, link_, {{speed, outcome.previousSpeed}}, outcome.interrupted);
   return outcome;
 }
 
@@ -186,18 +202,11 @@ ScanOutcome ConnectionWorker::SearchAddresses(int from, int to) {
   }
   if (outcome.found) {
     progress_.SettingChanged(address->name, address->value);
-    progress_.SetStatus(std::string(kConnectedStatusText), false);
-    lock.unlock();
-    progress_.Connected();
+    reportFound(progress_, lock);
     return outcome;
   }
   outcome.interrupted = aborted();
-  speed->value = outcome.previousSpeed;
-  address->value = outcome.previousAddress;
-  progress_.SettingChanged(speed->name, speed->value);
-  progress_.SettingChanged(address->name, address->value);
-  (void)link_.OpenLink(false);
-  if (!outcome.interrupted) progress_.SetStatus(std::string(kConnectFailedStatusText), true);
+  putBack(progress_, link_, {{speed, outcome.previousSpeed}, {address, outcome.previousAddress}}, outcome.interrupted);
   return outcome;
 }
 
