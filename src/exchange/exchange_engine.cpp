@@ -253,11 +253,12 @@ bool ExchangeEngine::Begin(TaskKind kind, ObjectWithParameters* root, Parameter*
   }
   if (!CreateTransmitThread()) return false;
   int total = 0;
-  if (IsSingleTask(kind)) total = 1;
-  else if (root != nullptr) total = CountTaskParameters(*root, kind);
   {
     std::lock_guard lock(taskMutex_);
     if (taskActive_) return false;
+    // Counted only once no task runs: a running task writes the marks the count looks at.
+    if (IsSingleTask(kind)) total = 1;
+    else if (root != nullptr) total = CountTaskParameters(*root, kind);
     taskActive_ = true;
     pendingKind_ = kind;
     taskRoot_ = root;
