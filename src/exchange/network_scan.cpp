@@ -212,6 +212,8 @@ ScanOutcome ConnectionWorker::SearchAddresses(int from, int to) {
 
 void ConnectionWorker::Start(std::function<void()> ended) {
   if (thread_.joinable()) return;
+  // The abort event stays set after the last dialog closed; a new worker starts without it.
+  abort_.reset();
   ended_.reset();
   thread_ = std::thread([this, ended = std::move(ended)]() mutable { Run(std::move(ended)); });
 }

@@ -107,8 +107,9 @@ class ConnectionWorker {
 
   // ------------------------------------------------------------ on a thread of its own
 
-  // Starts the worker thread; `ended` is called on it once it has ended (after the abort
-  // event), when `workerEnded` is already set: the dialog then repeats its pending command.
+  // Starts the worker thread, with the abort event reset (an earlier dialog leaves it set);
+  // `ended` is called on it once it has ended (after the abort event), when `workerEnded` is
+  // already set: the dialog then repeats its pending command.
   void Start(std::function<void()> ended = {});
   void RequestConnect() { connect_.set(); }
   void RequestScan() { scan_.set(); }

@@ -167,6 +167,7 @@ TEST_F(NetworkScanTest, FactorySettingsLeaveThePortAlone) {
 TEST_F(NetworkScanTest, TheWorkerThreadRunsRequestsUntilTheAbortEvent) {
   ConnectionWorker worker(link_, moduleAt(14400), abort_, progress_);
   std::atomic<bool> endedSeen{false};
+  abort_.set();  // as the worker of an earlier dialog was ended
   worker.Start([&] { endedSeen = worker.workerEnded().isSet(); });
   worker.RequestScan();
   ASSERT_TRUE(progress_.connectedEvent.wait(std::chrono::seconds(30)));
