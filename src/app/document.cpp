@@ -33,6 +33,14 @@ void Document::TakeTree(std::unique_ptr<ParameterTree> tree) {
   engine_->setDeviceNetworkNode(nullptr);
   tree_ = std::move(tree);
   if (tree_ != nullptr) engine_->setDeviceNetworkNode(tree_->networkSettings());
+  StartPolling();
+}
+
+void Document::StartPolling() {
+  // The polling thread runs over the scanners of the tree as soon as there is one: a scanner the
+  // operator arms is read at its period without anything else to start. Scanners nobody armed
+  // cost nothing but a waiting thread.
+  if (tree_ != nullptr && tree_->scanners() != nullptr) (void)engine_->StartScanThread(*tree_->scanners());
 }
 
 bool Document::NewDocument() {
@@ -53,6 +61,7 @@ bool Document::OpenDocument(const std::filesystem::path& path, bool batchSilent)
   options.batchSilent = batchSilent;
   OpenResult opened = OpenConfigurationFile(path, *ui_, options);
   if (opened.tree != nullptr) TakeTree(std::move(opened.tree));
+  else StartPolling();  // the configuration already open stays, and its scanners go on
   if (!opened.ok()) return false;
   filePath_ = path;
   modified_.store(false);

@@ -48,7 +48,8 @@ class Document {
   [[nodiscard]] DescBranch* root() const { return tree_ != nullptr ? tree_->root() : nullptr; }
 
   // A new configuration: the engine's threads stop, the tree is built again from the descriptor
-  // and the port is opened again with the program's port settings. False when the descriptor
+  // and the port is opened again with the program's port settings; polling starts over the new
+  // tree's scanners. False when the descriptor
   // gave no tree (its messages have been shown); the document then has no tree.
   bool NewDocument();
   // Opens a configuration file. False when it could not be read; the messages have been shown.
@@ -73,7 +74,9 @@ class Document {
 
  private:
   bool StartWholeTreeTask(TaskKind kind, TaskCompletion done);
+  // Takes the tree (or none) and starts the polling thread over its scanners.
   void TakeTree(std::unique_ptr<ParameterTree> tree);
+  void StartPolling();
 
   UserInterface* ui_;
   std::filesystem::path descriptorFile_;
