@@ -222,12 +222,12 @@ void Application::ClearOptions() {
 }
 
 void Application::ExitEventWatcher() {
-  Waitable* items[2] = {&quit_, exitEvent_ != nullptr ? &exitEvent_->signalled() : nullptr};
-  const int woke = Clock::system().waitAny(std::span<Waitable* const>(items, exitEvent_ != nullptr ? 2 : 1),
+  Waitable* items[3] = {&quit_, &stopRequest_, exitEvent_ != nullptr ? &exitEvent_->signalled() : nullptr};
+  const int woke = Clock::system().waitAny(std::span<Waitable* const>(items, exitEvent_ != nullptr ? 3 : 2),
                                            Clock::kInfinite);
   // A job that is about to end is given the time to end by itself.
   if (jobWatcher_.joinable() && !jobWatcherEnded_.wait(config_.jobWatcherLimit)) jobWatcherCancel_.set();
-  if (woke == 1) {
+  if (woke == 1 || woke == 2) {
     state_->linkStatus.store(link_status::kInterrupted);
     exitEvent_.reset();
     if (config_.shell != nullptr) config_.shell->RequestClose();

@@ -145,6 +145,10 @@ class Application final : public ExchangeEvents {
   [[nodiscard]] LinkState& state() const { return *state_; }
   // Set once the job watcher has seen the job end (or there was no job).
   [[nodiscard]] Event& jobFinished() { return jobWatcherEnded_; }
+  // Ends the run as the exit event does (exit code 205, the running job stopped): a stop asked
+  // in another way than the named event, such as Ctrl+C in the tool without windows. Setting it
+  // is one write, which a signal handler may do; it is looked at once the program runs.
+  [[nodiscard]] Event& stopRequest() { return stopRequest_; }
 
   // ExchangeEvents, on the engine's transmit thread.
   void documentModified() override;
@@ -174,6 +178,7 @@ class Application final : public ExchangeEvents {
   std::unique_ptr<Document> document_;
   std::unique_ptr<NamedEvent> exitEvent_;
   Event quit_{EventReset::Manual};
+  Event stopRequest_{EventReset::Manual};
   Event jobEvent_{EventReset::Automatic, true};
   Event jobWatcherEnded_{EventReset::Manual};
   Event jobWatcherCancel_{EventReset::Manual};

@@ -1,7 +1,10 @@
 // kvtr batch against the simulated module: the desktop program's command line run without
 // windows, its files, its error log, its exit event and every exit code of an unattended run
 // provoked by its cause.
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
@@ -292,6 +295,24 @@ TEST_F(BatchOverSim, Code205ExitEventEndsARunningJob) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
   // The run has ended: nobody waits for the event any more.
   EXPECT_EQ(runTool("kvtr", {"signal-exit", "Stop KVTR"}).exitCode, 1);
+}
+
+TEST_F(BatchOverSim, CtrlCEndsARunningJobAsTheExitEventDoes) {
+  SimProcess& sim = StartSim({"--delay-ms", "60"});
+  ASSERT_TRUE(sim.running());
+  const std::string program = std::string(KVTR_BIN_DIR) + "/kvtr";
+  std::vector<std::string> args{"kvtr", "batch", PortOption(sim), "/read", ScratchPath("out.kvtr")};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+  ASSERT_EQ(sim.Control("frames 10", 30s), "ok");
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "the program was killed by the signal";
+  EXPECT_EQ(WEXITSTATUS(status), 205);
 }
 
 TEST_F(BatchOverSim, Code206AnotherDevice) {

@@ -8,6 +8,7 @@
 // the connection and ends.
 #include "command.h"
 #include "descriptor_option.h"
+#include "interrupt_scope.h"
 
 #include <condition_variable>
 #include <deque>
@@ -140,6 +141,9 @@ int runBatch(CommandContext& context, std::span<const std::string> args) {
   int code = kExitOk;
   {
     Application application(std::move(options));
+    // Ctrl+C ends the run as the exit event does: the job stops, exit code 205. A second one
+    // ends the program at once.
+    InterruptScope interrupt(nullptr, &application.stopRequest());
     const Application::StartResult started = application.Start();
     if (started == Application::StartResult::Run && application.commandLine().options.batchMode()) {
       shell.Run(application);
