@@ -7,7 +7,11 @@
 
 namespace kvtr {
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// mingw-w64's C++ runtime formats with its own C99 printf (%zu, %lld); "printf" alone would have
+// the compiler check the formats against the older Microsoft runtime.
+#define KVTR_PRINTF_LIKE(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
 #define KVTR_PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define KVTR_PRINTF_LIKE(fmt, args)

@@ -8,13 +8,6 @@
 
 namespace kvtr::cli {
 
-std::filesystem::path programDirectory() {
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec && self.has_parent_path()) return self.parent_path();
-  return std::filesystem::current_path(ec);
-}
-
 std::filesystem::path descriptorPath(const CommandContext& context, const ParsedOptions& options) {
   if (auto given = options.value(kDescriptorOption.longName)) return *given;
   if (context.global != nullptr) {

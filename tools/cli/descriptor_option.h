@@ -18,6 +18,7 @@ namespace kvtr::cli {
 inline constexpr OptionSpec kDescriptorOption{"descriptor", 0, OptionArgument::Required};
 
 // The folder of the running kvtr program; the current folder when the system does not tell.
+// One platform file each.
 [[nodiscard]] std::filesystem::path programDirectory();
 
 // The descriptor file a command works on: its own --descriptor, else one given before the

@@ -313,7 +313,11 @@ int runSendInit(CommandContext& context, std::span<const std::string> args) {
 std::string localTimeText(std::chrono::system_clock::time_point t) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
   std::tm local{};
+#ifdef _WIN32
+  ::localtime_s(&local, &seconds);
+#else
   ::localtime_r(&seconds, &local);
+#endif
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
   return strprintf("%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms));
 }

@@ -1,8 +1,16 @@
 // kvtr: the command-line tool of the КВТР configurator.
 //   kvtr [OPTIONS] COMMAND [ARGS]
 // Options before the command are the tool's own; each command parses the arguments after its
-// name. Texts go out as UTF-8, the terminal's encoding on the platforms the tool runs on.
+// name. Texts go out as UTF-8: the terminal's encoding on POSIX; on Windows the console is switched
+// to it, and the program's manifest makes the arguments arrive in it.
 #include "command.h"
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -145,4 +153,16 @@ void printLine(CommandContext& context, std::string_view text) {
 
 }  // namespace kvtr::cli
 
-int main(int argc, char** argv) { return kvtr::cli::run(argc, argv); }
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  // The console's code page belongs to the whole console: it is put back for the programs that
+  // run after. Output into a file or a pipe is UTF-8 either way.
+  const UINT consoleCodePage = ::GetConsoleOutputCP();
+  if (consoleCodePage != 0) ::SetConsoleOutputCP(CP_UTF8);
+  const int code = kvtr::cli::run(argc, argv);
+  if (consoleCodePage != 0) ::SetConsoleOutputCP(consoleCodePage);
+  return code;
+#else
+  return kvtr::cli::run(argc, argv);
+#endif
+}

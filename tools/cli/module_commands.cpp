@@ -212,9 +212,11 @@ int runPorts(CommandContext& context, std::span<const std::string> args) {
   ParsedOptions options;
   if (auto code = parseCommandOptions(context, command, args, {}, options)) return *code;
   if (!options.operands.empty()) return usageError(context, command, "no arguments expected");
-  // The system tree the list is read from; another root serves tests and containers.
+  // Another root of the system tree to read the list from serves tests and containers.
   const char* root = std::getenv("KVTR_SYSTEM_ROOT");
-  for (const SerialPortInfo& port : enumerateSerialPorts(root != nullptr && *root != '\0' ? root : "/")) {
+  const std::vector<SerialPortInfo> ports =
+      root != nullptr && *root != '\0' ? enumerateSerialPorts(root) : SerialPort::availablePorts();
+  for (const SerialPortInfo& port : ports) {
     std::string line = port.preferredName();
     std::string description = port.description;
     if (!port.stablePath.empty()) {

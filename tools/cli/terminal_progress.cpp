@@ -1,7 +1,5 @@
 #include "terminal_progress.h"
 
-#include <unistd.h>
-
 #include "exchange/group_operations.h"
 
 namespace kvtr::cli {
@@ -9,8 +7,6 @@ namespace kvtr::cli {
 namespace {
 constexpr int kBarWidth = 30;
 }  // namespace
-
-bool isTerminal(std::FILE* stream) { return stream != nullptr && ::isatty(::fileno(stream)) == 1; }
 
 TerminalProgress::TerminalProgress(std::FILE* err, bool bar, bool verbose)
     : TerminalMessages(err), err_(err), bar_(bar), verbose_(verbose) {}

@@ -39,7 +39,8 @@ class TerminalProgress final : public TerminalMessages {
   bool barShown_ = false;
 };
 
-// True when the stream is a terminal.
+// True when the stream is a terminal that takes the control sequences which redraw a line
+// (carriage return, erase line, cursor up). One platform file each.
 [[nodiscard]] bool isTerminal(std::FILE* stream);
 
 }  // namespace kvtr::cli
