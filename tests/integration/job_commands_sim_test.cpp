@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -312,22 +313,29 @@ TEST_F(JobsOverSim, FailuresGoToTheErrorLog) {
 }
 
 TEST_F(JobsOverSim, InterruptedReadEndsWith205) {
-  ASSERT_TRUE(Start({"--delay-ms", "30"}).running());
-  const std::string program = std::string(KVTR_BIN_DIR) + "/kvtr";
-  std::vector<std::string> args = WithPort({"kvtr", "read", file});
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
-  // Once the job is under way (its tenth frame has arrived), Ctrl+C.
-  EXPECT_EQ(sim->Control("frames 10"), "ok");
-  ASSERT_EQ(::kill(pid, SIGINT), 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 205);
-  EXPECT_LT(HeardFrames(log).size(), 100u) << "the walk stopped";
+  // Ctrl+C, and the termination request a service manager or `kill` sends, end the job the same way.
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(::strsignal(signal));
+    // A module of its own for each run.
+    log = ScratchPath(strprintf("frames-%d.log", signal));
+    state = ScratchPath(strprintf("module-%d.state", signal));
+    ASSERT_TRUE(Start({"--delay-ms", "30"}).running());
+    const std::string program = std::string(KVTR_BIN_DIR) + "/kvtr";
+    std::vector<std::string> args = WithPort({"kvtr", "read", file});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    // Once the job is under way (its tenth frame has arrived), the signal.
+    EXPECT_EQ(sim->Control("frames 10"), "ok");
+    ASSERT_EQ(::kill(pid, signal), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the program was killed by the signal";
+    EXPECT_EQ(WEXITSTATUS(status), 205);
+    EXPECT_LT(HeardFrames(log).size(), 100u) << "the walk stopped";
+  }
 }
 
 TEST_F(JobsOverSim, IdentifyPollAndWatch) {
