@@ -122,8 +122,8 @@ class ExchangeEngine : public DeviceLink {
   // Stops the polling thread and the transmit thread: the stop event (which also ends an
   // exchange in progress at once), up to 700 ms for the polling thread and 3 s for the
   // transmit thread, then the stop event is reset so that the link works again. A running task,
-  // or one handed over that the thread never took up, completes as interrupted. Returns 1; 0 when a thread overran its limit and had to be waited
-  // for beyond it.
+  // or one handed over that the thread never took up, completes as interrupted. Returns 1; 0
+  // when a thread overran its limit and had to be waited for beyond it.
   int Shutdown();
 
   // ---------------------------------------------------------------- tasks

@@ -6,6 +6,7 @@
 #include "command.h"
 
 #include "app/user_interface.h"
+#include "common/program_directory.h"
 #include "model/parameter_tree.h"
 
 #include <cstdio>
@@ -16,10 +17,6 @@
 namespace kvtr::cli {
 
 inline constexpr OptionSpec kDescriptorOption{"descriptor", 0, OptionArgument::Required};
-
-// The folder of the running kvtr program; the current folder when the system does not tell.
-// One platform file each.
-[[nodiscard]] std::filesystem::path programDirectory();
 
 // The descriptor file a command works on: its own --descriptor, else one given before the
 // command name, else the one found beside the program or in the installed data folder.

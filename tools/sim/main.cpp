@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/user_interface.h"
+#include "common/program_directory.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"
 #include "sim/fault_injector.h"
@@ -69,13 +70,6 @@ class StderrInterface : public UserInterface {
   bool askYesNo(const std::string&, const std::string&) override { return false; }
 };
 
-std::filesystem::path programDirectory(const char* argv0) {
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) return self.parent_path();
-  return std::filesystem::absolute(argv0, ec).parent_path();
-}
-
 int fail(const std::string& text) {
   std::fprintf(stderr, "kvtr-sim: %s\n", text.c_str());
   return 1;
@@ -96,7 +90,7 @@ int main(int argc, char** argv) {
   }
 
   const std::filesystem::path descriptor =
-      options.descriptor.empty() ? FindDescriptorFile(programDirectory(argv[0])) : options.descriptor;
+      options.descriptor.empty() ? FindDescriptorFile(programDirectory()) : options.descriptor;
   ParameterTree tree;
   StderrInterface ui;
   const DescriptorLoadResult loaded = LoadDescriptor(tree, descriptor, ui);

@@ -1,8 +1,8 @@
-#include "descriptor_option.h"
+#include "common/program_directory.h"
 
 #include <system_error>
 
-namespace kvtr::cli {
+namespace kvtr {
 
 std::filesystem::path programDirectory() {
   std::error_code ec;
@@ -11,4 +11,4 @@ std::filesystem::path programDirectory() {
   return std::filesystem::current_path(ec);
 }
 
-}  // namespace kvtr::cli
+}  // namespace kvtr

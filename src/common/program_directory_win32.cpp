@@ -1,11 +1,11 @@
-#include "descriptor_option.h"
+#include "common/program_directory.h"
 
 #include <windows.h>
 
 #include <system_error>
 #include <vector>
 
-namespace kvtr::cli {
+namespace kvtr {
 
 std::filesystem::path programDirectory() {
   // The wide call, so that a folder name outside the ANSI code page survives. A name longer than
@@ -26,4 +26,4 @@ std::filesystem::path programDirectory() {
   return std::filesystem::current_path(ec);
 }
 
-}  // namespace kvtr::cli
+}  // namespace kvtr
