@@ -4,6 +4,8 @@
 // name. Texts go out as UTF-8: the terminal's encoding on POSIX; on Windows the console is switched
 // to it, and the program's manifest makes the arguments arrive in it.
 #include "command.h"
+#include "common/catalogue.h"
+#include "common/program_directory.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -154,6 +156,7 @@ void printLine(CommandContext& context, std::string_view text) {
 }  // namespace kvtr::cli
 
 int main(int argc, char** argv) {
+  kvtr::initCatalogue(kvtr::programDirectory());
 #ifdef _WIN32
   // The console's code page belongs to the whole console: it is put back for the programs that
   // run after. Output into a file or a pipe is UTF-8 either way.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/user_interface.h"
+#include "common/catalogue.h"
 #include "common/program_directory.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"
@@ -78,6 +79,7 @@ int fail(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  initCatalogue(programDirectory());
   const OptionsResult parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "kvtr-sim: %s\nTry kvtr-sim --help.\n", parsed.error.c_str());
