@@ -205,7 +205,7 @@ TEST_F(JobsOverSim, CompareWithTwelveDifferencesShowsTheFirstTen) {
   Save(*tree, file);
 
   const ToolRun run = Kvtr({"compare", "--update", file});
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.exitCode, 3) << "differences found: " << run.err;
   std::string expected = "Обнаружено 12 отличий (показанны только первые 10):\n";
   for (int i = 0; i < 10; ++i) {
     const Parameter& p = *changed[static_cast<std::size_t>(i)];
@@ -233,7 +233,7 @@ TEST_F(JobsOverSim, CompareWithTwelveDifferencesShowsTheFirstTen) {
   // The module itself was not touched, and an equal file shows no difference.
   ASSERT_EQ(Kvtr({"read", file}).exitCode, 0);
   const ToolRun same = Kvtr({"compare", file});
-  EXPECT_EQ(same.exitCode, 0) << same.err;
+  EXPECT_EQ(same.exitCode, 0) << "no difference: " << same.err;
   EXPECT_EQ(same.out, "Отличий не обнаружено\n");
 }
 

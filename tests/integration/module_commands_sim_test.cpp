@@ -63,6 +63,31 @@ TEST_F(ModuleCommandsOverSim, GetAndSetPrintWhatTheModuleHolds) {
   EXPECT_EQ(run.err, "");
 }
 
+TEST_F(ModuleCommandsOverSim, OptionsMayStandBeforeTheCommand) {
+  ASSERT_TRUE(sim->running());
+  const std::string file = ScratchPath("module.kvtr");
+  const std::string port = sim->port();
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"--port", port, "--baud", "9600", "get", "dev"}, 0, "dev = KVTR\n"},
+      {{"--port=" + port, "-q", "read", file}, 0, ""},
+      {{"--port", port, "compare", file, "--quiet"}, 0, "Отличий не обнаружено\n"},
+      // Given twice, the one after the command counts, as for any option given twice.
+      {{"--address", "99", "get", "--port", port, "--address", "16", "dev"}, 0, "dev = KVTR\n"},
+      // An option the command does not take is refused wherever it stands.
+      {{"--port", port, "hash", "dev"}, 2, ""},
+  };
+  for (const Case& c : cases) {
+    const auto run = kvtr::testing::runTool("kvtr", c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.args[0] << " ... " << c.args.back() << ": " << run.err;
+    EXPECT_EQ(run.out, c.out) << c.args.back();
+  }
+}
+
 TEST_F(ModuleCommandsOverSim, LogShowsTheExchangeAndTheIndexMayTravelInTheAddress) {
   ASSERT_TRUE(sim->running());
   auto run = Kvtr({"get", "--log", "--no-attributes", "I.Flt:2"});

@@ -19,10 +19,12 @@
 
 namespace kvtr::cli {
 
-// 0 success; 200..206 the failure flags of a module job; 1 any other failure; 2 a usage error.
+// 0 success; 200..206 the failure flags of a module job; 1 any other failure; 2 a usage error;
+// 3 `compare` found the module and the file different (every parameter compared, none failed).
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitDifferences = 3;
 
 struct CommandContext {
   std::FILE* out = stdout;

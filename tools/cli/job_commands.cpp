@@ -266,7 +266,11 @@ int runCompare(CommandContext& context, std::span<const std::string> args) {
     std::string error;
     if (!SaveConfigurationFile(*job.tree, file, &error)) return failure(context, job.command, error);
   }
-  return job.ExitCode(outcome);
+  // A failed exchange says more than the differences found before it; a whole compare tells a
+  // script by its code alone whether the module and the file agree.
+  const int code = job.ExitCode(outcome);
+  if (code == kExitOk && job.engine().operations().differenceCount() > 0) return kExitDifferences;
+  return code;
 }
 
 // ---------------------------------------------------------------- init, send-init

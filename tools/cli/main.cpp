@@ -1,7 +1,9 @@
 // kvtr: the command-line tool of the КВТР configurator.
-//   kvtr [OPTIONS] COMMAND [ARGS]
-// Options before the command are the tool's own; each command parses the arguments after its
-// name. Texts go out as UTF-8: the terminal's encoding on POSIX; on Windows the console is switched
+//   kvtr [OPTIONS] COMMAND [ARGS] [OPTIONS]
+// --help and --version are the tool's own; the options every module or file command shares (the
+// port settings, the descriptor, --json, --quiet ...) may also stand before the command name, and
+// are handed to the command as if written after it, so that the command alone decides whether
+// it takes them. Texts go out as UTF-8: the terminal's encoding on POSIX; on Windows the console is switched
 // to it, and the program's manifest makes the arguments arrive in it.
 #include "command.h"
 #include "common/catalogue.h"
@@ -36,10 +38,37 @@ constexpr std::array kCommandGroups = {
     &jobCommands,
 };
 
+// The options taken before the command: the tool's own, then those handed on to the command.
 constexpr OptionSpec kGlobalOptions[] = {
     {"help", 'h', OptionArgument::None},
     {"version", 0, OptionArgument::None},
+    {"port", 0, OptionArgument::Required},
+    {"baud", 0, OptionArgument::Required},
+    {"data-bits", 0, OptionArgument::Required},
+    {"parity", 0, OptionArgument::Required},
+    {"stop-bits", 0, OptionArgument::Required},
+    {"address", 0, OptionArgument::Required},
+    {"address-length", 0, OptionArgument::Required},
+    {"converter", 0, OptionArgument::Required},
+    {"descriptor", 0, OptionArgument::Required},
+    {"no-attributes", 0, OptionArgument::None},
+    {"elog", 0, OptionArgument::Required},
+    {"json", 0, OptionArgument::None},
+    {"quiet", 'q', OptionArgument::None},
+    {"verbose", 'v', OptionArgument::None},
 };
+
+// The options given before the command, written out again in front of the command's own
+// arguments ("--port=/dev/ttyUSB0"), so that a value beginning with '-' stays a value.
+std::vector<std::string> handedOnOptions(const ParsedOptions& global) {
+  std::vector<std::string> args;
+  for (const ParsedOptions::Entry& entry : global.entries) {
+    if (entry.name == "help" || entry.name == "version") continue;
+    if (entry.values.empty()) args.push_back("--" + entry.name);
+    for (const std::string& value : entry.values) args.push_back("--" + entry.name + "=" + value);
+  }
+  return args;
+}
 
 void printHelp(std::FILE* out) {
   std::fprintf(out,
@@ -103,8 +132,10 @@ int run(int argc, char** argv) {
   if (command == nullptr) return globalUsageError("unknown command '" + name + "'");
 
   CommandContext context;
-  context.global = &global;
-  const std::span<const std::string> commandArgs(args.data() + parsed.next + 1, args.size() - parsed.next - 1);
+  const ParsedOptions none;
+  context.global = &none;
+  std::vector<std::string> commandArgs = handedOnOptions(global);
+  commandArgs.insert(commandArgs.end(), args.begin() + static_cast<std::ptrdiff_t>(parsed.next) + 1, args.end());
   const int code = command->run(context, commandArgs);
   // A failed write to standard output (a closed pipe, a full disk) must not pass for success.
   if (std::fflush(stdout) != 0 && code == kExitOk) return kExitFailure;
