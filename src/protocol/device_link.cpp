@@ -61,6 +61,69 @@ void appendNameCharacter(std::string& out, unsigned code) {
   if (code & 1u) out.push_back('.');
 }
 
+// Takes the answer to one request and turns down what came for another: a frame for another
+// parameter, or one whose data does not end with what the request's answer carries back (its
+// index). Error replies, damaged frames and lines without a frame start are the request's to
+// judge, as they always were.
+class RequestAnswerFilter final : public AnswerFilter {
+ public:
+  RequestAnswerFilter(std::uint16_t hash, std::span<const std::uint8_t> tail) : hash_(hash), tail_(tail) {}
+
+  bool accept(std::string_view line) override {
+    const ParsedResponse parsed = parseResponse(line, hash_);
+    if (parsed.status == ResponseStatus::OtherHash) {
+      otherCommand = true;
+      stale = true;
+      return false;
+    }
+    if (parsed.status != ResponseStatus::Ok || tail_.empty()) return true;
+    // An answer too short to carry anything before what it sends back is the request's to judge
+    // (a wrong length is an error of its own).
+    const std::span<const std::uint8_t> data = parsed.data();
+    if (data.size() <= tail_.size()) return true;
+    if (std::equal(tail_.begin(), tail_.end(), data.end() - static_cast<std::ptrdiff_t>(tail_.size()))) {
+      return true;
+    }
+    stale = true;
+    return false;
+  }
+
+  bool otherCommand = false;  // in the current send
+  bool stale = false;         // in any send
+
+ private:
+  std::uint16_t hash_;
+  std::span<const std::uint8_t> tail_;
+};
+
+// Turns every line down, counting them: what waiting out late answers drops.
+class DropAll final : public AnswerFilter {
+ public:
+  bool accept(std::string_view) override {
+    ++dropped;
+    return false;
+  }
+  int dropped = 0;
+};
+
+// The reason told after the program's message that the port cannot be opened.
+std::string portFailureReason(serial::PortFailure failure, int code) {
+  using serial::PortFailure;
+  switch (failure) {
+    case PortFailure::NoSuchPort: return "такого порта в системе нет";
+    case PortFailure::Busy: return "порт занят другой программой";
+    case PortFailure::NotSerial: return "это не последовательный порт";
+    case PortFailure::NoPermission:
+      return "нет прав доступа к порту; пользователь должен входить в группу dialout "
+             "(sudo usermod -aG dialout ИМЯ, затем войти в систему заново)";
+    case PortFailure::Settings: return "порт не принимает заданные настройки линии";
+    case PortFailure::Other: return "системная ошибка " + std::to_string(code);
+    case PortFailure::None:
+    case PortFailure::Vanished: break;
+  }
+  return {};
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ link state
@@ -114,16 +177,46 @@ DeviceLink::~DeviceLink() {
 }
 
 int DeviceLink::exchangeOnPort(std::span<const std::uint8_t> request, std::span<char> response, int& received,
-                               int protocolMode) {
-  return port_.exchange(request, response, received, protocolMode);
+                               int protocolMode, AnswerFilter* filter) {
+  return port_.exchange(request, response, received, protocolMode, filter);
+}
+
+bool DeviceLink::portLost() const { return !portIsOpen() && port_.failure() == serial::PortFailure::Vanished; }
+
+std::string DeviceLink::PortFailureText() const {
+  const std::string name = port_.settings().portName;
+  if (port_.failure() == serial::PortFailure::Vanished) {
+    return "Порт " + name +
+           " пропал во время обмена (преобразователь отключен от компьютера?). Связь с сетью отсутствует. Операции "
+           "обмена прекращены.";
+  }
+  std::string text = "Не удается открыть порт " + name + ". Связь с сетью отсутствует. Проверьте сетевые параметры";
+  const std::string reason = portFailureReason(port_.failure(), port_.failureCode());
+  if (!reason.empty()) text += " (" + reason + ")";
+  return text;
+}
+
+void DeviceLink::DropLateAnswers() {
+  if (!lateAnswersDue_) return;
+  lateAnswersDue_ = false;
+  std::array<char, serial::kResponseCapacity> response{};
+  // One reply time-out of listening; while answers keep coming, a few more (one for each send of
+  // the request that timed out).
+  for (int round = 0; round < 4; ++round) {
+    DropAll drop;
+    int received = 0;
+    if (exchangeOnPort({}, response, received, 0, &drop) == serial::kAborted) return;
+    if (drop.dropped == 0) return;
+  }
 }
 
 // ------------------------------------------------------------------ frame exchanges
 
 bool DeviceLink::ExchangeFrame(bool read, std::uint16_t hash, std::span<const std::uint8_t> data, FrameAnswer& answer,
-                               std::string& errorText, int addressOffset) {
+                               std::string& errorText, int addressOffset, std::span<const std::uint8_t> answerTail) {
   answer.length = 0;
   std::lock_guard lock(portLock_);
+  DropLateAnswers();
   // The address settings change only under the lock (OpenLink), so they are read here.
   const SerialSettings& settings = port_.settings();
   const RequestLine request =
@@ -140,21 +233,39 @@ bool DeviceLink::ExchangeFrame(bool read, std::uint16_t hash, std::span<const st
   // "APLY" switches the module to its new settings: it goes out once, and whatever comes back
   // (at the old settings or not at all) says nothing.
   if (hash == kApplyHash) {
-    const int result = exchangeOnPort(line, response, received, 0);
+    const int result = exchangeOnPort(line, response, received, 0, nullptr);
     if (result == serial::kAborted) {
       // Stopped, or the port went away: the command may not have left.
-      if (!portIsOpen()) errorText = kPortNotOpenText;
+      if (!portIsOpen()) {
+        errorText = kPortNotOpenText;
+        state_->notePortOpened(false);
+      }
       return false;
     }
     return true;
   }
 
+  RequestAnswerFilter filter(hash, answerTail);
+  struct LateAnswersAfter {
+    bool& due;
+    const RequestAnswerFilter& filter;
+    bool timedOut = false;
+    // A send that timed out may still be answered, and a stale answer may have company.
+    ~LateAnswersAfter() { due = due || timedOut || filter.stale; }
+  } lateAfter{lateAnswersDue_, filter};
   int timeouts = 0;
   int lineErrors = 0;
   int lostStarts = 0;
   for (;;) {
-    const int result = exchangeOnPort(line, response, received, 0);
+    filter.otherCommand = false;
+    const int result = exchangeOnPort(line, response, received, 0, &filter);
     if (result == serial::kTimedOut) {
+      lateAfter.timedOut = true;
+      if (filter.otherCommand) {
+        // An answer for another command was all that came.
+        errorText = responseMessage(ResponseStatus::OtherHash);
+        return false;
+      }
       if (++timeouts >= timeoutSends_.load()) {
         errorText = kTimeoutText;
         state_->noteTimeout();
@@ -171,8 +282,12 @@ bool DeviceLink::ExchangeFrame(bool read, std::uint16_t hash, std::span<const st
       continue;
     }
     if (result == serial::kAborted) {
-      // The stop event ends the exchange at once; a port that vanished is reported as closed.
-      if (!portIsOpen()) errorText = kPortNotOpenText;
+      // The stop event ends the exchange at once; a port that vanished is reported as closed,
+      // and as a port that cannot be opened.
+      if (!portIsOpen()) {
+        errorText = kPortNotOpenText;
+        state_->notePortOpened(false);
+      }
       return false;
     }
     if (received >= 2 && response[0] == kFrameStart) break;
@@ -221,7 +336,7 @@ int DeviceLink::ExchangeForeign(ProtocolMode mode, std::span<const std::uint8_t>
   int sends = 0;
   int lineErrorSends = 0;
   for (;;) {
-    const int result = exchangeOnPort({request.data(), length}, response, received, static_cast<int>(mode));
+    const int result = exchangeOnPort({request.data(), length}, response, received, static_cast<int>(mode), nullptr);
     if (result == serial::kTimedOut) {
       // A module that does not answer may sit behind the other kind of converter.
       settings.automaticConverter ^= 1u;
@@ -297,8 +412,11 @@ int DeviceLink::ExchangeAttributes(bool read, Parameter& target, const Parameter
   data.push(static_cast<std::uint8_t>(hash >> 8));
   data.push(static_cast<std::uint8_t>(hash & 0xFF));
 
+  // The answer repeats what follows the attribute byte: the index and the parameter's hash.
+  const std::span<const std::uint8_t> sent = data.view();
+  const std::span<const std::uint8_t> tail = requestBit ? sent : sent.subspan(1);
   FrameAnswer answer;
-  if (!ExchangeFrame(requestBit, kAttributesHash, data.view(), answer, target.comment, target.addressOffset)) {
+  if (!ExchangeFrame(requestBit, kAttributesHash, sent, answer, target.comment, target.addressOffset, tail)) {
     return kTransactAttributesFailed;
   }
   if (answer.length != (target.hasIndex ? 5u : 3u)) {
@@ -340,8 +458,10 @@ int DeviceLink::ExchangeValue(bool read, Parameter& p, ProtocolLogList* log) {
   }
   appendLines(log, requestLogLines(data.view()));
 
+  // An index in the data field comes back after the value.
+  const std::span<const std::uint8_t> tail = p.hasIndex ? data.view().last(2) : std::span<const std::uint8_t>{};
   FrameAnswer answer;
-  if (!ExchangeFrame(read, hashName(p.name), data.view(), answer, p.comment, p.addressOffset)) {
+  if (!ExchangeFrame(read, hashName(p.name), data.view(), answer, p.comment, p.addressOffset, tail)) {
     return kTransactExchangeFailed;
   }
   appendLines(log, responseLogLines(answer.data()));
@@ -376,7 +496,9 @@ int DeviceLink::TransactNetworkName(bool read, Parameter& p, ProtocolLogList* lo
   };
 
   if (read) {
-    p.value.clear();
+    // The name is taken only when all four characters came: a name read in part is no name, and
+    // a later write would rename the module with it. The value stays as it was until then.
+    std::string name;
     for (int position = 0; position < 4; ++position) {
       auto c = character(position);
       const int r = ExchangeValue(true, *c, log);
@@ -384,8 +506,9 @@ int DeviceLink::TransactNetworkName(bool read, Parameter& p, ProtocolLogList* lo
       if (r != kTransactOk) return r;
       const DecimalReading code = ReadDecimal(c->value, false);
       if (!code.ok || code.value < 0 || code.value > 79) return fail(kNameCodeInvalidText, kTransactUndecodable);
-      appendNameCharacter(p.value, static_cast<unsigned>(code.value));
+      appendNameCharacter(name, static_cast<unsigned>(code.value));
     }
+    p.value = std::move(name);
   } else {
     if (p.value.empty()) return fail(kNameEmptyText, kTransactNotEncodable);
     if (characterCount(p.value) > 8) return fail(kNameTooLongText, kTransactNotEncodable);
@@ -408,7 +531,10 @@ int DeviceLink::TransactNetworkName(bool read, Parameter& p, ProtocolLogList* lo
       codes[static_cast<std::size_t>(count++)] = index * 2;
       pointTaken = false;
     }
-    p.value.clear();
+    // The name rebuilt from what the module took replaces the value only when all four
+    // characters went through; a write that stops part-way keeps the name the operator meant
+    // (and its change mark), never a part of it.
+    std::string taken;
     for (int position = 0; position < 4; ++position) {
       auto c = character(position);
       if (attributesWanted) {
@@ -422,8 +548,9 @@ int DeviceLink::TransactNetworkName(bool read, Parameter& p, ProtocolLogList* lo
       if (r != kTransactOk) return r;
       // What the module answered, so that the name shows what it took.
       const DecimalReading code = ReadDecimal(c->value, false);
-      appendNameCharacter(p.value, code.ok && code.value >= 0 ? static_cast<unsigned>(code.value) : kNameFillerCode);
+      appendNameCharacter(taken, code.ok && code.value >= 0 ? static_cast<unsigned>(code.value) : kNameFillerCode);
     }
+    p.value = std::move(taken);
   }
   p.valueChanged = 0;
   p.accessChanged = 0;
@@ -439,7 +566,6 @@ void DeviceLink::SetBaseAddress(int address) {
 }
 
 int DeviceLink::OpenLink(bool showMessage) {
-  std::string portName;
   {
     std::lock_guard lock(portLock_);
     (void)port_.close();
@@ -452,7 +578,6 @@ int DeviceLink::OpenLink(bool showMessage) {
     s.dataBits = decimalSetting(node.GetValueByName("LEn"), s.dataBits);
     s.stopBits = decimalSetting(node.GetValueByName("Sbit"), s.stopBits);
     if (const int code = ParityCodeOfText(node.GetValueByName("PrtY")); code != 0) s.parityCode = code;
-    portName = s.portName;
   }
   for (const auto& p : programPort_->parameters()) {
     p->valueChanged = 0;
@@ -466,11 +591,12 @@ int DeviceLink::OpenLink(bool showMessage) {
   {
     std::lock_guard lock(portLock_);
     result = port_.open();
+    // Whatever was on its way to the port before is gone with the old descriptor.
+    lateAnswersDue_ = false;
   }
   state_->notePortOpened(result == serial::kOpened);
   if (result != serial::kOpened && showMessage && !batchMode_.load() && ui_ != nullptr) {
-    ui_->showMessage("Не удается открыть порт " + portName + ". Связь с сетью отсутствует. Проверьте сетевые параметры",
-                     "Ошибка драйвера последовательного порта", MessageIcon::None);
+    ui_->showMessage(PortFailureText(), std::string(kPortDriverCaption), MessageIcon::None);
   }
   return result;
 }
@@ -481,6 +607,7 @@ int DeviceLink::OpenPort() {
   {
     std::lock_guard lock(portLock_);
     result = port_.open();
+    lateAnswersDue_ = false;
   }
   state_->notePortOpened(result == serial::kOpened);
   return result;

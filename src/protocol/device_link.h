@@ -63,6 +63,7 @@ inline constexpr std::uint32_t kOtherDevice = 64;         // 206
 
 // Texts the link writes.
 inline constexpr std::string_view kPortNotOpenText = "Ошибка открытия порта";
+inline constexpr std::string_view kPortDriverCaption = "Ошибка драйвера последовательного порта";
 inline constexpr std::string_view kTimeoutText = "Таймаут при передаче данных (нет связи)";
 inline constexpr std::string_view kLineErrorsText = "Неверны настройки порта.";
 inline constexpr std::string_view kLostFrameStartText = "Потеря начала посылки.";
@@ -139,8 +140,16 @@ class DeviceLink {
   // errors, 16 when the answer does not start with '#'. "APLY" goes out exactly once and its
   // answer is not looked at. On failure `errorText` receives the reason (for an error reply
   // without a code, nothing) and the result is false.
+  //
+  // Only the answer to this request is taken. A frame for another parameter, or one whose data
+  // does not end with `answerTail` (the index, which the module sends back after the value, or
+  // the attribute exchange's index and hash), came late for an earlier request: it is dropped
+  // and the right answer is awaited within the same reply time-out. When a frame for another
+  // command is all that came, the exchange ends with its text. After a time-out the next
+  // exchange first waits out one reply time-out and drops what arrives, so that an answer that
+  // comes late is never taken for the next request.
   bool ExchangeFrame(bool read, std::uint16_t hash, std::span<const std::uint8_t> data, FrameAnswer& answer,
-                     std::string& errorText, int addressOffset);
+                     std::string& errorText, int addressOffset, std::span<const std::uint8_t> answerTail = {});
 
   // The protocol-switch command in a foreign framing: 0, -1 (11-bit addressing), or the link
   // errors 2..6. `answer` receives the bytes after the address.
@@ -153,6 +162,14 @@ class DeviceLink {
   // Closes the port, takes the settings of the program port node and opens the port again.
   // Returns the port's open result, or -1 without opening while communication is off.
   int OpenLink(bool showMessage);
+
+  // The port went away under an exchange (a USB converter pulled out, the other end of a
+  // pseudo-terminal closed): it stays closed, and the link status carries the flag 2.
+  [[nodiscard]] bool portLost() const;
+  // What the operator is told when the port is not open: the program's message with the reason
+  // ("Не удается открыть порт ... Проверьте сетевые параметры (порт занят другой программой)"),
+  // or that the port went away; the reason of the last failure of the port.
+  [[nodiscard]] std::string PortFailureText() const;
 
   // Opens the port with the settings it already has, and closes it: the exchange thread's own
   // opening when a task finds the port closed. The opening records its result in the link status
@@ -194,8 +211,10 @@ class DeviceLink {
  protected:
   // One exchange on the line, under the port lock: the serial port's exchange. A test can put a
   // scripted line below the link here.
+  // `filter` (native answers only) drops the lines that are not the answer awaited; an empty
+  // request only listens.
   virtual int exchangeOnPort(std::span<const std::uint8_t> request, std::span<char> response, int& received,
-                             int protocolMode);
+                             int protocolMode, AnswerFilter* filter);
   [[nodiscard]] virtual bool portIsOpen() const { return port_.isOpen(); }
 
  private:
@@ -206,6 +225,9 @@ class DeviceLink {
   int ExchangeAttributes(bool read, Parameter& target, const Parameter& flagsFrom, bool forceAttributes);
   // The value exchange: data field, frame, answer.
   int ExchangeValue(bool read, Parameter& parameter, ProtocolLogList* log);
+  // Under the port lock, before a request: waits out answers that may still come for an earlier
+  // one that timed out, and drops them.
+  void DropLateAnswers();
 
   SerialPort port_;
   std::mutex portLock_;
@@ -215,6 +237,9 @@ class DeviceLink {
   LinkState* state_;
   UserInterface* ui_;
   std::atomic<int> timeoutSends_{4};
+  // An earlier request timed out or drew a stale answer: more may still be on their way. Under
+  // the port lock.
+  bool lateAnswersDue_ = false;
   std::atomic<bool> attributesSuppressed_{false};
   std::atomic<bool> communicationOff_{false};
   std::atomic<bool> batchMode_{false};

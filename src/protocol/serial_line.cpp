@@ -1,6 +1,7 @@
 #include "protocol/serial_line.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace kvtr {
 
@@ -100,7 +101,7 @@ LineExchangeResult exchangeOverLine(SerialLineIo& line, const Clock& clock, cons
   if (line.stopRequested()) return finish(serial::kAborted);
   const std::uint64_t errorsBefore = line.lineErrorCount();
 
-  switch (send(line, clock, setup, request)) {
+  switch (request.empty() ? Wait::Ready : send(line, clock, setup, request)) {
     case Wait::Ready: break;
     case Wait::Stopped: return finish(serial::kAborted);
     case Wait::Failed: out.portFailed = true; return finish(serial::kAborted);
@@ -155,8 +156,15 @@ LineExchangeResult exchangeOverLine(SerialLineIo& line, const Clock& clock, cons
       // Characters beyond the buffer are dropped; the frame check then finds the answer cut.
       if (count < capacity) response[count++] = static_cast<char>(item->value);
       if (!rtu && item->value == '\r') {
-        out.received = static_cast<int>(count);
-        return finish(serial::kReceived);
+        const std::string_view answer(response.data(), count);
+        if (setup.filter == nullptr || setup.filter->accept(answer)) {
+          out.received = static_cast<int>(count);
+          return finish(serial::kReceived);
+        }
+        // Not the answer awaited: forgotten, and the reply time-out runs on.
+        std::fill(response.begin(), response.begin() + static_cast<std::ptrdiff_t>(count), '\0');
+        count = 0;
+        anyCharacter = false;
       }
     }
     if (rtu && anyCharacter) {

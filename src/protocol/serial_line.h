@@ -8,6 +8,7 @@
 #include <span>
 
 #include "common/clock.h"
+#include "protocol/answer_filter.h"
 #include "protocol/serial_results.h"
 #include "protocol/serial_timing.h"
 
@@ -62,6 +63,9 @@ struct LineExchangeSetup {
   SerialTimeouts timeouts;
   bool automaticConverter = false;
   int protocolMode = 0;
+  // Native answers: each line is offered to the filter, and one it turns down is dropped while
+  // the reply time-out runs on. None: the first line is the answer.
+  AnswerFilter* filter = nullptr;
 };
 
 struct LineExchangeResult {
@@ -72,8 +76,10 @@ struct LineExchangeResult {
 };
 
 // Purges, sends `request` as the converter needs it and reads the answer into `response`:
-// up to the carriage return, or in Modbus RTU mode up to 3.5 character times of silence,
-// never more than response.size() characters.
+// up to the carriage return (of a line the filter accepts), or in Modbus RTU mode up to 3.5
+// character times of silence, never more than response.size() characters. An empty request
+// sends nothing: the exchange then only listens for one reply time-out, dropping whatever the
+// filter turns down (the way late answers are waited out before the next request).
 LineExchangeResult exchangeOverLine(SerialLineIo& line, const Clock& clock, const LineExchangeSetup& setup,
                                     std::span<const std::uint8_t> request, std::span<char> response);
 

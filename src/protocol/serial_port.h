@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/event.h"
+#include "protocol/answer_filter.h"
 #include "protocol/port_names.h"
 #include "protocol/serial_results.h"
 #include "protocol/serial_settings.h"
@@ -40,8 +41,13 @@ class SerialPort {
 
   // Opens and configures the port; an open port is closed first. Results serial::kOpened,
   // kCannotOpen, kUnsupportedSetting, kBadDataBits, kCannotSetState, kCannotSetTimeouts. A port
-  // that fails to configure is left closed.
+  // that fails to configure is left closed. failure() then says why.
   [[nodiscard]] int open();
+
+  // Why the port is not open (PortFailure::None after a successful open, and before any), and
+  // the system's error code of PortFailure::Other.
+  [[nodiscard]] serial::PortFailure failure() const { return failure_.load(); }
+  [[nodiscard]] int failureCode() const { return failureCode_.load(); }
 
   // serial::kClosed, kNotOpen, or kPurgeFailed (the port stays open).
   int close();
@@ -50,11 +56,12 @@ class SerialPort {
 
   // One request and its answer. `response` receives at most serial::kResponseCapacity characters
   // and `received` their count. Protocol mode 1 (Modbus RTU) ends the answer after 3.5 character
-  // times of silence, every other mode at the carriage return.
+  // times of silence, every other mode at the carriage return of a line `filter` accepts (the
+  // first line without one). An empty request sends nothing and only listens.
   // Results: serial::kReceived, kAborted (not open, stopped, or the port vanished: then the port
-  // is closed), kTimedOut, kLineError.
+  // is closed and failure() is PortFailure::Vanished), kTimedOut, kLineError.
   [[nodiscard]] int exchange(std::span<const std::uint8_t> request, std::span<char> response, int& received,
-                             int protocolMode = 0);
+                             int protocolMode = 0, AnswerFilter* filter = nullptr);
 
   // Manual reset. While set, the running exchange and every later one end with kAborted.
   Event& stopEvent() { return stop_; }
@@ -79,6 +86,12 @@ class SerialPort {
   void computeTiming();
   // Closes the system handle without purging.
   void releaseHandle();
+  // Records why the port is not open; returns `result`.
+  int fail(int result, serial::PortFailure failure, int code = 0) {
+    failure_.store(failure);
+    failureCode_.store(code);
+    return result;
+  }
 
   SerialSettings settings_;
   ComPortMap comPortMap_;
@@ -89,6 +102,8 @@ class SerialPort {
   SerialTimeouts timeouts_{};
   std::uint16_t replyTimeoutMs_ = 0;
   std::string devicePath_;
+  std::atomic<serial::PortFailure> failure_{serial::PortFailure::None};
+  std::atomic<int> failureCode_{0};
 };
 
 }  // namespace kvtr

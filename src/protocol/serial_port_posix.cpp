@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,8 +38,7 @@ namespace {
 enum class Step { Open, Lock, ReadState, WriteState, Purge };
 
 // The one place where a system error becomes one of the port's results. The result depends on
-// the step alone: whether a port is missing (ENOENT), taken (EBUSY from TIOCEXCL, EWOULDBLOCK
-// from flock) or forbidden (EACCES), the link can only report that it cannot be opened.
+// the step alone (the link counts results); what the operator is told depends on the error too.
 int resultFor(Step step) {
   switch (step) {
     case Step::Open:
@@ -48,6 +48,26 @@ int resultFor(Step step) {
     case Step::Purge: return serial::kPurgeFailed;
   }
   return serial::kCannotOpen;
+}
+
+serial::PortFailure failureFor(Step step, int error) {
+  using serial::PortFailure;
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return PortFailure::NoSuchPort;
+    // EBUSY: another program holds the port exclusive (TIOCEXCL); EWOULDBLOCK: another instance
+    // of this program holds its lock.
+    case EBUSY:
+    case EWOULDBLOCK: return PortFailure::Busy;
+    case EACCES:
+    case EPERM: return PortFailure::NoPermission;
+    case ENOTTY:
+    case EISDIR:
+    case ENOTDIR: return PortFailure::NotSerial;
+    default: break;
+  }
+  return step == Step::WriteState ? PortFailure::Settings : PortFailure::Other;
 }
 
 int descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
@@ -209,23 +229,35 @@ int SerialPort::open() {
   releaseHandle();
   devicePath_ = resolvePortPath(settings_.portName, comPortMap_);
 
+  // A file, a folder or a pipe is no serial port, whoever may open it.
+  struct stat info {};
+  if (::stat(devicePath_.c_str(), &info) == 0 && !S_ISCHR(info.st_mode)) {
+    return fail(resultFor(Step::Open), serial::PortFailure::NotSerial);
+  }
   const int fd = ::open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return resultFor(Step::Open);
+  if (fd < 0) {
+    const int error = errno;
+    return fail(resultFor(Step::Open), failureFor(Step::Open, error), error);
+  }
   bool exclusive = false;
   // Whatever goes wrong from here leaves the port closed, not half configured.
-  const auto fail = [fd, &exclusive](int result) {
+  const auto failAt = [this, fd, &exclusive](Step step, int error) {
     if (exclusive) (void)::ioctl(fd, TIOCNXCL);
     ::close(fd);
-    return result;
+    return fail(resultFor(step), failureFor(step, error), error);
   };
   // flock keeps out other instances of this program even when they run as root, which TIOCEXCL
   // does not stop; TIOCEXCL keeps out every other program.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(resultFor(Step::Lock));
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return failAt(Step::Lock, errno);
   exclusive = ::ioctl(fd, TIOCEXCL) == 0;
 
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) return fail(resultFor(Step::ReadState));
-  if (const int check = checkLineSettings(settings_); check != serial::kOpened) return fail(check);
+  if (::tcgetattr(fd, &t) != 0) return failAt(Step::ReadState, errno);
+  if (const int check = checkLineSettings(settings_); check != serial::kOpened) {
+    if (exclusive) (void)::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    return fail(check, serial::PortFailure::Settings);
+  }
 
   computeTiming();
 
@@ -242,18 +274,16 @@ int SerialPort::open() {
   t.c_cc[VTIME] = 0;
   if (::tcsetattr(fd, TCSANOW, &t) != 0) {
     const int error = errno;
-    if (error != EINVAL || !tookEffectBesidesSizeAndParity(fd, t)) {
-      return fail(resultFor(Step::WriteState));
-    }
+    if (error != EINVAL || !tookEffectBesidesSizeAndParity(fd, t)) return failAt(Step::WriteState, error);
   }
-  if (!setLineSpeed(fd, settings_.baudRate)) return fail(resultFor(Step::WriteState));
+  if (!setLineSpeed(fd, settings_.baudRate)) return failAt(Step::WriteState, errno);
 
   // The transmitter of a semi-automatic converter stays off until a request goes out; DTR is not
   // used.
   setModemLines(fd, TIOCM_RTS | TIOCM_DTR, false);
   (void)::tcflush(fd, TCIOFLUSH);
   handle_.store(fd);
-  return serial::kOpened;
+  return fail(serial::kOpened, serial::PortFailure::None);
 }
 
 int SerialPort::close() {
@@ -265,7 +295,7 @@ int SerialPort::close() {
 }
 
 int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> response, int& received,
-                         int protocolMode) {
+                         int protocolMode, AnswerFilter* filter) {
   received = 0;
   const std::intptr_t h = handle_.load();
   if (h == kNoHandle) return serial::kAborted;
@@ -279,10 +309,14 @@ int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> 
   setup.timeouts = timeouts_;
   setup.automaticConverter = settings_.automaticConverter != 0;
   setup.protocolMode = protocolMode;
+  setup.filter = filter;
   const LineExchangeResult r = exchangeOverLine(line, Clock::system(), setup, request, response);
   received = r.received;
   // A port that has gone away stays closed: the link reports it as not open and reopens it.
-  if (r.portFailed) releaseHandle();
+  if (r.portFailed) {
+    releaseHandle();
+    (void)fail(serial::kAborted, serial::PortFailure::Vanished);
+  }
   return r.result;
 }
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string_view>
 
 #include "protocol/serial_port.h"
 
@@ -16,9 +17,9 @@ namespace {
 
 enum class Step { Open, ReadState, WriteState, WriteTimeouts, Purge };
 
-// The one place where a system error becomes one of the port's results.
-int resultFor(Step step, DWORD error) {
-  (void)error;  // ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED (port in use) ... all mean the same here
+// The one place where a system error becomes one of the port's results. The result depends on
+// the step alone (the link counts results); what the operator is told depends on the error too.
+int resultFor(Step step) {
   switch (step) {
     case Step::Open: return serial::kCannotOpen;
     case Step::ReadState: return serial::kUnsupportedSetting;
@@ -27,6 +28,33 @@ int resultFor(Step step, DWORD error) {
     case Step::Purge: return serial::kPurgeFailed;
   }
   return serial::kCannotOpen;
+}
+
+serial::PortFailure failureFor(Step step, DWORD error) {
+  using serial::PortFailure;
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST: return PortFailure::NoSuchPort;
+    // A COM port is opened exclusive: another program holding it gives access denied.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY: return PortFailure::Busy;
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_HANDLE: return PortFailure::NotSerial;
+    default: break;
+  }
+  return step == Step::WriteState || step == Step::WriteTimeouts ? PortFailure::Settings : PortFailure::Other;
+}
+
+// The characters of one native answer line, up to its carriage return.
+std::size_t lineLength(const char* chars, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (chars[i] == '\r') return i + 1;
+  }
+  return count;
 }
 
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -93,16 +121,19 @@ int SerialPort::open() {
   const std::string path = "\\\\.\\" + settings_.portName;
   HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return resultFor(Step::Open, ::GetLastError());
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    return fail(resultFor(Step::Open), failureFor(Step::Open, error), static_cast<int>(error));
+  }
   // Whatever goes wrong from here leaves the port closed, not half configured.
-  const auto fail = [h](int result) {
+  const auto failAt = [this, h](Step step, DWORD error) {
     ::CloseHandle(h);
-    return result;
+    return fail(resultFor(step), failureFor(step, error), static_cast<int>(error));
   };
 
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!::GetCommState(h, &dcb)) return fail(resultFor(Step::ReadState, ::GetLastError()));
+  if (!::GetCommState(h, &dcb)) return failAt(Step::ReadState, ::GetLastError());
   dcb.fBinary = TRUE;
   dcb.fTXContinueOnXoff = TRUE;
   dcb.fRtsControl = RTS_CONTROL_ENABLE;
@@ -117,7 +148,10 @@ int SerialPort::open() {
   dcb.fAbortOnError = FALSE;
   dcb.EvtChar = '\r';
 
-  if (const int check = checkLineSettings(settings_); check != serial::kOpened) return fail(check);
+  if (const int check = checkLineSettings(settings_); check != serial::kOpened) {
+    ::CloseHandle(h);
+    return fail(check, serial::PortFailure::Settings);
+  }
   switch (*parityFromCode(settings_.parityCode)) {
     case Parity::None: dcb.Parity = NOPARITY; break;
     case Parity::Even: dcb.Parity = EVENPARITY; break;
@@ -133,7 +167,7 @@ int SerialPort::open() {
 
   computeTiming();
 
-  if (!::SetCommState(h, &dcb)) return fail(resultFor(Step::WriteState, ::GetLastError()));
+  if (!::SetCommState(h, &dcb)) return failAt(Step::WriteState, ::GetLastError());
   // The transmitter of a semi-automatic converter stays off until a request goes out.
   ::EscapeCommFunction(h, CLRRTS);
 
@@ -143,23 +177,23 @@ int SerialPort::open() {
   ct.ReadTotalTimeoutConstant = timeouts_.readTotalConstant;
   ct.WriteTotalTimeoutMultiplier = timeouts_.writeTotalMultiplier;
   ct.WriteTotalTimeoutConstant = timeouts_.writeTotalConstant;
-  if (!::SetCommTimeouts(h, &ct)) return fail(resultFor(Step::WriteTimeouts, ::GetLastError()));
+  if (!::SetCommTimeouts(h, &ct)) return failAt(Step::WriteTimeouts, ::GetLastError());
 
   ::PurgeComm(h, PURGE_TXCLEAR | PURGE_RXCLEAR);
   handle_.store(reinterpret_cast<std::intptr_t>(h));
-  return serial::kOpened;
+  return fail(serial::kOpened, serial::PortFailure::None);
 }
 
 int SerialPort::close() {
   const std::intptr_t h = handle_.load();
   if (h == kNoHandle) return serial::kNotOpen;
-  if (!::PurgeComm(handleOf(h), PURGE_TXCLEAR | PURGE_RXCLEAR)) return resultFor(Step::Purge, ::GetLastError());
+  if (!::PurgeComm(handleOf(h), PURGE_TXCLEAR | PURGE_RXCLEAR)) return resultFor(Step::Purge);
   releaseHandle();
   return serial::kClosed;
 }
 
 int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> response, int& received,
-                         int protocolMode) {
+                         int protocolMode, AnswerFilter* filter) {
   received = 0;
   const std::intptr_t handle = handle_.load();
   if (handle == kNoHandle) return serial::kAborted;
@@ -205,7 +239,9 @@ int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> 
     return serial::kAborted;
   };
 
-  if (settings_.automaticConverter != 0) {
+  if (request.empty()) {
+    // Nothing to send: the exchange only listens.
+  } else if (settings_.automaticConverter != 0) {
     startWrite(port, request.data(), static_cast<DWORD>(request.size()), writeRecord, writePending);
     if (!awaitWrite()) return abort();
   } else {
@@ -242,6 +278,7 @@ int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> 
   startEventWait();
 
   DWORD waitMs = replyTimeoutMs_;
+  const ULONGLONG replyDeadline = ::GetTickCount64() + replyTimeoutMs_;
   std::size_t count = 0;
   int result = serial::kReceived;
   for (;;) {
@@ -279,8 +316,34 @@ int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> 
     if ((firedMask & EV_RXFLAG) != 0) {
       const DWORD want = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(response.size()));
       count = readQueued(port, response.data(), want, readRecord);
-      result = serial::kReceived;
-      break;
+      // Lines the filter turns down are dropped; the first it accepts is the answer.
+      std::size_t start = 0;
+      bool accepted = filter == nullptr;
+      while (!accepted && start < count) {
+        const std::size_t length = lineLength(response.data() + start, count - start);
+        if (filter->accept(std::string_view(response.data() + start, length))) {
+          std::copy_n(response.data() + start, length, response.data());
+          count = length;
+          accepted = true;
+        } else {
+          start += length;
+        }
+      }
+      if (accepted) {
+        result = serial::kReceived;
+        break;
+      }
+      // Not the answer awaited: forgotten, and the reply time-out runs on.
+      std::fill(response.begin(), response.end(), '\0');
+      count = 0;
+      const ULONGLONG now = ::GetTickCount64();
+      if (now >= replyDeadline) {
+        result = serial::kTimedOut;
+        break;
+      }
+      waitMs = static_cast<DWORD>(replyDeadline - now);
+      startEventWait();
+      continue;
     }
     if ((firedMask & EV_RXCHAR) != 0) {
       const DWORD room = static_cast<DWORD>(response.size() - count);

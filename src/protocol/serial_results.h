@@ -23,6 +23,20 @@ inline constexpr int kAborted = -1;   // not open, stopped by the stop event, or
 inline constexpr int kTimedOut = 2;   // no complete answer within the reply time-out
 inline constexpr int kLineError = 3;  // parity or framing error, overrun, or a break
 
+// Why the port is not open: the reason of the last failed open, or that the port went away
+// under an exchange. The results above stay what the link counts; this is what the operator is
+// told.
+enum class PortFailure {
+  None,
+  NoSuchPort,    // the system has no such device
+  Busy,          // another program (or another instance of this one) holds it
+  NotSerial,     // the name is a file or device that is not a serial port
+  NoPermission,  // the user may not open it
+  Settings,      // the driver refused the line settings
+  Other,         // any other system error (its code is kept beside)
+  Vanished,      // it was open and went away under an exchange (a USB converter pulled out)
+};
+
 // The response buffer of one exchange: a native answer is at most this long as received.
 inline constexpr int kResponseCapacity = 31;
 

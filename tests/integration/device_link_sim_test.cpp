@@ -197,6 +197,39 @@ TEST_F(LinkOverSim, NetworkNameTravelsAsFourIndexedCodes) {
   }
 }
 
+TEST_F(LinkOverSim, ANetworkNameNotExchangedWholeIsNotTaken) {
+  auto link = StartAndConnect();
+  ASSERT_TRUE(link);
+  auto name = MakeParameter("CHAr*", "name");
+  name->value = "AB12";
+  ASSERT_EQ(link->Transact(false, name.get()), kTransactOk) << name->comment;
+  // An answer for another parameter in place of the N-th answer of the name's exchanges: a read
+  // has one per character, a write an attribute exchange and the character.
+  const struct {
+    bool read;
+    int spoilt;  // the answer that goes wrong
+    int result;
+  } rows[] = {{true, 2, kTransactExchangeFailed},
+              {true, 3, kTransactExchangeFailed},
+              {true, 4, kTransactExchangeFailed},
+              {false, 4, kTransactExchangeFailed},
+              {false, 7, kTransactAttributesFailed}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(::testing::Message() << (r.read ? "read" : "write") << ", answer " << r.spoilt);
+    ASSERT_EQ(sim->Control("fault other-hash every " + std::to_string(r.spoilt)), "ok");
+    auto p = MakeParameter("CHAr*", "name");
+    p->value = r.read ? "было" : "XY34";
+    p->valueChanged = 1;
+    EXPECT_EQ(link->Transact(r.read, p.get()), r.result);
+    EXPECT_EQ(p->comment, "Пришла посылка с кодом команды, отличным от посланной и от n.Err.\n");
+    EXPECT_EQ(p->value, r.read ? "было" : "XY34") << "no part of a name";
+    EXPECT_EQ(p->valueChanged, 1);
+    ASSERT_EQ(sim->Control("faults off"), "ok");
+    // What a write left part-way is the module's business; the name is put back for the next row.
+    ASSERT_EQ(link->Transact(false, name.get()), kTransactOk) << name->comment;
+  }
+}
+
 // ------------------------------------------------------------------ attributes
 
 TEST_F(LinkOverSim, AttributesTravelBeforeValuesUnlessSuppressedOrPolled) {

@@ -83,8 +83,8 @@ class FakeModuleEngine final : public ExchangeEngine {
   std::function<void(int)> beforeAnswer;
 
  protected:
-  int exchangeOnPort(std::span<const std::uint8_t> request, std::span<char> response, int& received,
-                     int) override {
+  int exchangeOnPort(std::span<const std::uint8_t> request, std::span<char> response, int& received, int,
+                     AnswerFilter*) override {
     received = 0;
     if (hangNow()) {
       (void)serialPort().stopEvent().wait();

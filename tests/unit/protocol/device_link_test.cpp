@@ -547,7 +547,7 @@ TEST_F(DeviceLinkTest, OpenLinkTakesTheProgramPortSettings) {
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0],
             "Ошибка драйвера последовательного порта: Не удается открыть порт /nonexistent/tty-kvtr. Связь с сетью "
-            "отсутствует. Проверьте сетевые параметры");
+            "отсутствует. Проверьте сетевые параметры (такого порта в системе нет)");
 
   // A parity text that is none of the three keeps the code; no message in a batch run or
   // without the flag; nothing at all while communication is off.

@@ -110,13 +110,14 @@ class ScriptedLink final : public DeviceLink {
 
  protected:
   int exchangeOnPort(std::span<const std::uint8_t> request, std::span<char> response, int& received,
-                     int protocolMode) override {
+                     int protocolMode, AnswerFilter* filter) override {
     modes.push_back(protocolMode);
     LineExchangeSetup setup;
     setup.characterTimeMs = characterTimeMs(serialPort().settings());
     setup.timeouts = computeTimeouts(setup.characterTimeMs);
     setup.automaticConverter = serialPort().settings().automaticConverter != 0;
     setup.protocolMode = protocolMode;
+    setup.filter = filter;
     const LineExchangeResult r = exchangeOverLine(line, clock, setup, request, response);
     received = r.received;
     if (r.portFailed) open = false;
