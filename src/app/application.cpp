@@ -269,6 +269,8 @@ void Application::networkSettingsWritten() {
 
 void Application::batchReadFinished() { (void)SaveToCommandLineFile(); }
 
+void Application::portLost(const std::string& text) { Warn(text); }
+
 bool Application::SaveToCommandLineFile() {
   const std::filesystem::path& path = commandLine_.filePath;
   std::string error;

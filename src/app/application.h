@@ -154,6 +154,8 @@ class Application final : public ExchangeEvents {
   void documentModified() override;
   void networkSettingsWritten() override;
   void batchReadFinished() override;
+  // A batch run shows no messages: the port that went away is among the run's warnings.
+  void portLost(const std::string& text) override;
 
  private:
   void ParseCommandLine();

@@ -396,12 +396,18 @@ std::filesystem::path ExchangeEngine::errorLogPath() const {
 
 void ExchangeEngine::AppendErrorLog(const Parameter& parameter) {
   if (parameter.comment.empty()) return;
+  std::string name = parameter.name;
+  if (parameter.hasIndex) name += strprintf(":%d", parameter.index);
+  AppendErrorLog(name, parameter.comment);
+}
+
+void ExchangeEngine::AppendErrorLog(std::string_view name, std::string_view text) {
+  if (text.empty()) return;
   std::lock_guard lock(errorLogMutex_);
   if (errorLog_.empty()) return;
-  std::string line = parameter.name;
-  if (parameter.hasIndex) line += strprintf(":%d", parameter.index);
+  std::string line(name);
   line += " - ";
-  line += parameter.comment;
+  line += text;
   line += '\n';
   // The log is opened for each line and closed again, so that it is complete whenever the
   // program ends; like every file of the program it holds Windows-1251 text.

@@ -61,6 +61,9 @@ class ExchangeEvents {
   virtual void batchReadFinished() {}
   // Five time-outs in a row switched the automatic reading mode off.
   virtual void automaticReadingSwitchedOff() {}
+  // The port went away during a task of a batch run, which shows no messages: the text says
+  // which port and what happened.
+  virtual void portLost(const std::string& text) { (void)text; }
 };
 
 // A message raised while a task ran, shown once its window has closed.
@@ -93,6 +96,7 @@ struct TaskCounters {
   std::atomic<int> processedCount{0};  // parameters visited so far
   std::atomic<int> failureStreak{0};   // failed exchanges in a row, across tasks
   std::atomic<int> differenceCount{0};  // differences found by the running compare
+  std::atomic<int> compareFailures{0};  // parameters the running compare could not read
 };
 
 class ExchangeEngine : public DeviceLink {
@@ -188,6 +192,8 @@ class ExchangeEngine : public DeviceLink {
   // Appends "name[:index] - comment" to the error log when one is named and the comment is not
   // empty. A log that cannot be written is passed over.
   void AppendErrorLog(const Parameter& parameter);
+  // Appends "name - text": a failure that belongs to no parameter (the port).
+  void AppendErrorLog(std::string_view name, std::string_view text);
 
   // The job of a batch run: whether it is a read job, and the event to set when it finished.
   // Takes effect while the link is in batch mode.

@@ -86,7 +86,9 @@ int GroupOperations::ReadParameter(Parameter& p, bool countFailures) {
 
   const int result = engine_.Transact(true, &p);
   if (result != 0) engine_.AppendErrorLog(p);
-  if (result == 0 || !isTimeoutComment(p)) {
+  if (result != 0 && StopIfPortLost()) {
+    // Nothing more can be read: the walk ends here.
+  } else if (result == 0 || !isTimeoutComment(p)) {
     counters.failureStreak.store(0);
     if (ExchangeEvents* events = engine_.events()) events->documentModified();
   } else {
@@ -94,6 +96,22 @@ int GroupOperations::ReadParameter(Parameter& p, bool countFailures) {
   }
   LogLine(prefix + " = " + p.value);
   return result;
+}
+
+bool GroupOperations::StopIfPortLost() {
+  if (!engine_.portLost()) return false;
+  // The first step to find the port gone tells; the steps that may still follow in the same
+  // walk find the task stopped.
+  if (engine_.abortEvent().isSet()) return true;
+  engine_.abortEvent().set();
+  const std::string text = engine_.PortFailureText();
+  engine_.AppendErrorLog(kPortParameterName, text);
+  if (engine_.batchMode()) {
+    if (ExchangeEvents* events = engine_.events()) events->portLost(text);
+  } else {
+    engine_.ReportMessage(text, std::string(kPortDriverCaption), MessageIcon::Stop);
+  }
+  return true;
 }
 
 void GroupOperations::CountReadTimeout(bool countFailures) {
@@ -139,7 +157,7 @@ int GroupOperations::WriteParameter(Parameter& p, int mode) {
     engine_.AppendErrorLog(p);
   }
   LogLine(prefix + " = " + text + std::string(kNewValueSuffix));
-  if (result != 0) CountWriteFailure(p, result);
+  if (result != 0 && !StopIfPortLost()) CountWriteFailure(p, result);
   return result;
 }
 
@@ -170,6 +188,22 @@ int GroupOperations::CompareParameter(Parameter& p) {
   const int result = engine_.Transact(true, device.get());
   LogLine(line + "<>" + device->value);
 
+  if (result != 0) {
+    // What could not be read is not known to differ: it is reported with its error instead, and
+    // a module that stopped answering stops the compare as it stops a read.
+    engine_.AppendErrorLog(*device);
+    const int failures = counters.compareFailures.fetch_add(1);
+    if (failures < kReportedDifferences) {
+      std::lock_guard lock(reportMutex_);
+      compareFailureReport_ += nameWithIndex("", p) + " - " + std::string(trimRight(device->comment)) + "\n";
+    }
+    if (StopIfPortLost()) return result;
+    if (isTimeoutComment(*device)) CountReadTimeout(true);
+    else counters.failureStreak.store(0);
+    return result;
+  }
+  counters.failureStreak.store(0);
+
   const bool differs = device->value != p.value || device->editable != p.editable || device->ownerFirm != p.ownerFirm;
   if (!differs) return result;
   const int before = counters.differenceCount.fetch_add(1);
@@ -193,7 +227,16 @@ int GroupOperations::CompareParameter(Parameter& p) {
 void GroupOperations::ClearCompareReport() {
   std::lock_guard lock(reportMutex_);
   compareReport_.clear();
+  compareFailureReport_.clear();
   engine_.counters().differenceCount.store(0);
+  engine_.counters().compareFailures.store(0);
+}
+
+int GroupOperations::compareFailureCount() const { return engine_.counters().compareFailures.load(); }
+
+std::string GroupOperations::compareFailureReport() const {
+  std::lock_guard lock(reportMutex_);
+  return compareFailureReport_;
 }
 
 int GroupOperations::differenceCount() const { return engine_.counters().differenceCount.load(); }
@@ -205,11 +248,22 @@ std::string GroupOperations::compareReport() const {
 
 std::string GroupOperations::CompareResultText() const {
   const int count = differenceCount();
-  if (count == 0) return std::string(kNoDifferencesText);
-  std::string text = strprintf("Обнаружено %i отличий", count);
-  if (count > kReportedDifferences) text += kOnlyFirstTenText;
-  text += ":\n";
-  text += compareReport();
+  std::string text;
+  if (count == 0) {
+    text = kNoDifferencesText;
+  } else {
+    text = strprintf("Обнаружено %i отличий", count);
+    if (count > kReportedDifferences) text += kOnlyFirstTenText;
+    text += ":\n";
+    text += compareReport();
+  }
+  const int failures = compareFailureCount();
+  if (failures > 0) {
+    text += strprintf("\n\nНе сравнивались %i параметров: их не удалось прочитать из прибора", failures);
+    if (failures > kReportedDifferences) text += kOnlyFirstTenText;
+    text += ":\n";
+    text += compareFailureReport();
+  }
   return text;
 }
 

@@ -66,7 +66,9 @@ class GroupOperations final : public ParameterSteps {
   // mode 1 all, 0 changed (as 1 for the step itself), -1 the initial value of the descriptor.
   int WriteParameter(Parameter& parameter, int mode) override;
   // Reads the module's value into a copy, logs both and records a difference in the compare
-  // report and in front of the parameter's comment. The configuration's value stays.
+  // report and in front of the parameter's comment. The configuration's value stays. A read that
+  // failed is no difference: it counts towards the failure limit as a read does, and the report
+  // lists it with its error.
   int CompareParameter(Parameter& parameter) override;
 
   [[nodiscard]] bool aborted() override;
@@ -84,17 +86,25 @@ class GroupOperations final : public ParameterSteps {
   void ClearCompareReport();
   [[nodiscard]] int differenceCount() const;
   [[nodiscard]] std::string compareReport() const;
-  // "Обнаружено %i отличий..." or "Отличий не обнаружено".
+  // Parameters the compare could not read, and the first ten of them with their errors.
+  [[nodiscard]] int compareFailureCount() const;
+  [[nodiscard]] std::string compareFailureReport() const;
+  // "Обнаружено %i отличий..." or "Отличий не обнаружено", followed by the parameters that
+  // could not be compared.
   [[nodiscard]] std::string CompareResultText() const;
   void ShowCompareResult(UserInterface& ui) const;
 
  private:
   void CountReadTimeout(bool countFailures);
   void CountWriteFailure(const Parameter& parameter, int result);
+  // The port went away under the exchange: the task stops at once and the operator is told
+  // which port (once per task). True when that is so.
+  bool StopIfPortLost();
 
   ExchangeEngine& engine_;
   mutable std::mutex reportMutex_;
   std::string compareReport_;
+  std::string compareFailureReport_;
 };
 
 }  // namespace kvtr

@@ -134,26 +134,49 @@ int InputsOutputsMonitor::ReadRow(Row& row, IoCell& cell) {
   const int result = engine_.operations().ReadParameter(*row.copy, false);
   row.read = true;
   cell.value = row.copy->comment.empty() ? row.copy->value : row.copy->comment;
+  NoteRead(result, *row.copy);
   return result;
+}
+
+void InputsOutputsMonitor::NoteRead(int result, const Parameter& copy) {
+  if (result == 0) {
+    state_.failure.clear();
+    state_.failureStreak = 0;
+    return;
+  }
+  state_.failure = std::string(trimRight(copy.comment));
+  if (state_.failure.empty()) state_.failure = strprintf("ошибка обмена (%d)", result);
+  if (equalsNoCase(copy.comment, kTimeoutText) || result == kTransactPortClosed) ++state_.failureStreak;
+  else state_.failureStreak = 0;
 }
 
 void InputsOutputsMonitor::Tick() {
   {
     std::lock_guard lock(mutex_);
+    // A module that did not answer the input word is not asked for a row as well: the failure
+    // limit counts one read per expiry, and the worker does not wait out two time-outs each time.
+    bool silent = false;
     if (inputWord_.copy != nullptr) {
       IoCell ignored;
       if (ReadRow(inputWord_, ignored) == 0) {
         const DecimalReading r = ReadDecimal(inputWord_.copy->value, false);
         const unsigned word = r.ok && r.value >= 0 ? static_cast<unsigned>(r.value) : 0u;
         for (int k = 0; k < kInputIndicatorCount; ++k) state_.inputs[k] = (word >> k) & 1u ? "1" : "0";
+      } else {
+        silent = state_.failureStreak > 0;
       }
     }
+    // A row whose turn it is shows that failure instead of a value of its own.
+    const auto visit = [this, silent](Row& row, IoCell& cell) {
+      if (silent) cell.value = state_.failure;
+      else (void)ReadRow(row, cell);
+    };
     if (countersTurn_) {
       const int n = static_cast<int>(counterRows_.size());
       if (n > 0) {
         const int row = nextCounter_;
         const bool editing = counterRows_[row].editing;
-        if (!editing) (void)ReadRow(counterRows_[row], state_.counters[row]);
+        if (!editing) visit(counterRows_[row], state_.counters[row]);
         state_.counters[row].marked = false;
         nextCounter_ = (row + 1) % n;
         if (!editing) state_.counters[nextCounter_].marked = true;
@@ -168,8 +191,8 @@ void InputsOutputsMonitor::Tick() {
         if (!r.editing) {
           state_.outputs[row].marked = true;
           lastMarkedOutput_ = row;
-          (void)ReadRow(r, state_.outputs[row]);
-          if (row < kOutputIndicatorCount && r.copy->value != state_.outputStates[row]) {
+          visit(r, state_.outputs[row]);
+          if (!silent && row < kOutputIndicatorCount && r.copy->value != state_.outputStates[row]) {
             state_.outputStates[row] = r.copy->value;
           }
         }

@@ -59,6 +59,11 @@ struct IoSnapshot {
   std::vector<IoCell> counters;
   std::vector<IoCell> outputs;
   std::uint64_t ticks = 0;  // timer expiries handled so far
+  // Whether the module answers: the error of the last read when it failed, empty after one that
+  // succeeded. While it is not empty the values above are the last ones known, not live.
+  std::string failure;
+  // Reads in a row that got no answer (time-outs); a read that got any answer clears it.
+  int failureStreak = 0;
 };
 
 // Receives a snapshot after every timer expiry, on the worker thread.
@@ -120,6 +125,8 @@ class InputsOutputsMonitor {
 
   void Worker();
   int ReadRow(Row& row, IoCell& cell);
+  // Keeps whether the module answered the read just made (under mutex_).
+  void NoteRead(int result, const Parameter& copy);
   bool WriteRow(std::vector<Row>& rows, std::vector<IoCell>& cells, int row, const std::string& text,
                 bool showMessage);
   void Notify();

@@ -231,6 +231,25 @@ TEST_F(BatchOverSim, Code201PortThatCannotBeOpened) {
   EXPECT_EQ(run.exitCode, 201) << run.err;
 }
 
+TEST_F(BatchOverSim, Code201APortThatVanishesEndsTheJobAtOnce) {
+  SimProcess& sim = StartSim({"--delay-ms", "20"});
+  ASSERT_TRUE(sim.running());
+  const std::string port = sim.port();
+  const std::string log = ScratchPath("errors.log");
+  auto job = BatchInBackground({PortOption(sim), "/read", "-elog:" + log, ScratchPath("out.kvtr")});
+  ASSERT_EQ(sim.Control("frames 10", 30s), "ok");
+  sim.Stop();
+  const auto stopped = std::chrono::steady_clock::now();
+  const ToolRun run = Finish(job);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 3s) << "no string of failures";
+  EXPECT_EQ(run.exitCode, 201) << run.err;
+  const std::string text = "Порт " + port + " пропал во время обмена";
+  EXPECT_NE(run.err.find("kvtr batch: " + text), std::string::npos) << run.err;
+  const auto lines = ErrorLog(log);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("Port - " + text, 0), 0u) << lines.back();
+}
+
 TEST_F(BatchOverSim, Code202NoAnswer) {
   SimProcess& sim = StartSim({"--drop-every", "1"});
   ASSERT_TRUE(sim.running());

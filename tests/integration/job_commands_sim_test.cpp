@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -365,6 +366,133 @@ TEST_F(JobsOverSim, IdentifyPollAndWatch) {
   EXPECT_EQ(n, 6);
   EXPECT_NE(last.find("\"inputs\":[1,0,1,0,0,0,0,0,0,0,0,0]"), std::string::npos) << last;
   EXPECT_NE(last.find("{\"index\":1,\"value\":\"0.500\",\"state\":\"pwm\"}"), std::string::npos) << last;
+}
+
+// ------------------------------------------------------------------ the line at fault
+
+TEST_F(JobsOverSim, ALateAnswerNeverShiftsTheValuesOfTheNextIndexes) {
+  ASSERT_TRUE(Start().running());
+  std::vector<std::string> set = {"set"};
+  for (int i = 0; i < 16; ++i) set.push_back(strprintf("clb.k:%d=%d", i, 100 + i));
+  ASSERT_EQ(Kvtr(set).exitCode, 0);
+  // The first answer of the read comes after the reply time-out, while the request is repeated.
+  ASSERT_EQ(sim->Control("fault late first 1"), "ok");
+  const ToolRun run = Kvtr({"read", file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  auto tree = Open(file);
+  ASSERT_NE(tree, nullptr);
+  for (int i = 0; i < 16; ++i) {
+    const Parameter* p = Find(*tree, "clb.k", i);
+    EXPECT_EQ(p->value, std::to_string(100 + i)) << "clb.k:" << i;
+    EXPECT_EQ(p->comment, "") << "clb.k:" << i;
+  }
+  EXPECT_GT(ExpectTreeEqualsModule(*tree, Module()), 140);
+}
+
+TEST_F(JobsOverSim, AReadUnderEveryFaultSavesOnlyWhatTheModuleGaveOrAnError) {
+  ASSERT_TRUE(Start({"--baud", "115200", "--seed", "11", "--late-probability", "0.05", "--late-ms", "150",
+                     "--lost-start-probability", "0.03", "--other-hash-probability", "0.03", "--drop-probability",
+                     "0.03", "--garbage-probability", "0.02", "--bad-crc-probability", "0.02"})
+                  .running());
+  const ToolRun run = Kvtr({"read", file, "--baud", "115200"});
+  EXPECT_NE(run.exitCode, 0) << "some parameters fail under these faults";
+  ASSERT_EQ(sim->Control("faults off"), "ok");
+  const ToolRun name = Kvtr({"get", "CHAr*", "--baud", "115200"});
+  ASSERT_EQ(name.exitCode, 0) << name.err;
+  auto tree = Open(file);
+  ASSERT_NE(tree, nullptr);
+  const ModuleState module = Module();
+  int same = 0;
+  int failed = 0;
+  for (Parameter* p : Parameters(*tree)) {
+    const bool networkName = p->name == "CHAr*";
+    if (!networkName && FindSlot(module, *p) == nullptr) continue;
+    // The network name is whole or not there.
+    const std::string expected = networkName ? name.out.substr(std::string("CHAr* = ").size(), name.out.size() - 9)
+                                             : ModuleValue(module, *p);
+    if (p->comment.empty()) {
+      ++same;
+      EXPECT_EQ(p->value, expected) << p->name << ":" << p->index << " saved without an error";
+    } else {
+      ++failed;
+      EXPECT_TRUE(p->value == kNoDataText || p->value == expected)
+          << p->name << ":" << p->index << " = " << p->value << " with " << p->comment;
+    }
+  }
+  EXPECT_GT(same, 100);
+  EXPECT_GT(failed, 0);
+  std::ifstream frames(log);
+  std::stringstream text;
+  text << frames.rdbuf();
+  for (const char* fault : {"fault: late", "fault: other-hash", "fault: lost-start", "fault: drop"}) {
+    EXPECT_NE(text.str().find(fault), std::string::npos) << fault << " never happened: the mix proves nothing";
+  }
+}
+
+TEST_F(JobsOverSim, ASilentModuleIsAFailureNotData) {
+  ASSERT_TRUE(Start({"--baud", "115200"}).running());
+  ASSERT_EQ(Kvtr({"read", file, "--baud", "115200"}).exitCode, 0);
+  ASSERT_EQ(sim->Control("fault drop probability 1"), "ok");
+  const std::string limit = "Конфигуратор КВТР: " + ReadFailureLimitText(5, false);
+  const struct {
+    std::vector<std::string> args;
+    const char* notShown;  // a live value would show as this
+  } rows[] = {
+      {{"watch", "--json"}, "\"inputs\""},
+      {{"watch"}, "Входы:"},
+      {{"poll", "I.Flt:3", "--period", "100"}, " = "},
+      {{"compare", file}, "Обнаружено"},
+  };
+  ToolRun run;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.args[0] + (r.args.size() > 1 ? " " + r.args[1] : std::string()));
+    const std::size_t before = HeardFrames(log).size();
+    std::vector<std::string> args = r.args;
+    args.insert(args.end(), {"--baud", "115200"});
+    run = Kvtr(args);
+    EXPECT_EQ(run.exitCode, 202) << run.out << run.err;
+    EXPECT_NE(run.err.find(limit), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find(r.notShown), std::string::npos) << run.out;
+    // Five reads of four sends each; a cyclic reading may have begun one more as it stopped.
+    const std::size_t sent = HeardFrames(log).size() - before;
+    EXPECT_GE(sent, 5u * 4u);
+    EXPECT_LT(sent, 6u * 4u);
+  }
+  // What the compare could not read is listed with its error, and not counted as a difference.
+  EXPECT_EQ(run.out.rfind("Отличий не обнаружено\n\nНе сравнивались 5 параметров: их не удалось прочитать из "
+                          "прибора:\n",
+                          0),
+            0u)
+      << run.out;
+  EXPECT_NE(run.out.find(" - Таймаут при передаче данных (нет связи)\n"), std::string::npos) << run.out;
+}
+
+TEST_F(JobsOverSim, APortThatVanishesEndsTheJobAtOnceWith201) {
+  const struct {
+    std::vector<std::string> args;
+  } rows[] = {
+      {{"read", file}},
+      {{"poll", "I.Flt:3", "--period", "100"}},
+      {{"watch", "--json"}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.args[0]);
+    log = ScratchPath("frames-" + r.args[0] + ".log");
+    state = ScratchPath("module-" + r.args[0] + ".state");
+    ASSERT_TRUE(Start({"--delay-ms", "20"}).running());
+    const std::string port = sim->port();
+    auto job = std::async(std::launch::async, [this, args = r.args] { return Kvtr(args); });
+    ASSERT_EQ(sim->Control("frames 10"), "ok");
+    sim->Stop();
+    const auto stopped = std::chrono::steady_clock::now();
+    ASSERT_EQ(job.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    const ToolRun run = job.get();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3)) << "no string of failures";
+    EXPECT_EQ(run.exitCode, 201) << run.err;
+    EXPECT_NE(run.err.find("Ошибка драйвера последовательного порта: Порт " + port + " пропал во время обмена"),
+              std::string::npos)
+        << run.err;
+  }
 }
 
 TEST_F(JobsOverSim, AnotherDeviceEndsIdentifyWith206) {

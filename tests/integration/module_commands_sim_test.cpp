@@ -1,5 +1,9 @@
 // kvtr get, set and apply against the simulated module: what they print and how they exit.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "integration/sim_fixture.h"
+#include "model/text_encoding.h"
 #include "protocol/frame_codec.h"
 #include "unit/tools/cli/run_tool.h"
 
@@ -154,6 +159,50 @@ TEST_F(ModuleCommandsOverSim, ExitCodesFollowTheFailureFlags) {
     EXPECT_EQ(run.exitCode, r.exitCode) << run.out << run.err;
     EXPECT_NE(run.err.find(r.errPart), std::string::npos) << run.err;
   }
+}
+
+TEST_F(ModuleCommandsOverSim, APortThatCannotBeOpenedSaysWhy) {
+  ASSERT_TRUE(sim->running());
+  // A watch holds the module's port for as long as it runs.
+  const std::string program = std::string(KVTR_BIN_DIR) + "/kvtr";
+  std::vector<std::string> watchArgs = {program, "watch", "--json", "--port", sim->port()};
+  std::vector<char*> argv;
+  for (std::string& a : watchArgs) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  pid_t watch = 0;
+  ASSERT_EQ(::posix_spawn(&watch, program.c_str(), &quiet, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&quiet);
+  ASSERT_EQ(sim->Control("frames 2"), "ok");
+
+  const std::string opening = "Ошибка драйвера последовательного порта: Не удается открыть порт ";
+  const std::string advice = ". Связь с сетью отсутствует. Проверьте сетевые параметры (";
+  const struct {
+    std::string port;
+    const char* reason;
+  } rows[] = {
+      {ScratchPath("no-such-tty"), "такого порта в системе нет"},
+      {sim->port(), "порт занят другой программой"},
+      {"/etc/passwd", "это не последовательный порт"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.port);
+    const std::string elog = ScratchPath("errors.log");
+    const auto run = kvtr::testing::runTool(
+        "kvtr", {"read", ScratchPath("module.kvtr"), "--elog", elog, "--port", r.port});
+    EXPECT_EQ(run.exitCode, 201) << run.err;
+    const std::string text = r.port + advice + r.reason + ")";
+    EXPECT_NE(run.err.find(opening + text + "\n"), std::string::npos) << run.err;
+    std::ifstream in(elog, std::ios::binary);
+    std::stringstream logged;
+    logged << in.rdbuf();
+    EXPECT_EQ(cp1251ToUtf8(logged.str()), "Port - Не удается открыть порт " + text + "\n");
+  }
+  ::kill(watch, SIGTERM);
+  int status = 0;
+  EXPECT_EQ(::waitpid(watch, &status, 0), watch);
 }
 
 TEST_F(ModuleCommandsOverSim, ApplyMovesModuleAndProgramToTheNewSettings) {

@@ -360,14 +360,53 @@ std::optional<int> countOption(Job& job, int& count) {
   return std::nullopt;
 }
 
+// How a cyclic reading ends besides its count: the port went away, or the module stopped
+// answering for the program's failure limit of reads in a row. The printers below notice it on
+// the polling thread; the command reports it once the polling has stopped.
+struct LinkLoss {
+  bool portLost = false;
+  int streak = 0;  // reads in a row without an answer, when the limit ended the reading
+
+  // Looks at one read: true when the reading must end.
+  bool Check(const ExchangeEngine& engine, int result, std::string_view comment, int& runningStreak) {
+    if (result == 0) {
+      runningStreak = 0;
+      return false;
+    }
+    if (engine.portLost()) {
+      portLost = true;
+      return true;
+    }
+    if (equalsNoCase(trimRight(comment), kTimeoutText) || result == kTransactPortClosed) ++runningStreak;
+    else runningStreak = 0;
+    if (runningStreak < kFailureLimit) return false;
+    streak = runningStreak;
+    return true;
+  }
+  [[nodiscard]] bool ended() const { return portLost || streak > 0; }
+};
+
+// Tells why a reading ended early, with the exit code of the failure.
+int reportLinkLoss(Job& job, const LinkLoss& loss) {
+  ExchangeEngine& engine = job.engine();
+  if (loss.portLost) {
+    job.session->ui.showMessage(engine.PortFailureText(), std::string(kPortDriverCaption), MessageIcon::Stop);
+  } else {
+    job.session->ui.showMessage(ReadFailureLimitText(loss.streak, false), std::string(kApplicationCaption),
+                                MessageIcon::Stop);
+  }
+  return exitCodeAfter(*job.session, 1);
+}
+
 class PollPrinter final : public ScanResultSink {
  public:
-  PollPrinter(CommandContext& context, std::string shownName, bool json, int count, Event& done)
-      : context_(context), name_(std::move(shownName)), json_(json), count_(count), done_(done) {}
+  PollPrinter(CommandContext& context, const ExchangeEngine& engine, std::string shownName, bool json, int count,
+              Event& done)
+      : context_(context), engine_(engine), name_(std::move(shownName)), json_(json), count_(count), done_(done) {}
 
   void scanResult(const ScanResult& r) override {
     std::lock_guard lock(mutex_);
-    if (count_ > 0 && printed_ >= count_) return;
+    if ((count_ > 0 && printed_ >= count_) || loss_.ended()) return;
     const std::string time = localTimeText(r.scanEnd);
     if (json_) {
       std::string line = "{\"time\":" + jsonQuoted(time) + ",\"name\":" + jsonQuoted(name_);
@@ -380,15 +419,21 @@ class PollPrinter final : public ScanResultSink {
     }
     std::fflush(context_.out);
     if (r.result != 0) ++failed_;
+    if (loss_.Check(engine_, r.result, r.errorText, streak_)) done_.set();
     if (count_ > 0 && ++printed_ >= count_) done_.set();
   }
   int failed() const {
     std::lock_guard lock(mutex_);
     return failed_;
   }
+  LinkLoss loss() const {
+    std::lock_guard lock(mutex_);
+    return loss_;
+  }
 
  private:
   CommandContext& context_;
+  const ExchangeEngine& engine_;
   const std::string name_;
   const bool json_;
   const int count_;
@@ -396,6 +441,8 @@ class PollPrinter final : public ScanResultSink {
   mutable std::mutex mutex_;
   int printed_ = 0;
   int failed_ = 0;
+  int streak_ = 0;
+  LinkLoss loss_;
 };
 
 int runPoll(CommandContext& context, std::span<const std::string> args) {
@@ -416,7 +463,7 @@ int runPoll(CommandContext& context, std::span<const std::string> args) {
 
   ExchangeEngine& engine = job.engine();
   Event done(EventReset::Manual);
-  PollPrinter printer(context, shown, optionGiven(context, job.options, "json"), count, done);
+  PollPrinter printer(context, engine, shown, optionGiven(context, job.options, "json"), count, done);
   Polling& polling = engine.polling();
   polling.setResultSink(&printer);
   if (!p->isPolled()) (void)CreateScanner(*p, engine.clock());
@@ -431,6 +478,7 @@ int runPoll(CommandContext& context, std::span<const std::string> args) {
   }
   (void)engine.Shutdown();
   polling.setResultSink(nullptr);
+  if (printer.loss().ended()) return reportLinkLoss(job, printer.loss());
   return exitCodeAfter(*job.session, printer.failed());
 }
 
@@ -465,7 +513,14 @@ std::vector<std::string> watchLines(const IoSnapshot& s) {
   return {inputs, counters, outputs};
 }
 
+// While the module does not answer, its last values are not shown as if they were live.
+std::string notAnsweringText(const IoSnapshot& s) { return "Прибор не отвечает: " + s.failure; }
+
 std::string watchJson(const IoSnapshot& s) {
+  if (!s.failure.empty()) {
+    return strprintf("{\"tick\":%llu,\"error\":", static_cast<unsigned long long>(s.ticks)) + jsonQuoted(s.failure) +
+           "}";
+  }
   std::string line = strprintf("{\"tick\":%llu,\"inputs\":[", static_cast<unsigned long long>(s.ticks));
   for (int k = 0; k < kInputIndicatorCount; ++k) line += (k ? "," : "") + std::string(s.inputs[k] == "1" ? "1" : "0");
   line += "],\"counters\":[";
@@ -486,17 +541,18 @@ std::string watchJson(const IoSnapshot& s) {
 
 class WatchPrinter final : public IoListener {
  public:
-  WatchPrinter(CommandContext& context, bool json, bool redraw, int count, Event& done)
-      : context_(context), json_(json), redraw_(redraw), count_(count), done_(done) {}
+  WatchPrinter(CommandContext& context, const ExchangeEngine& engine, bool json, bool redraw, int count, Event& done)
+      : context_(context), engine_(engine), json_(json), redraw_(redraw), count_(count), done_(done) {}
 
   void ioStateChanged(const IoSnapshot& s) override {
     std::lock_guard lock(mutex_);
-    if (count_ > 0 && printed_ >= count_) return;
+    if ((count_ > 0 && printed_ >= count_) || loss_.ended()) return;
     if (json_) {
       printLine(context_, watchJson(s));
     } else {
       // A terminal is redrawn in place; anything else gets the lines again only when they change.
-      const std::vector<std::string> lines = watchLines(s);
+      const std::vector<std::string> lines =
+          s.failure.empty() ? watchLines(s) : std::vector<std::string>{notAnsweringText(s)};
       if (lines != last_ || redraw_) {
         // Cursor to the first of the lines drawn before, each line erased before it is written.
         if (redraw_ && !last_.empty()) std::fprintf(context_.out, "\x1b[%zuF", last_.size());
@@ -505,11 +561,22 @@ class WatchPrinter final : public IoListener {
       }
     }
     std::fflush(context_.out);
+    // The monitor counts the reads in a row that got no answer.
+    if (!s.failure.empty()) {
+      if (engine_.portLost()) loss_.portLost = true;
+      else if (s.failureStreak >= kFailureLimit) loss_.streak = s.failureStreak;
+      if (loss_.ended()) done_.set();
+    }
     if (count_ > 0 && ++printed_ >= count_) done_.set();
+  }
+  LinkLoss loss() {
+    std::lock_guard lock(mutex_);
+    return loss_;
   }
 
  private:
   CommandContext& context_;
+  const ExchangeEngine& engine_;
   const bool json_;
   const bool redraw_;
   const int count_;
@@ -517,6 +584,7 @@ class WatchPrinter final : public IoListener {
   std::mutex mutex_;
   std::vector<std::string> last_;
   int printed_ = 0;
+  LinkLoss loss_;
 };
 
 int runWatch(CommandContext& context, std::span<const std::string> args) {
@@ -531,16 +599,21 @@ int runWatch(CommandContext& context, std::span<const std::string> args) {
 
   Event done(EventReset::Manual);
   const bool json = optionGiven(context, job.options, "json");
-  WatchPrinter printer(context, json, !json && isTerminal(context.out), count, done);
+  WatchPrinter printer(context, job.engine(), json, !json && isTerminal(context.out), count, done);
   InputsOutputsMonitor monitor(job.engine(), *job.tree->scanners());
   monitor.setListener(&printer);
   {
     InterruptScope interrupt(nullptr, &done);
     if (!monitor.Start()) return failure(context, job.command, "cannot start the polling worker");
     (void)done.wait();
+    // A read under way ends at once: the watch is over.
+    Event& stop = job.engine().serialPort().stopEvent();
+    stop.set();
     monitor.Stop();
+    stop.reset();
   }
   monitor.setListener(nullptr);
+  if (printer.loss().ended()) return reportLinkLoss(job, printer.loss());
   return kExitOk;
 }
 

@@ -113,6 +113,8 @@ std::optional<int> makeLink(CommandContext& context, const Command& command, con
 // Opens the port; the exit code when it cannot be opened (its message is already shown).
 std::optional<int> openLink(ModuleSession& session) {
   if (session.link->OpenLink(true) == 0) return std::nullopt;
+  // The message with its reason is on the terminal already; the error log gets it too.
+  session.link->AppendErrorLog(kPortParameterName, session.link->PortFailureText());
   const int code = exitCodeOfLinkStatus(session.link->state().linkStatus.load());
   return code != 0 ? code : kExitFailure;
 }
