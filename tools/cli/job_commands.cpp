@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "exchange/exchange_engine.h"
@@ -514,7 +515,7 @@ std::vector<std::string> watchLines(const IoSnapshot& s) {
 }
 
 // While the module does not answer, its last values are not shown as if they were live.
-std::string notAnsweringText(const IoSnapshot& s) { return "Прибор не отвечает: " + s.failure; }
+std::string notAnsweringText(const IoSnapshot& s) { return tr("Прибор не отвечает: ") + s.failure; }
 
 std::string watchJson(const IoSnapshot& s) {
   if (!s.failure.empty()) {
