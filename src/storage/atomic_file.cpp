@@ -16,7 +16,77 @@ void setError(std::string* error, const std::filesystem::path& path, const std::
   if (error != nullptr) *error = "Не удалось прочитать файл '" + path.string() + "': " + cause;
 }
 
+// As many links in a row as the system itself follows before it gives up.
+constexpr int kMaxLinksInARow = 40;
+
+std::string saveRefusal(const std::filesystem::path& requested, const std::filesystem::path& file,
+                        const std::string& cause) {
+  std::string text = "Не удалось сохранить файл '" + requested.string() + "'";
+  if (file != requested) text += " (ссылка на '" + file.string() + "')";
+  return text + ": " + cause;
+}
+
+// What stands under the name, for a refusal; empty for what may be replaced or made.
+std::string notAFile(std::filesystem::file_type type) {
+  using std::filesystem::file_type;
+  switch (type) {
+    case file_type::not_found:
+    case file_type::regular: return {};
+    case file_type::directory: return "это папка, а не файл";
+    case file_type::character:
+    case file_type::block: return "это устройство, а не файл";
+    case file_type::fifo: return "это именованный канал, а не файл";
+    case file_type::socket: return "это сокет, а не файл";
+    default: return "это не обычный файл";
+  }
+}
+
 }  // namespace
+
+SaveTarget resolveSaveTarget(const std::filesystem::path& requested) {
+  namespace fs = std::filesystem;
+  SaveTarget target;
+  target.file = requested;
+  std::error_code ec;
+  // Links are followed one at a time, as the system follows them when it opens a file; a link
+  // whose file is not there yet leads to a new file under the name it holds.
+  fs::file_status status = fs::symlink_status(target.file, ec);
+  for (int links = 0; fs::is_symlink(status); ++links) {
+    if (links == kMaxLinksInARow) {
+      target.refusal = saveRefusal(requested, target.file, "ссылки ведут по кругу");
+      return target;
+    }
+    const fs::path next = fs::read_symlink(target.file, ec);
+    if (ec) {
+      target.refusal = saveRefusal(requested, target.file, ec.message());
+      return target;
+    }
+    target.file = next.is_absolute() ? next : target.file.parent_path() / next;
+    status = fs::symlink_status(target.file, ec);
+  }
+  if (status.type() == fs::file_type::none) {
+    target.refusal = saveRefusal(requested, target.file, ec.message());
+    return target;
+  }
+  if (std::string cause = notAFile(status.type()); !cause.empty()) {
+    target.refusal = saveRefusal(requested, target.file, cause);
+    return target;
+  }
+  target.exists = status.type() == fs::file_type::regular;
+
+  const fs::path folder = target.file.has_parent_path() ? target.file.parent_path() : fs::path(".");
+  const fs::file_status folderStatus = fs::status(folder, ec);
+  if (folderStatus.type() == fs::file_type::not_found) {
+    target.refusal = saveRefusal(requested, target.file, "папки '" + folder.string() + "' нет");
+  } else if (!fs::is_directory(folderStatus)) {
+    target.refusal = saveRefusal(requested, target.file, "'" + folder.string() + "' не папка");
+  } else if (std::string cause; !folderTakesNewFiles(folder, cause)) {
+    target.refusal = saveRefusal(requested, target.file, "в папку '" + folder.string() + "' нельзя записать: " + cause);
+  }
+  return target;
+}
+
+std::string checkSaveTarget(const std::filesystem::path& target) { return resolveSaveTarget(target).refusal; }
 
 bool readWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes, std::string* error) {
   std::error_code ec;

@@ -55,22 +55,30 @@ int createTemporary(const std::filesystem::path& folder, const std::string& stem
 
 }  // namespace
 
+bool folderTakesNewFiles(const std::filesystem::path& folder, std::string& cause) {
+  if (::access(folder.c_str(), W_OK | X_OK) == 0) return true;
+  switch (errno) {
+    case EACCES:
+    case EPERM: cause = "нет прав на запись"; break;
+    case EROFS: cause = "файловая система только для чтения"; break;
+    default: cause = std::strerror(errno); break;
+  }
+  return false;
+}
+
 bool writeFileAtomically(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes,
                          std::string* error) {
   namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::path target = requested;
-  // A link is followed, so that the file it points to is replaced and the link itself stays.
-  if (fs::is_symlink(fs::symlink_status(target, ec))) {
-    const fs::path resolved = fs::weakly_canonical(target, ec);
-    if (ec) return fail(error, requested, "путь ссылки", ec.value());
-    target = resolved;
+  const SaveTarget resolved = resolveSaveTarget(requested);
+  if (!resolved.refusal.empty()) {
+    if (error != nullptr) *error = resolved.refusal;
+    return false;
   }
+  const fs::path& target = resolved.file;
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
 
   struct stat old {};
   const bool exists = ::stat(target.c_str(), &old) == 0;
-  if (exists && S_ISDIR(old.st_mode)) return fail(error, requested, "проверка", EISDIR);
 
   fs::path tempPath;
   const int fd = createTemporary(folder, target.filename().string(), tempPath);
@@ -90,12 +98,20 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
     step = "закрытие";
     err = errno;
   }
-  if (step == nullptr && ::rename(tempPath.c_str(), target.c_str()) != 0) {
+  // What was checked before may have changed while the file was written: a device or a FIFO
+  // made under the name since is not replaced either.
+  std::string refusal;
+  if (step == nullptr) refusal = resolveSaveTarget(requested).refusal;
+  if (step == nullptr && refusal.empty() && ::rename(tempPath.c_str(), target.c_str()) != 0) {
     step = "переименование";
     err = errno;
   }
-  if (step != nullptr) {
+  if (step != nullptr || !refusal.empty()) {
     ::unlink(tempPath.c_str());
+    if (!refusal.empty()) {
+      if (error != nullptr) *error = refusal;
+      return false;
+    }
     return fail(error, requested, step, err);
   }
 

@@ -18,8 +18,32 @@ bool fail(std::string* error, const std::filesystem::path& target, const char* s
 
 }  // namespace
 
-bool writeFileAtomically(const std::filesystem::path& target, std::span<const std::uint8_t> bytes,
+bool folderTakesNewFiles(const std::filesystem::path& folder, std::string& cause) {
+  // The folder's attributes say little about the right to write on Windows; a file made and gone
+  // at once says it all.
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  const std::filesystem::path probe =
+      folder / strprintf(".kvtr-probe.%016llx.tmp", static_cast<unsigned long long>(random()));
+  const HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    cause = code == ERROR_ACCESS_DENIED ? std::string("нет прав на запись") : strprintf("код %lu", code);
+    return false;
+  }
+  ::CloseHandle(file);
+  return true;
+}
+
+bool writeFileAtomically(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes,
                          std::string* error) {
+  const SaveTarget resolved = resolveSaveTarget(requested);
+  if (!resolved.refusal.empty()) {
+    if (error != nullptr) *error = resolved.refusal;
+    return false;
+  }
+  const std::filesystem::path& target = resolved.file;
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
   std::random_device seed;
   std::mt19937_64 random(seed());
@@ -31,7 +55,7 @@ bool writeFileAtomically(const std::filesystem::path& target, std::span<const st
     file = ::CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  if (file == INVALID_HANDLE_VALUE) return fail(error, target, "создание временного файла", ::GetLastError());
+  if (file == INVALID_HANDLE_VALUE) return fail(error, requested, "создание временного файла", ::GetLastError());
 
   const char* step = nullptr;
   DWORD code = 0;
@@ -57,7 +81,7 @@ bool writeFileAtomically(const std::filesystem::path& target, std::span<const st
   }
   if (step != nullptr) {
     ::DeleteFileW(tempPath.c_str());
-    return fail(error, target, step, code);
+    return fail(error, requested, step, code);
   }
   return true;
 }

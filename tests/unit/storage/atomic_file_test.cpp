@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -94,9 +97,84 @@ TEST_F(AtomicFileTest, FailuresLeaveTheOldStateAndNameTheFile) {
     std::string error;
     EXPECT_FALSE(writeFileAtomically(target, bytesOf("data"), &error));
     EXPECT_NE(error.find(target.string()), std::string::npos) << error;
+    EXPECT_EQ(checkSaveTarget(target), error) << "the check before the work says the same";
   }
+  EXPECT_NE(checkSaveTarget(missingFolder).find("папки '" + missingFolder.parent_path().string() + "' нет"),
+            std::string::npos);
   EXPECT_EQ(contents(folderTarget / "inside"), "x");
   EXPECT_EQ(entries(), std::vector<std::string>{"sub"});
+}
+
+// Only a regular file is ever replaced: a device, a FIFO or a socket under the name (or at the end
+// of a link) is refused, names itself in the message and stays what it was. /dev/null is only
+// looked at: the refusal comes before anything is opened.
+TEST_F(AtomicFileTest, RefusesWhatIsNotARegularFile) {
+  const fs::path fifo = dir_ / "pipe.kvtr";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path socketPath = dir_ / "sock.kvtr";
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.string().size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  fs::create_symlink(fifo, dir_ / "to-pipe.kvtr");
+  fs::create_symlink("/dev/null", dir_ / "to-null.kvtr");
+  struct stat nullBefore {};
+  ASSERT_EQ(::stat("/dev/null", &nullBefore), 0);
+
+  struct Row {
+    fs::path target;
+    const char* cause;
+  };
+  const Row rows[] = {
+      {fifo, "это именованный канал, а не файл"},
+      {socketPath, "это сокет, а не файл"},
+      {"/dev/null", "это устройство, а не файл"},
+      {dir_ / "to-pipe.kvtr", "это именованный канал, а не файл"},
+      {dir_ / "to-null.kvtr", "(ссылка на '/dev/null'): это устройство, а не файл"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.target.string());
+    std::string error;
+    EXPECT_FALSE(writeFileAtomically(row.target, bytesOf("data"), &error));
+    EXPECT_NE(error.find("Не удалось сохранить файл '" + row.target.string() + "'"), std::string::npos) << error;
+    EXPECT_NE(error.find(row.cause), std::string::npos) << error;
+    EXPECT_EQ(checkSaveTarget(row.target), error);
+  }
+  ::close(sock);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_socket(socketPath));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "to-null.kvtr"));
+  struct stat nullAfter {};
+  ASSERT_EQ(::stat("/dev/null", &nullAfter), 0);
+  EXPECT_TRUE(S_ISCHR(nullAfter.st_mode));
+  EXPECT_EQ(nullAfter.st_rdev, nullBefore.st_rdev);
+  EXPECT_EQ(nullAfter.st_ino, nullBefore.st_ino);
+  EXPECT_EQ(entries(), (std::vector<std::string>{"pipe.kvtr", "sock.kvtr", "to-null.kvtr", "to-pipe.kvtr"}))
+      << "no temporary file is left behind";
+}
+
+// A link whose file is not there yet, and a link to a link, lead to the file at their end: it is
+// made or replaced, the links stay links.
+TEST_F(AtomicFileTest, WritesThroughChainsOfLinks) {
+  fs::create_directory(dir_ / "real");
+  fs::create_symlink("real/new.kvtr", dir_ / "dangling.kvtr");
+  put(dir_ / "real" / "old.kvtr", "old");
+  fs::create_symlink(dir_ / "real" / "old.kvtr", dir_ / "first.kvtr");
+  fs::create_symlink("first.kvtr", dir_ / "second.kvtr");
+  std::string error;
+  ASSERT_TRUE(writeFileAtomically(dir_ / "dangling.kvtr", bytesOf("made"), &error)) << error;
+  ASSERT_TRUE(writeFileAtomically(dir_ / "second.kvtr", bytesOf("replaced"), &error)) << error;
+  EXPECT_EQ(contents(dir_ / "real" / "new.kvtr"), "made");
+  EXPECT_EQ(contents(dir_ / "real" / "old.kvtr"), "replaced");
+  for (const char* link : {"dangling.kvtr", "first.kvtr", "second.kvtr"}) EXPECT_TRUE(fs::is_symlink(dir_ / link)) << link;
+
+  fs::create_symlink("loop-b", dir_ / "loop-a");
+  fs::create_symlink("loop-a", dir_ / "loop-b");
+  EXPECT_FALSE(writeFileAtomically(dir_ / "loop-a", bytesOf("x"), &error));
+  EXPECT_NE(error.find("ссылки ведут по кругу"), std::string::npos) << error;
 }
 
 // The disk "fills up" half-way: a file-size limit makes write() fail with EFBIG after 4 KiB.
