@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "common/format.h"
 #include "protocol/frame_codec.h"
 #include "storage/atomic_file.h"
 
@@ -187,11 +188,27 @@ OpenResult OpenConfiguration(std::span<const std::uint8_t> bytes, UserInterface&
     const std::uint16_t schema = archive.readClass(kDocumentClassName);
     if (schema == kDocumentSchema) {
       auto tree = std::make_unique<ParameterTree>();
+      const std::size_t selectorAt = archive.offset();
       tree->descriptorSelector = archive.readDword();
       if (options.loadDescriptor) options.loadDescriptor(*tree, ui);
-      if (tree->root() != nullptr) ReadBranch(archive, *tree->root());
+      if (tree->root() != nullptr) {
+        ReadBranch(archive, *tree->root());
+      } else if (!archive.atEnd()) {
+        // A document without a tree ends after its selector. A tree stored after a selector
+        // that names no descriptor is a damaged selector, not a document without a tree.
+        result.status = OpenStatus::Corrupt;
+        result.detail = strprintf("селектор описания %u (с позиции %zu) не известен программе, а за ним ещё %zu байт",
+                                  tree->descriptorSelector, selectorAt, archive.remaining());
+        ui.showMessage(std::string(kCorruptFileText), std::string(kOpenErrorCaption), MessageIcon::Exclamation);
+        return result;
+      }
       result.status = OpenStatus::Opened;
       result.tree = std::move(tree);
+      if (!archive.atEnd()) {
+        result.trailingBytes = archive.remaining();
+        result.detail = strprintf(kTrailingDataFormat, archive.remaining(), archive.offset());
+        ui.showMessage(result.detail, std::string(kMalformedFileCaption), MessageIcon::Exclamation);
+      }
     } else if (schema == kDocumentSchemaWithoutTree) {
       result.status = OpenStatus::NoTree;
       result.tree = treeWithoutDocument();

@@ -47,6 +47,11 @@ inline constexpr std::string_view kOutdatedFileText = "Невозможно от
 inline constexpr std::string_view kCorruptFileText = "Данные в файле испорчены!";
 inline constexpr std::string_view kMalformedFileText = "Неверный формат данных! Возможно это устаревшая версия файла.";
 inline constexpr std::string_view kMalformedFileCaption = "Предупреждение";
+// Bytes after the end of the configuration, with the caption "Предупреждение": "%zu" their
+// count, then the offset where they start.
+inline constexpr const char* kTrailingDataFormat =
+    "После конца конфигурации в файле есть ещё %zu байт (с позиции %zu).\n"
+    "Программа их не читает; при сохранении файла они будут потеряны.";
 
 // The serialisable classes a configuration file may name, with their bases.
 [[nodiscard]] std::span<const ArchiveClass> ConfigurationClasses();
@@ -88,7 +93,8 @@ enum class OpenStatus {
   Opened,      // the tree was rebuilt and the stored values read into it
   NoTree,      // a document without a tree (schema 3): the document is cleared
   Outdated,    // schema 1 or -1: message, nothing else read
-  Corrupt,     // an unknown document schema: message
+  Corrupt,     // an unknown document schema, or a selector that names no descriptor with a
+               // tree stored after it: message
   Malformed,   // the archive is cut short or malformed: message
   Unreadable,  // the file could not be read: message
 };
@@ -101,6 +107,9 @@ struct OpenResult {
   std::unique_ptr<ParameterTree> tree;
   // What went wrong, for logs and the command line (the archive error, the file error).
   std::string detail;
+  // Opened: bytes left after the end of the configuration (a warning has been shown). Saving the
+  // document drops them, so whoever saves the file back must not do so unasked.
+  std::size_t trailingBytes = 0;
 
   [[nodiscard]] bool ok() const { return status == OpenStatus::Opened || status == OpenStatus::NoTree; }
 };

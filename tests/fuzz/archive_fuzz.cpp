@@ -1,6 +1,6 @@
 // Opens a configuration file made of arbitrary bytes against a small parameter tree. Anything
-// may be refused, nothing may crash, hang or read outside the input; and whatever opens must
-// save to a file that opens again.
+// may be refused, nothing may crash, hang or read outside the input; whatever opens must save to
+// a file that opens again, and bytes after the end of a configuration change nothing of it.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -40,5 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> saved = kvtr::SerializeConfiguration(*opened.tree);
   const kvtr::OpenResult again = kvtr::OpenConfiguration(saved, ui, options);
   if (again.status != kvtr::OpenStatus::Opened) std::abort();
+  // What the program saves ends where its configuration ends.
+  if (again.trailingBytes != 0) std::abort();
+  // Bytes after the end are read by nobody: the file without them opens to the same document.
+  if (opened.trailingBytes != 0) {
+    if (opened.trailingBytes > size) std::abort();
+    const kvtr::OpenResult whole = kvtr::OpenConfiguration(std::span(data, size - opened.trailingBytes), ui, options);
+    if (whole.status != kvtr::OpenStatus::Opened || whole.trailingBytes != 0) std::abort();
+    if (kvtr::SerializeConfiguration(*whole.tree) != saved) std::abort();
+  }
   return 0;
 }

@@ -344,6 +344,44 @@ TEST(ConfigurationFile, EveryTruncationIsReported) {
   }
 }
 
+// One damaged byte in the selector leaves a document that names no descriptor, followed by a
+// whole tree: damaged, not a document without a tree. Bytes after a whole file are read as far
+// as the configuration goes and reported.
+TEST(ConfigurationFile, ADamagedSelectorAndDataAfterTheEndAreReported) {
+  Bytes damaged = handBuiltSmallFile();
+  damaged[0x10] ^= 0x55;
+  Bytes tail = handBuiltSmallFile();
+  const std::size_t end = tail.size();
+  tail.insert(tail.end(), {'x', 'y', 'z'});
+  Layout withoutTree;
+  withoutTree.newClass(4, "CZRP8Doc").dword(19);
+
+  RecordingUi ui;
+  OpenResult opened = OpenConfiguration(damaged, ui, smallOptions());
+  EXPECT_EQ(opened.status, OpenStatus::Corrupt);
+  EXPECT_FALSE(opened.ok());
+  EXPECT_EQ(opened.tree, nullptr);
+  EXPECT_NE(opened.detail.find("селектор описания 5570563"), std::string::npos) << opened.detail;
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "Данные в файле испорчены!");
+
+  ui.messages.clear();
+  opened = OpenConfiguration(tail, ui, smallOptions());
+  ASSERT_EQ(opened.status, OpenStatus::Opened) << opened.detail;
+  EXPECT_EQ(opened.trailingBytes, 3u);
+  EXPECT_EQ(param(*opened.tree->root(), 0).value, "AB.C") << "the configuration itself is read";
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "После конца конфигурации в файле есть ещё 3 байт (с позиции " + std::to_string(end) +
+                                     ").\nПрограмма их не читает; при сохранении файла они будут потеряны.");
+  EXPECT_EQ(ui.messages[0].caption, "Предупреждение");
+
+  ui.messages.clear();
+  opened = OpenConfiguration(withoutTree.bytes, ui, smallOptions());
+  EXPECT_EQ(opened.status, OpenStatus::Opened) << "a document without a tree ends after its selector";
+  EXPECT_EQ(opened.trailingBytes, 0u);
+  EXPECT_TRUE(ui.messages.empty());
+}
+
 TEST(ConfigurationFile, MalformedArchivesAreReported) {
   struct Row {
     const char* what;
