@@ -3,6 +3,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "app/read_job.h"
 #include "app/settings_store.h"
 #include "app/user_interface.h"
 #include "exchange/connection.h"
@@ -49,6 +50,14 @@ Application::StartResult Application::Start() {
     // Nothing to write: no window, no message, exit code 200.
     state_->linkStatus.store(link_status::kWriteJobWithoutFile);
     return StartResult::Failed;
+  }
+  if (opts.batchMode() && JobCommandOf(opts) == kCommandReadAll) {
+    // A read whose result cannot be saved is refused before anything goes out on the line.
+    if (std::string refusal = CheckReadJobFile(file); !refusal.empty()) {
+      startFailed_.store(true);
+      Warn(std::move(refusal));
+      return StartResult::Failed;
+    }
   }
 
   if (!ConstructDocument()) return StartResult::Exit;
@@ -225,6 +234,7 @@ void Application::ExitEventWatcher() {
   Waitable* items[3] = {&quit_, &stopRequest_, exitEvent_ != nullptr ? &exitEvent_->signalled() : nullptr};
   const int woke = Clock::system().waitAny(std::span<Waitable* const>(items, exitEvent_ != nullptr ? 3 : 2),
                                            Clock::kInfinite);
+  if (woke == 1 || woke == 2) stopAsked_.store(true);
   // A job that is about to end is given the time to end by itself.
   if (jobWatcher_.joinable() && !jobWatcherEnded_.wait(config_.jobWatcherLimit)) jobWatcherCancel_.set();
   if (woke == 1 || woke == 2) {
@@ -267,7 +277,29 @@ void Application::networkSettingsWritten() {
   if (config_.shell != nullptr) config_.shell->NetworkSettingsWritten(*document_);
 }
 
-void Application::batchReadFinished() { (void)SaveToCommandLineFile(); }
+void Application::batchReadFinished(const TaskOutcome& outcome) {
+  if (document_ == nullptr || document_->tree() == nullptr) {
+    (void)SaveToCommandLineFile();
+    return;
+  }
+  const std::uint32_t status = state_->linkStatus.load();
+  const bool stopped = stopAsked_.load() || status == link_status::kInterrupted;
+  const bool whole = !stopped && ReadJobEndedWhole(outcome, status);
+  // A read that failed without setting a failure flag still does not end as a success.
+  if (!whole) jobFailed_.store(true);
+  const ReadJobSaveResult saved = SaveReadJobResult(*document_->tree(), commandLine_.filePath, whole, stopped);
+  switch (saved.status) {
+    case ReadJobSave::Saved:
+    case ReadJobSave::SavedPartly:
+      document_->setFilePath(commandLine_.filePath);
+      document_->setModified(false);
+      if (config_.shell != nullptr) config_.shell->DocumentChanged();
+      break;
+    case ReadJobSave::KeptExisting: break;
+    case ReadJobSave::Failed: saveFailed_.store(true); break;
+  }
+  if (!saved.message.empty()) Warn(saved.message);
+}
 
 void Application::portLost(const std::string& text) { Warn(text); }
 

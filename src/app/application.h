@@ -5,7 +5,7 @@
 // Start-up (Start), in order:
 //   1. The command line is parsed; "elog" creates its file empty, "exitevent" opens its event.
 //   2. The file action: a read job starts a new configuration (the named file is where the
-//      result goes); a write job without a file that holds data ends start-up at once with
+//      result goes, checked now, before the module is read: app/read_job.h); a write job without a file that holds data ends start-up at once with
 //      failure 200; otherwise an existing file is opened, or a new configuration takes its name.
 //   3. The document is made: the engine with the program's port-settings node (stored settings),
 //      the "devices" value, the main-configurator check, in batch mode the command-line port
@@ -131,7 +131,7 @@ class Application final : public ExchangeEvents {
   // "Работать offline" at start-up: automatic reading off, communication allowed.
   void SetOfflineMode();
 
-  // Saves the document into the file named on the command line (after a batch read job).
+  // Saves the document into the file named on the command line.
   bool SaveToCommandLineFile();
 
   [[nodiscard]] StartupOptions options() const;
@@ -153,7 +153,9 @@ class Application final : public ExchangeEvents {
   // ExchangeEvents, on the engine's transmit thread.
   void documentModified() override;
   void networkSettingsWritten() override;
-  void batchReadFinished() override;
+  // Saves the read into the command-line file, or keeps the file there, by how the read ended
+  // (app/read_job.h).
+  void batchReadFinished(const TaskOutcome& outcome) override;
   // A batch run shows no messages: the port that went away is among the run's warnings.
   void portLost(const std::string& text) override;
 
@@ -193,6 +195,9 @@ class Application final : public ExchangeEvents {
   std::atomic<bool> startFailed_{false};
   std::atomic<bool> jobFailed_{false};
   std::atomic<bool> saveFailed_{false};
+  // The exit event or a stop request has come: a read ending now was cut short, even when it
+  // ends by itself in the time it is given.
+  std::atomic<bool> stopAsked_{false};
 };
 
 }  // namespace kvtr

@@ -226,7 +226,7 @@ void ExchangeEngine::FinishTask(TaskOutcome& outcome) {
     readJob = batchReadJob_;
   }
   if (batchMode()) {
-    if (readJob && events != nullptr) events->batchReadFinished();
+    if (readJob && events != nullptr) events->batchReadFinished(outcome);
     if (jobEvent != nullptr) jobEvent->set();
   }
   abort_.reset();

@@ -47,6 +47,8 @@ class Polling;
 class ObjectWithParameters;
 class Parameter;
 
+struct TaskOutcome;
+
 // What the engine tells the program besides the progress window. The calls come on the
 // engine's threads; a GUI hands them over to its own thread.
 class ExchangeEvents {
@@ -57,8 +59,9 @@ class ExchangeEvents {
   // A task wrote a network setting of the module: the APLY follow-up is due. Comes after the
   // progress window closed, and never once the engine is stopping.
   virtual void networkSettingsWritten() {}
-  // A batch "read" job finished: the configuration goes into the file named for the job.
-  virtual void batchReadFinished() {}
+  // A batch "read" job finished: the configuration goes into the file named for the job, or not,
+  // by how the read ended.
+  virtual void batchReadFinished(const TaskOutcome& outcome) { (void)outcome; }
   // Five time-outs in a row switched the automatic reading mode off.
   virtual void automaticReadingSwitchedOff() {}
   // The port went away during a task of a batch run, which shows no messages: the text says

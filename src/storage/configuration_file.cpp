@@ -197,7 +197,7 @@ OpenResult OpenConfiguration(std::span<const std::uint8_t> bytes, UserInterface&
         // A document without a tree ends after its selector. A tree stored after a selector
         // that names no descriptor is a damaged selector, not a document without a tree.
         result.status = OpenStatus::Corrupt;
-        result.detail = strprintf("селектор описания %u (с позиции %zu) не известен программе, а за ним ещё %zu байт",
+        result.detail = strprintf("селектор описания %u на позиции %zu не известен программе, а за ним ещё %zu байт",
                                   tree->descriptorSelector, selectorAt, archive.remaining());
         ui.showMessage(std::string(kCorruptFileText), std::string(kOpenErrorCaption), MessageIcon::Exclamation);
         return result;

@@ -334,6 +334,37 @@ TEST_F(BatchOverSim, CtrlCEndsARunningJobAsTheExitEventDoes) {
   EXPECT_EQ(WEXITSTATUS(status), 205);
 }
 
+// The read job of the desktop program's command line keeps the file that was there when the read
+// fails, and refuses a file it could not save before the module is read.
+TEST_F(BatchOverSim, AFailedReadJobKeepsTheFileThatWasThere) {
+  SimProcess& sim = StartSim({"--inputs", "0"});
+  ASSERT_TRUE(sim.running());
+  const std::string file = ScratchPath("module.kvtr");
+  ASSERT_EQ(Batch({PortOption(sim), "/read", file}).exitCode, 0);
+  const auto bytesOf = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  };
+  const std::string good = bytesOf(file);
+  ASSERT_GT(good.size(), 1000u);
+
+  const ToolRun run = Batch({"/read/bps:19200", PortOption(sim), file});
+  EXPECT_EQ(run.exitCode, 202) << run.err;
+  EXPECT_EQ(bytesOf(file), good);
+  EXPECT_NE(run.err.find("kvtr batch: Чтение параметров прибора завершилось с ошибками: файл '" + file +
+                         "' оставлен без изменений"),
+            std::string::npos)
+      << run.err;
+
+  const std::string frames = sim.Control("frames");
+  const ToolRun refused = Batch({"/read/bps:9600", PortOption(sim), "/nonexistent/dir/x.kvtr"});
+  EXPECT_EQ(refused.exitCode, 1) << refused.err;
+  EXPECT_NE(refused.err.find("папки '/nonexistent/dir' нет"), std::string::npos) << refused.err;
+  EXPECT_EQ(sim.Control("frames"), frames) << "nothing was sent";
+}
+
 TEST_F(BatchOverSim, Code206AnotherDevice) {
   SimProcess& sim = StartSim({"--dev", "OTHER"});
   ASSERT_TRUE(sim.running());

@@ -1,9 +1,11 @@
 // The module jobs of kvtr against the simulated module over a pseudo-terminal: what reaches the
 // module, what the files hold afterwards, what the tool prints and how it exits.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,6 +113,29 @@ class JobsOverSim : public SimFixture {
       }
     }
     return compared;
+  }
+
+  static std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+
+  // Starts kvtr with `args` while the test goes on, its error stream into the file `err`.
+  static pid_t SpawnKvtr(std::vector<std::string> args, const std::string& err) {
+    const std::string program = std::string(KVTR_BIN_DIR) + "/kvtr";
+    args.insert(args.begin(), "kvtr");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
   }
 
   SimProcess* sim = nullptr;
@@ -337,6 +362,134 @@ TEST_F(JobsOverSim, InterruptedReadEndsWith205) {
     EXPECT_EQ(WEXITSTATUS(status), 205);
     EXPECT_LT(HeardFrames(log).size(), 100u) << "the walk stopped";
   }
+}
+
+// A read that does not end whole never replaces the file that was there: at another speed, cut
+// short by Ctrl+C, or with the module gone half-way, the good file stays byte for byte and the
+// tool says so.
+TEST_F(JobsOverSim, AFailedReadLeavesTheFileThatWasThere) {
+  ASSERT_TRUE(Start().running());
+  ASSERT_EQ(Kvtr({"read", file}).exitCode, 0);
+  const std::string good = FileBytes(file);
+  ASSERT_GT(good.size(), 1000u);
+
+  enum class Trouble { None, Interrupt, ModuleGone };
+  struct Row {
+    const char* what;
+    std::vector<std::string> sim;
+    std::vector<std::string> read;
+    Trouble trouble;
+    int exitCode;  // 0: any failure
+    const char* says;
+  };
+  const Row rows[] = {
+      {"another speed", {}, {"--baud", "19200"}, Trouble::None, 202, "завершилось с ошибками"},
+      {"Ctrl+C", {"--delay-ms", "30"}, {}, Trouble::Interrupt, 205, "прервано"},
+      {"module gone", {"--delay-ms", "30"}, {}, Trouble::ModuleGone, 0, "завершилось с ошибками"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    log = ScratchPath(std::string(row.what) + ".log");
+    state = ScratchPath(std::string(row.what) + ".state");
+    ASSERT_TRUE(Start(row.sim).running());
+    std::vector<std::string> args = {"read", file};
+    args.insert(args.end(), row.read.begin(), row.read.end());
+    const std::string err = ScratchPath(std::string(row.what) + ".err");
+    const pid_t pid = SpawnKvtr(WithPort(args), err);
+    ASSERT_GT(pid, 0);
+    if (row.trouble != Trouble::None) {
+      // Once the read is under way (its tenth frame has arrived).
+      EXPECT_EQ(sim->Control("frames 10"), "ok");
+      if (row.trouble == Trouble::Interrupt) {
+        ASSERT_EQ(::kill(pid, SIGINT), 0);
+      }
+      if (row.trouble == Trouble::ModuleGone) sim->Stop();
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (row.exitCode != 0) {
+      EXPECT_EQ(WEXITSTATUS(status), row.exitCode);
+    }
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_EQ(FileBytes(file), good);
+    EXPECT_NE(FileBytes(err).find(std::string("Чтение параметров прибора ") + row.says + ": файл '" + file +
+                                  "' оставлен без изменений"),
+              std::string::npos)
+        << FileBytes(err);
+  }
+}
+
+// The file of a read is checked before anything goes out on the line: a folder that is not there
+// and a FIFO are refused at once, and a link is written through to its file.
+TEST_F(JobsOverSim, TheFileOfAReadIsCheckedBeforeTheModuleIsRead) {
+  ASSERT_TRUE(Start().running());
+  const std::string fifo = ScratchPath("pipe.kvtr");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Row {
+    std::string target;
+    std::string says;
+  };
+  const Row rows[] = {
+      {"/nonexistent/dir/x.kvtr", "kvtr read: Не удалось сохранить файл '/nonexistent/dir/x.kvtr': папки "
+                                  "'/nonexistent/dir' нет\n"},
+      {fifo, "kvtr read: Не удалось сохранить файл '" + fifo + "': это именованный канал, а не файл\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.target);
+    const ToolRun run = Kvtr({"read", row.target});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, row.says);
+  }
+  EXPECT_EQ(sim->Control("frames"), "ok 0") << "nothing was sent";
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+  std::filesystem::create_directory(ScratchPath("real"));
+  std::filesystem::create_symlink("real/module.kvtr", ScratchPath("link.kvtr"));
+  const ToolRun run = Kvtr({"read", ScratchPath("link.kvtr")});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(ScratchPath("link.kvtr")));
+  EXPECT_NE(Open(ScratchPath("real/module.kvtr")), nullptr);
+}
+
+// A file that cannot be read stops every job that reads one before it sends anything; bytes
+// after the end of a good one are reported, and the jobs that would save the file back refuse.
+TEST_F(JobsOverSim, DamagedFilesAreReportedBeforeAnythingIsSent) {
+  ASSERT_TRUE(Start().running());
+  ASSERT_EQ(Kvtr({"read", file}).exitCode, 0);
+  std::string damaged = FileBytes(file);
+  damaged[0x10] ^= 0x55;
+  std::ofstream(ScratchPath("damaged.kvtr"), std::ios::binary) << damaged;
+  const std::string tail = FileBytes(file) + "tail";
+  std::ofstream(ScratchPath("tail.kvtr"), std::ios::binary) << tail;
+  const std::size_t before = HeardFrames(log).size();
+
+  struct Row {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Row rows[] = {
+      {{"write", ScratchPath("damaged.kvtr")}, "Данные в файле испорчены!"},
+      {{"write-changed", ScratchPath("damaged.kvtr")}, "Данные в файле испорчены!"},
+      {{"compare", ScratchPath("damaged.kvtr")}, "Данные в файле испорчены!"},
+      {{"write-changed", ScratchPath("tail.kvtr")}, "после конца конфигурации в нём ещё 4 байт"},
+      {{"compare", "--update", ScratchPath("tail.kvtr")}, "после конца конфигурации в нём ещё 4 байт"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + row.args.back());
+    const ToolRun run = Kvtr(row.args);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(HeardFrames(log).size(), before) << "nothing was sent";
+  EXPECT_EQ(FileBytes(ScratchPath("tail.kvtr")), tail);
+  EXPECT_EQ(FileBytes(ScratchPath("damaged.kvtr")), damaged);
+
+  // The configuration before the tail is whole: writing it goes ahead, with the warning.
+  const ToolRun write = Kvtr({"write", ScratchPath("tail.kvtr")});
+  EXPECT_EQ(write.exitCode, 0) << write.err;
+  EXPECT_NE(write.err.find("Предупреждение: После конца конфигурации в файле есть ещё 4 байт"), std::string::npos)
+      << write.err;
 }
 
 TEST_F(JobsOverSim, IdentifyPollAndWatch) {

@@ -173,9 +173,10 @@ int runNew(CommandContext& context, std::span<const std::string> args) {
 // ---------------------------------------------------------------- show
 
 // Opens a configuration file against the descriptor. The tree is none after the failure has
-// been reported.
+// been reported: a file that cannot be read, or one that holds no tree (nothing to show or edit).
+// `trailingBytes`: what the file holds after the end of the configuration (reported already).
 std::unique_ptr<ParameterTree> openFile(CommandContext& context, const Command& command, const ParsedOptions& options,
-                                        const std::filesystem::path& file) {
+                                        const std::filesystem::path& file, std::size_t* trailingBytes = nullptr) {
   std::string descriptor;
   if (!readDescriptorText(context, command, options, descriptor)) return nullptr;
   TerminalMessages ui(context.err);
@@ -188,6 +189,13 @@ std::unique_ptr<ParameterTree> openFile(CommandContext& context, const Command& 
     failure(context, command, message);
     return nullptr;
   }
+  if (opened.tree == nullptr || !opened.tree->hasTree()) {
+    failure(context, command,
+            strprintf("в файле '%s' нет дерева параметров прибора (селектор описания %u)", file.string().c_str(),
+                      opened.tree != nullptr ? opened.tree->descriptorSelector : kDescriptorSelectorNone));
+    return nullptr;
+  }
+  if (trailingBytes != nullptr) *trailingBytes = opened.trailingBytes;
   return std::move(opened.tree);
 }
 
@@ -265,8 +273,16 @@ int runEdit(CommandContext& context, std::span<const std::string> args) {
   }
 
   const std::filesystem::path file = options.operands[0];
-  const auto tree = openFile(context, command, options, file);
+  std::size_t trailingBytes = 0;
+  const auto tree = openFile(context, command, options, file, &trailingBytes);
   if (tree == nullptr) return kExitFailure;
+  if (trailingBytes > 0) {
+    // Saving writes the configuration only: what follows it would be lost without a word.
+    return failure(context, command,
+                   strprintf("файл '%s' не изменён: после конца конфигурации в нём ещё %zu байт, которые при "
+                             "сохранении были бы потеряны",
+                             file.string().c_str(), trailingBytes));
+  }
 
   bool changed = false;
   for (const ValueEdit& edit : edits) {

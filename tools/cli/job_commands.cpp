@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/read_job.h"
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
@@ -101,6 +102,7 @@ struct Job {
   std::unique_ptr<ModuleSession> session;
   ParameterTree* tree = nullptr;
   std::unique_ptr<ParameterTree> fileTree;
+  std::size_t trailingBytes = 0;
 
   // Returns an exit code when the job must end now.
   std::optional<int> Parse(std::span<const std::string> args, std::initializer_list<OptionSpec> own) {
@@ -127,7 +129,18 @@ struct Job {
     }
     fileTree = std::move(opened.tree);
     tree = fileTree.get();
+    trailingBytes = opened.trailingBytes;
     return std::nullopt;
+  }
+
+  // A job that saves its file back refuses one with bytes after the configuration before it
+  // starts: the save would drop them.
+  std::optional<int> RefuseToSaveOver(const std::filesystem::path& file) {
+    if (trailingBytes == 0) return std::nullopt;
+    return failure(context, command,
+                   strprintf("файл '%s' не будет перезаписан: после конца конфигурации в нём ещё %zu байт, которые "
+                             "при сохранении были бы потеряны",
+                             file.string().c_str(), trailingBytes));
   }
 
   std::optional<int> Connect() {
@@ -201,14 +214,22 @@ int runRead(CommandContext& context, std::span<const std::string> args) {
   if (auto code = job.Parse(args, {kVerbose, kQuiet, kErrorLog})) return *code;
   std::filesystem::path file;
   if (auto code = takeFile(job, file)) return *code;
+  // A read whose result cannot be saved is refused before the module is read.
+  if (const std::string refusal = CheckReadJobFile(file); !refusal.empty()) {
+    return failure(context, job.command, refusal);
+  }
   if (auto code = job.LoadDescriptorTree()) return *code;
   if (auto code = job.Connect()) return *code;
   const TaskOutcome outcome = job.Run(TaskKind::ReadAll);
-  // The file is saved whatever the read found, as a read job of the program saves it: a value
-  // that could not be read stays "Нет данных", its error in the comment.
-  std::string error;
-  if (!SaveConfigurationFile(*job.tree, file, &error)) return failure(context, job.command, error);
-  return job.ExitCode(outcome);
+  // Saved, or the file there kept, as the program's read job does it (app/read_job.h).
+  const std::uint32_t status = job.engine().state().linkStatus.load();
+  const bool whole = ReadJobEndedWhole(outcome, status);
+  const ReadJobSaveResult saved = SaveReadJobResult(*job.tree, file, whole, status == link_status::kInterrupted);
+  if (saved.status == ReadJobSave::Failed) return failure(context, job.command, saved.message);
+  if (!saved.message.empty()) std::fprintf(context.err, "%s\n", saved.message.c_str());
+  // Not whole: the failure's flag, or 1. A flag set by an exchange that then succeeded counts
+  // too, as it does for the program's read job.
+  return whole ? kExitOk : exitCodeAfter(*job.session, 1);
 }
 
 // A write job needs its file: one that is missing or empty ends it with the failure flag 1.
@@ -230,6 +251,9 @@ int runWriteJob(CommandContext& context, std::span<const std::string> args, std:
   if (auto code = takeFile(job, file)) return *code;
   if (auto code = requireFile(job, file)) return *code;
   if (auto code = job.OpenFile(file)) return *code;
+  if (kind == TaskKind::WriteChanged) {
+    if (auto code = job.RefuseToSaveOver(file)) return *code;
+  }
   if (auto code = job.Connect()) return *code;
   const TaskOutcome outcome = job.Run(kind);
   if (kind == TaskKind::WriteChanged && outcome.counts.visited > 0) {
@@ -260,6 +284,9 @@ int runCompare(CommandContext& context, std::span<const std::string> args) {
   std::filesystem::path file;
   if (auto code = takeFile(job, file)) return *code;
   if (auto code = job.OpenFile(file)) return *code;
+  if (optionGiven(context, job.options, "update")) {
+    if (auto code = job.RefuseToSaveOver(file)) return *code;
+  }
   if (auto code = job.Connect()) return *code;
   const TaskOutcome outcome = job.Run(TaskKind::Compare);
   printLine(context, job.engine().operations().CompareResultText());

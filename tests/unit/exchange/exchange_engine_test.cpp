@@ -322,7 +322,7 @@ class RecordingEvents : public ExchangeEvents {
  public:
   void documentModified() override { ++modified; }
   void networkSettingsWritten() override { ++network; }
-  void batchReadFinished() override { ++batchRead; }
+  void batchReadFinished(const TaskOutcome&) override { ++batchRead; }
   void automaticReadingSwitchedOff() override { ++autoOff; }
   std::atomic<int> modified{0}, network{0}, batchRead{0}, autoOff{0};
 };

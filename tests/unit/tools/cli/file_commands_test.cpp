@@ -147,6 +147,40 @@ TEST_F(KvtrFileCommands, BrokenFilesAreReported) {
   EXPECT_NE(noDescriptor.err.find("Ошибка открытия файла дерева!"), std::string::npos) << noDescriptor.err;
 }
 
+// One damaged byte in the header is an error in show (text and JSON) and edit; bytes after the
+// end of a whole file are shown as a warning, and edit, whose save would drop them, refuses.
+TEST_F(KvtrFileCommands, ADamagedHeaderAndDataAfterTheEndAreReported) {
+  ASSERT_EQ(kvtr({"new", file_}).exitCode, 0);
+  const std::string whole = contents(file_);
+  std::string damaged = whole;
+  damaged[0x10] ^= 0x55;
+  const std::string tail = whole + "tail";
+  struct Row {
+    std::string bytes;
+    std::vector<std::string> args;
+    int exitCode;
+    const char* says;
+  };
+  const Row rows[] = {
+      {damaged, {"show", file_}, 1, "Ошибка открытия файла!: Данные в файле испорчены!\n"},
+      {damaged, {"show", "--json", file_}, 1, "селектор описания 5570563 на позиции 14 не известен программе"},
+      {damaged, {"edit", file_, "INIT=Вкл"}, 1, "Данные в файле испорчены!"},
+      {tail, {"show", file_}, 0, "Предупреждение: После конца конфигурации в файле есть ещё 4 байт"},
+      {tail, {"edit", file_, "INIT=Вкл"}, 1, "kvtr edit: файл '"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[0] + (row.bytes == tail ? " tail" : " damaged"));
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << row.bytes;
+    const auto run = kvtr(row.args);
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+    if (row.exitCode != 0) {
+      EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(contents(file_), row.bytes);
+  }
+}
+
 // Without --descriptor the tool takes the descriptor beside itself: the shipped one.
 TEST(KvtrFileCommandsShipped, TheShippedTreeSavesAndShows) {
   ScratchFolder folder;
