@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "exchange/exchange_engine.h"
 #include "model/parameter_tree.h"
@@ -21,13 +22,13 @@ bool fileHasData(const std::filesystem::path& path) {
 }
 
 const char* howTheReadEnded(bool stopped) {
-  return stopped ? "Чтение параметров прибора прервано" : "Чтение параметров прибора завершилось с ошибками";
+  return stopped ? tr("Чтение параметров прибора прервано") : tr("Чтение параметров прибора завершилось с ошибками");
 }
 
 }  // namespace
 
 std::string CheckReadJobFile(const std::filesystem::path& file) {
-  if (file.empty()) return "Не указан файл, в который сохранить прочитанную конфигурацию.";
+  if (file.empty()) return tr("Не указан файл, в который сохранить прочитанную конфигурацию.");
   return checkSaveTarget(file);
 }
 
@@ -40,7 +41,7 @@ ReadJobSaveResult SaveReadJobResult(const ParameterTree& tree, const std::filesy
   ReadJobSaveResult result;
   if (!endedWhole && fileHasData(file)) {
     result.status = ReadJobSave::KeptExisting;
-    result.message = strprintf("%s: файл '%s' оставлен без изменений, прочитанное не сохранено.",
+    result.message = strprintf(trFormat("%s: файл '%s' оставлен без изменений, прочитанное не сохранено."),
                                howTheReadEnded(stopped), file.string().c_str());
     return result;
   }
@@ -56,8 +57,8 @@ ReadJobSaveResult SaveReadJobResult(const ParameterTree& tree, const std::filesy
   }
   result.status = ReadJobSave::SavedPartly;
   result.message = strprintf(
-      "%s: в файл '%s' сохранено то, что удалось прочитать; у остальных параметров значение "
-      "\"Нет данных\", причина ошибки в комментарии.",
+      trFormat("%s: в файл '%s' сохранено то, что удалось прочитать; у остальных параметров значение "
+               "\"Нет данных\", причина ошибки в комментарии."),
       howTheReadEnded(stopped), file.string().c_str());
   return result;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "command.h"
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "descriptor_option.h"
 #include "json_writer.h"
@@ -191,7 +192,7 @@ std::unique_ptr<ParameterTree> openFile(CommandContext& context, const Command& 
   }
   if (opened.tree == nullptr || !opened.tree->hasTree()) {
     failure(context, command,
-            strprintf("в файле '%s' нет дерева параметров прибора (селектор описания %u)", file.string().c_str(),
+            strprintf(trFormat("в файле '%s' нет дерева параметров прибора (селектор описания %u)"), file.string().c_str(),
                       opened.tree != nullptr ? opened.tree->descriptorSelector : kDescriptorSelectorNone));
     return nullptr;
   }
@@ -279,8 +280,8 @@ int runEdit(CommandContext& context, std::span<const std::string> args) {
   if (trailingBytes > 0) {
     // Saving writes the configuration only: what follows it would be lost without a word.
     return failure(context, command,
-                   strprintf("файл '%s' не изменён: после конца конфигурации в нём ещё %zu байт, которые при "
-                             "сохранении были бы потеряны",
+                   strprintf(trFormat("файл '%s' не изменён: после конца конфигурации в нём ещё %zu байт, которые "
+                                      "при сохранении были бы потеряны"),
                              file.string().c_str(), trailingBytes));
   }
 

@@ -138,8 +138,8 @@ struct Job {
   std::optional<int> RefuseToSaveOver(const std::filesystem::path& file) {
     if (trailingBytes == 0) return std::nullopt;
     return failure(context, command,
-                   strprintf("файл '%s' не будет перезаписан: после конца конфигурации в нём ещё %zu байт, которые "
-                             "при сохранении были бы потеряны",
+                   strprintf(trFormat("файл '%s' не будет перезаписан: после конца конфигурации в нём ещё %zu "
+                                      "байт, которые при сохранении были бы потеряны"),
                              file.string().c_str(), trailingBytes));
   }
 
