@@ -86,7 +86,7 @@ int GroupOperations::ReadParameter(Parameter& p, bool countFailures) {
 
   const int result = engine_.Transact(true, &p);
   if (result != 0) engine_.AppendErrorLog(p);
-  if (result != 0 && StopIfPortLost()) {
+  if (result != 0 && StopIfPortLost(result)) {
     // Nothing more can be read: the walk ends here.
   } else if (result == 0 || !isTimeoutComment(p)) {
     counters.failureStreak.store(0);
@@ -98,8 +98,10 @@ int GroupOperations::ReadParameter(Parameter& p, bool countFailures) {
   return result;
 }
 
-bool GroupOperations::StopIfPortLost() {
-  if (!engine_.portLost()) return false;
+bool GroupOperations::StopIfPortLost(int result) {
+  const bool neverOpened =
+      result == kTransactPortClosed && !engine_.portOpen() && !engine_.communicationOff();
+  if (!engine_.portLost() && !neverOpened) return false;
   // The first step to find the port gone tells; the steps that may still follow in the same
   // walk find the task stopped.
   if (engine_.abortEvent().isSet()) return true;
@@ -157,7 +159,7 @@ int GroupOperations::WriteParameter(Parameter& p, int mode) {
     engine_.AppendErrorLog(p);
   }
   LogLine(prefix + " = " + text + std::string(kNewValueSuffix));
-  if (result != 0 && !StopIfPortLost()) CountWriteFailure(p, result);
+  if (result != 0 && !StopIfPortLost(result)) CountWriteFailure(p, result);
   return result;
 }
 
@@ -197,7 +199,7 @@ int GroupOperations::CompareParameter(Parameter& p) {
       std::lock_guard lock(reportMutex_);
       compareFailureReport_ += nameWithIndex("", p) + " - " + std::string(trimRight(device->comment)) + "\n";
     }
-    if (StopIfPortLost()) return result;
+    if (StopIfPortLost(result)) return result;
     if (isTimeoutComment(*device)) CountReadTimeout(true);
     else counters.failureStreak.store(0);
     return result;

@@ -97,9 +97,10 @@ class GroupOperations final : public ParameterSteps {
  private:
   void CountReadTimeout(bool countFailures);
   void CountWriteFailure(const Parameter& parameter, int result);
-  // The port went away under the exchange: the task stops at once and the operator is told
-  // which port (once per task). True when that is so.
-  bool StopIfPortLost();
+  // The port went away under the exchange, or could not be opened for the task (`result` of
+  // the step's transaction): the task stops at once and the operator is told which port and
+  // why (once per task). True when that is so.
+  bool StopIfPortLost(int result);
 
   ExchangeEngine& engine_;
   mutable std::mutex reportMutex_;

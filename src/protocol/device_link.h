@@ -166,6 +166,7 @@ class DeviceLink {
   // The port went away under an exchange (a USB converter pulled out, the other end of a
   // pseudo-terminal closed): it stays closed, and the link status carries the flag 2.
   [[nodiscard]] bool portLost() const;
+  [[nodiscard]] bool portOpen() const { return portIsOpen(); }
   // What the operator is told when the port is not open: the program's message with the reason
   // ("Не удается открыть порт ... Проверьте сетевые параметры (порт занят другой программой)"),
   // or that the port went away; the reason of the last failure of the port.

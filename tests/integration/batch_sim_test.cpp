@@ -227,8 +227,20 @@ TEST_F(BatchOverSim, Code200WriteJobWithoutItsFile) {
 }
 
 TEST_F(BatchOverSim, Code201PortThatCannotBeOpened) {
-  const ToolRun run = Batch({"/read", "-port:" + ScratchPath("no-such-tty"), ScratchPath("out.kvtr")});
+  // The job stops at its first parameter and says which port and why, on the terminal and in the
+  // error log.
+  const std::string log = ScratchPath("errors.log");
+  const ToolRun run =
+      Batch({"/read", "-port:" + ScratchPath("no-such-tty"), "-elog:" + log, ScratchPath("out.kvtr")});
   EXPECT_EQ(run.exitCode, 201) << run.err;
+  const std::string text = "Не удается открыть порт " + ScratchPath("no-such-tty") +
+                           ". Связь с сетью отсутствует. Проверьте сетевые параметры (такого порта в системе нет)";
+  EXPECT_NE(run.err.find("kvtr batch: " + text + "\n"), std::string::npos) << run.err;
+  const auto lines = ErrorLog(log);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind(" - Ошибка открытия порта"), lines[0].size() - std::string(" - Ошибка открытия порта").size())
+      << lines[0];
+  EXPECT_EQ(lines[1], "Port - " + text);
 }
 
 TEST_F(BatchOverSim, Code201APortThatVanishesEndsTheJobAtOnce) {
