@@ -199,6 +199,9 @@ std::string DeviceLink::PortFailureText() const {
 void DeviceLink::DropLateAnswers() {
   if (!lateAnswersDue_) return;
   lateAnswersDue_ = false;
+  // A search sends once to each address and speed and moves on; waiting out every silent address
+  // would double it. Its answers still pass the filter of their own request.
+  if (timeoutSends_.load() == 1) return;
   std::array<char, serial::kResponseCapacity> response{};
   // One reply time-out of listening; while answers keep coming, a few more (one for each send of
   // the request that timed out).

@@ -147,7 +147,8 @@ class DeviceLink {
   // and the right answer is awaited within the same reply time-out. When a frame for another
   // command is all that came, the exchange ends with its text. After a time-out the next
   // exchange first waits out one reply time-out and drops what arrives, so that an answer that
-  // comes late is never taken for the next request.
+  // comes late is never taken for the next request (except while a search sends once to each
+  // address: see setTimeoutSends).
   bool ExchangeFrame(bool read, std::uint16_t hash, std::span<const std::uint8_t> data, FrameAnswer& answer,
                      std::string& errorText, int addressOffset, std::span<const std::uint8_t> answerTail = {});
 
