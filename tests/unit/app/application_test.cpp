@@ -228,6 +228,36 @@ TEST_F(ApplicationTest, ReadJobSavesIntoTheNamedFileAndWriteWins) {
   EXPECT_EQ(std::filesystem::file_size(path("Read Result.KVTR")), size);
 }
 
+// The desktop program's read job: a read that cannot succeed (no communication) keeps the file
+// that was there, and a file it could not save to ends start-up before the connection check.
+TEST_F(ApplicationTest, AFailedReadJobKeepsTheFileThereAndAnUnsavableOneIsRefusedAtOnce) {
+  std::ofstream(path("good.kvtr"), std::ios::binary) << "the operator's configuration";
+  {
+    Application app(Options({"/silent/read/close", "good.kvtr"}));
+    EXPECT_EQ(app.Start(), Application::StartResult::Run);
+    EXPECT_TRUE(app.RunCommand(kCommandReadAll));
+    EXPECT_TRUE(shell_.WaitForClose());
+    app.MainFrameDestroyed();
+    EXPECT_EQ(app.ExitCode(), 1);
+    ASSERT_EQ(app.warnings().size(), 1u);
+    EXPECT_EQ(app.warnings()[0], "Чтение параметров прибора завершилось с ошибками: файл '" + path("good.kvtr").string() +
+                                     "' оставлен без изменений, прочитанное не сохранено.");
+  }
+  std::ifstream in(path("good.kvtr"), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the operator's configuration");
+
+  int connects = 0;
+  ApplicationOptions o = Options({"/read/close", "missing/out.kvtr"});
+  o.connect = [&](ExchangeEngine&) { return ++connects, true; };
+  Application app(std::move(o));
+  EXPECT_EQ(app.Start(), Application::StartResult::Failed);
+  EXPECT_EQ(connects, 0) << "nothing goes out on the line";
+  EXPECT_EQ(app.ExitCode(), 1);
+  ASSERT_EQ(app.warnings().size(), 1u);
+  EXPECT_NE(app.warnings()[0].find("папки '" + path("missing").string() + "' нет"), std::string::npos)
+      << app.warnings()[0];
+}
+
 TEST_F(ApplicationTest, AJobThatCannotRunEndsAndFails) {
   // No descriptor: no tree, so the read cannot start; the job must still end, or a batch run
   // would wait for ever.
