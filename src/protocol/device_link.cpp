@@ -114,8 +114,8 @@ std::string portFailureReason(serial::PortFailure failure, int code) {
     case PortFailure::Busy: return "порт занят другой программой";
     case PortFailure::NotSerial: return "это не последовательный порт";
     case PortFailure::NoPermission:
-      return "нет прав доступа к порту; пользователь должен входить в группу dialout "
-             "(sudo usermod -aG dialout ИМЯ, затем войти в систему заново)";
+      return "нет прав доступа к порту; пользователь должен входить в группу dialout: sudo usermod -aG dialout "
+             "ИМЯ, затем войти в систему заново";
     case PortFailure::Settings: return "порт не принимает заданные настройки линии";
     case PortFailure::Other: return "системная ошибка " + std::to_string(code);
     case PortFailure::None:
