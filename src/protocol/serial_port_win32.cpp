@@ -277,6 +277,7 @@ int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> 
   };
   startEventWait();
 
+  bool vanished = false;
   DWORD waitMs = replyTimeoutMs_;
   const ULONGLONG replyDeadline = ::GetTickCount64() + replyTimeoutMs_;
   std::size_t count = 0;
@@ -305,7 +306,12 @@ int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> 
     }
     DWORD errors = 0;
     COMSTAT status{};
-    ::ClearCommError(port, &errors, &status);
+    if (!::ClearCommError(port, &errors, &status)) {
+      // The driver no longer knows the port: the converter was pulled out.
+      vanished = true;
+      result = serial::kAborted;
+      break;
+    }
     // A damaged answer is a line error even when its carriage return came with it: the link
     // retries it as one.
     if ((firedMask & (EV_BREAK | EV_ERR)) != 0 ||
@@ -366,6 +372,11 @@ int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> 
   finishPending(port, readRecord, readPending);
   finishPending(port, writeRecord, writePending);
   received = static_cast<int>(count);
+  // A port that has gone away stays closed: the link reports it as not open.
+  if (vanished) {
+    releaseHandle();
+    (void)fail(serial::kAborted, serial::PortFailure::Vanished);
+  }
   return result;
 }
 
