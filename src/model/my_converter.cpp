@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <algorithm>
+#include <optional>
 
 #include "common/format.h"
 #include "common/strings.h"
@@ -205,6 +207,97 @@ bool isNetworkSettingName(std::string_view name) {
          equalsNoCase(name, "Sbit") || equalsNoCase(name, "A.Len");
 }
 
+
+// Limits of floats are met within a thousandth: the value shown has three decimals, and a
+// limit typed as 10 must not refuse a value stored as 10.000 from the single 10.0005.
+constexpr double kFloatLimitTolerance = 0.0009;
+// An integer may carry at most this much of a fraction from its decimal reading.
+constexpr double kIntegerFractionTolerance = 0.00001;
+// Integers and times travel in at most two bytes.
+constexpr double kLargestWord = 65535.0;
+
+// The characters a network name is typed with. '/' is in the alphabet of codes but cannot be
+// sent, so it is not taken either.
+bool isNetworkNameCharacter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || isDigit(c) || c == ' ' || c == '-' || c == '_';
+}
+
+// Up to four characters of the name alphabet, each with an optional point.
+bool isNetworkNameText(std::string_view text) {
+  if (text.empty()) return false;
+  std::size_t characters = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (!isNetworkNameCharacter(text[i]) || ++characters > 4) return false;
+    ++i;
+    if (i < text.size() && text[i] == '.') ++i;
+  }
+  return true;
+}
+
+// A limit as the refusal names it: "0", "2047", "0.5".
+std::string limitText(double v) { return strprintf("%g", v); }
+
+// Seconds as minutes and seconds, "%02u:%02u".
+std::string timeText(double seconds) {
+  const unsigned s = seconds <= 0 ? 0u : static_cast<unsigned>(std::min(seconds, 1e9));
+  return strprintf("%02u:%02u", s / 60, s % 60);
+}
+
+// A choice as it is compared with the list: blanks around it dropped, "_" read as a blank, Latin
+// and Cyrillic letters in lower case.
+std::string foldChoice(std::string_view text) {
+  const std::string_view bare = trim(replaceAll(text, '_', ' '));
+  std::string out;
+  out.reserve(bare.size());
+  for (std::size_t i = 0; i < bare.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bare[i]);
+    if (c == 0xD0 && i + 1 < bare.size()) {
+      const auto next = static_cast<unsigned char>(bare[i + 1]);
+      if (next >= 0x90 && next <= 0x9F) {  // А..П -> а..п
+        out += static_cast<char>(0xD0);
+        out += static_cast<char>(next + 0x20);
+        ++i;
+        continue;
+      }
+      if (next >= 0xA0 && next <= 0xAF) {  // Р..Я -> р..я
+        out += static_cast<char>(0xD1);
+        out += static_cast<char>(next - 0x20);
+        ++i;
+        continue;
+      }
+      if (next == 0x81) {  // Ё -> ё
+        out += static_cast<char>(0xD1);
+        out += static_cast<char>(0x91);
+        ++i;
+        continue;
+      }
+    }
+    out += toLowerAscii(static_cast<char>(c));
+  }
+  return out;
+}
+
+// The count of seconds of a time typed as minutes and seconds, or none for a text that is not
+// one. A ':' followed by two digits weighs the next digit 6 ("12:05" is (12 x 6 + 0) x 10 + 5 =
+// 725 s); followed by a single digit it weighs 60 ("12:5" = 725 s).
+std::optional<double> typedSeconds(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  double count = 0.0;
+  int weight = 10;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ':') {
+      weight = (text.size() - i - 1 >= 2) ? 6 : 60;
+      continue;
+    }
+    if (!isDigit(c)) return std::nullopt;
+    count = count * weight + (c - '0');
+    weight = 10;
+  }
+  return count;
+}
+
 }  // namespace
 
 bool DataField::push(std::uint8_t byte) {
@@ -372,7 +465,9 @@ int MyConverter::ConvertToData(std::string& text, DataField& out) const {
 
   switch (kind()) {
     case ValueKind::Float: {
-      const DecimalReading r = ReadDecimal(trimRight(text));
+      // A comma is the decimal point as the operator types it ("0,7"); the program itself
+      // writes values with a point.
+      const DecimalReading r = ReadDecimal(trimRight(text), /*allowExponent=*/true, /*commaIsPoint=*/true);
       const double v = r.ok ? r.value : 0.0;
       // A number beyond the range of a single would travel as infinity.
       if (!std::isfinite(v) || std::fabs(v) > static_cast<double>(FLT_MAX)) return 0;
@@ -432,7 +527,104 @@ int MyConverter::ConvertToData(std::string& text, DataField& out) const {
   return 0;
 }
 
-DecimalReading ReadDecimal(std::string_view text, bool allowExponent) {
+std::string ValueCheck::reason() const {
+  if (!writable) return "параметр только читается из прибора";
+  return "значение должно быть " + expected;
+}
+
+std::string ValueNotWrittenText(std::string_view text, const ValueCheck& check) {
+  return "Значение '" + std::string(text) + "' не записано: " + check.reason();
+}
+
+ValueCheck MyConverter::CheckText(std::string_view text) const {
+  ValueCheck check;
+  const ValueKind k = kind();
+  // What ConvertToData has no encoding for: the module's own texts, and strings.
+  if (equalsNoCase(name, "dev") || equalsNoCase(name, "ver") || equalsNoCase(name, "exit") ||
+      k == ValueKind::String || (k == ValueKind::Enumeration && EnumerationList(type).empty())) {
+    check.writable = false;
+    return check;
+  }
+  // The command carries no value: whatever the text, nothing of it is sent.
+  if (equalsNoCase(name, "APLY")) {
+    check.accepted = true;
+    check.stored = std::string(text);
+    return check;
+  }
+  // The conversion works on at most the scratch text: anything longer would be cut unseen.
+  if (LimitScratchText(text).size() != text.size()) {
+    check.expected = strprintf("не длиннее %zu знаков", kScratchTextChars);
+    return check;
+  }
+
+  check.stored = std::string(text);
+  if (equalsNoCase(name, "CHAr*") || k == ValueKind::NetworkName) {
+    check.expected =
+        "сетевым именем: не более 4 знаков из букв A-Z, цифр, пробела, '-' и '_', после каждого может стоять точка";
+    check.accepted = isNetworkNameText(text);
+    return check;
+  }
+  switch (k) {
+    case ValueKind::Float: {
+      check.expected = hasLimits() ? "числом от " + limitText(minimum) + " до " + limitText(maximum) : "числом";
+      const std::optional<double> v = ReadTypedNumber(text);
+      // A value beyond the range of a single cannot be sent.
+      if (!v || !std::isfinite(*v) || std::fabs(*v) > static_cast<double>(FLT_MAX)) return check;
+      const float f = static_cast<float>(*v);
+      if (hasLimits() && (f < minimum - kFloatLimitTolerance || f > maximum + kFloatLimitTolerance)) return check;
+      check.stored = FormatFixed3(f);
+      break;
+    }
+    case ValueKind::Integer: {
+      // Only two bytes travel: a larger or negative number would arrive as another one.
+      const double low = hasLimits() ? std::max(minimum, 0.0) : 0.0;
+      const double high = hasLimits() ? std::min(maximum, kLargestWord) : kLargestWord;
+      check.expected = "целым числом от " + limitText(std::ceil(low)) + " до " + limitText(std::floor(high));
+      // Decimal notation only: the encoder reads integers without an exponent.
+      const std::optional<double> v = ReadTypedNumber(text, /*allowExponent=*/false);
+      if (!v || *v < low || *v > high) return check;
+      if (std::fabs(*v - std::trunc(*v)) > kIntegerFractionTolerance) return check;
+      break;
+    }
+    case ValueKind::Time: {
+      check.expected = "временем ММ:СС";
+      if (hasLimits()) check.expected += " от " + timeText(minimum) + " до " + timeText(maximum);
+      const std::optional<double> seconds = typedSeconds(text);
+      if (!seconds || *seconds > kLargestWord) return check;
+      if (hasLimits() && (*seconds < minimum || *seconds > maximum)) return check;
+      break;
+    }
+    case ValueKind::Void:
+      check.expected = "пустым";
+      if (!text.empty()) return check;
+      break;
+    case ValueKind::String:
+    case ValueKind::NetworkName:
+      break;  // dealt with above
+    case ValueKind::Enumeration: {
+      const std::vector<std::string> list = EnumerationList(type);
+      const std::string wanted = foldChoice(text);
+      std::string shown;
+      for (const std::string& entry : list) {
+        if (foldChoice(entry) == wanted) {
+          check.stored = entry;
+          check.accepted = true;
+          return check;
+        }
+        // A hidden choice is taken (the module may hold it) but not offered.
+        if (entry.find("<hide>") != std::string::npos) continue;
+        if (!shown.empty()) shown += ", ";
+        shown += entry;
+      }
+      check.expected = "одним из: " + shown;
+      return check;
+    }
+  }
+  check.accepted = true;
+  return check;
+}
+
+DecimalReading ReadDecimal(std::string_view text, bool allowExponent, bool commaIsPoint) {
   DecimalReading result;
   std::size_t i = 0;
   while (i < text.size() && isBlank(text[i])) ++i;
@@ -452,12 +644,13 @@ DecimalReading ReadDecimal(std::string_view text, bool allowExponent) {
     number.push_back(text[i++]);
     ++mantissaDigits;
   }
-  if (i < text.size() && text[i] == '.') {
+  if (i < text.size() && (text[i] == '.' || (commaIsPoint && text[i] == ','))) {
     std::size_t j = i + 1;
     std::size_t fractionDigits = 0;
     while (j < text.size() && isDigit(text[j])) ++j, ++fractionDigits;
     if (mantissaDigits + fractionDigits > 0) {
-      number.append(text.substr(i, j - i));
+      number.push_back('.');
+      number.append(text.substr(i + 1, j - i - 1));
       mantissaDigits += fractionDigits;
       i = j;
     }
@@ -496,6 +689,12 @@ DecimalReading ReadDecimal(std::string_view text, bool allowExponent) {
   result.consumed = i;
   result.ok = true;
   return result;
+}
+
+std::optional<double> ReadTypedNumber(std::string_view text, bool allowExponent) {
+  const DecimalReading r = ReadDecimal(text, allowExponent, /*commaIsPoint=*/true);
+  if (!r.ok || r.consumed != text.size()) return std::nullopt;
+  return r.value;
 }
 
 std::string FormatFixed3(double v) {

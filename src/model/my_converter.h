@@ -18,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -66,6 +67,26 @@ enum class ValueKind {
 inline constexpr std::size_t kMaxEnumerationEntries = 127;
 [[nodiscard]] std::vector<std::string> EnumerationList(std::string_view type);
 
+// What the value rules say of a text for a parameter: the one check of a value typed by the
+// operator, of an edit in a file, and of every value before the write step sends it.
+struct ValueCheck {
+  bool accepted = false;
+  // Accepted: the text as the parameter keeps it (a float "%.3f", a choice as its list writes it).
+  std::string stored;
+  // False: the module takes no value for this parameter at all ("dev", "ver", "exit", strings).
+  bool writable = true;
+  // Refused but writable: what the value must be, worded to follow "должно быть "
+  // ("целым числом от 0 до 250", "одним из: Нет, Да").
+  std::string expected;
+
+  // Refused: why, as a clause ("значение должно быть ...", "параметр только читается из прибора").
+  [[nodiscard]] std::string reason() const;
+};
+
+// The comment of a value that a write does not send because the value rules refuse it:
+// "Значение 'ZZ' не записано: значение должно быть целым числом от 0 до 250".
+[[nodiscard]] std::string ValueNotWrittenText(std::string_view text, const ValueCheck& check);
+
 // The character alphabet of network names and parameter names: '0'..'9', 'A'..'Z', '-', '_',
 // '/', ' ' are the indexes 0..39. A code on the line is index x 2, plus 1 when a '.' follows the
 // character.
@@ -104,6 +125,13 @@ class MyConverter {
   // written back into `text` (network names).
   [[nodiscard]] int ConvertToData(std::string& text, DataField& out) const;
 
+  // Checks text typed by the operator (or found in a file) against the type and the limits:
+  // a number must be the whole text (a comma reads as the decimal point), whole and within 16
+  // bits for "int" and "CLK_frm", within the limits when they are set; a choice must be one of
+  // the list (letter case, "_" and blank alike); a network name at most 4 characters of its
+  // alphabet. Only an accepted text can be encoded by ConvertToData.
+  [[nodiscard]] ValueCheck CheckText(std::string_view text) const;
+
   [[nodiscard]] ValueKind kind() const { return ClassifyType(type); }
   // Both limits 0 means no limits.
   [[nodiscard]] bool hasLimits() const { return minimum != 0.0 || maximum != 0.0; }
@@ -124,7 +152,12 @@ struct DecimalReading {
   std::size_t consumed = 0;  // characters used, leading blanks included; 0 when nothing was read
   bool ok = false;           // a number was read
 };
-[[nodiscard]] DecimalReading ReadDecimal(std::string_view text, bool allowExponent = true);
+// With `commaIsPoint` a ',' is read as the decimal point too.
+[[nodiscard]] DecimalReading ReadDecimal(std::string_view text, bool allowExponent = true, bool commaIsPoint = false);
+
+// A number as the operator types it: leading blanks allowed, a ',' or a '.' as the decimal
+// point, and nothing after the number. None for anything else.
+[[nodiscard]] std::optional<double> ReadTypedNumber(std::string_view text, bool allowExponent = true);
 
 // "%.3f" of a value, independent of the C locale.
 [[nodiscard]] std::string FormatFixed3(double v);

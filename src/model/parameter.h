@@ -69,8 +69,9 @@ class Parameter : public MyConverter {
 
   [[nodiscard]] const char* GetRuntimeClassName() const override { return "Parameter"; }
 
-  // Checks text typed by the operator against the type and the limits. On success stores it
-  // (floats reformatted "%.3f"), sets valueChanged and returns true; otherwise changes nothing.
+  // Checks text typed by the operator by the value rules (CheckText). On success stores it
+  // (floats reformatted "%.3f", a choice as its list writes it), sets valueChanged and returns
+  // true; otherwise changes nothing.
   virtual bool SetValueFromText(std::string_view text);
   // The check alone: true with the text that would be stored.
   [[nodiscard]] bool AcceptsText(std::string_view text, std::string& stored) const;

@@ -42,8 +42,17 @@ std::string ValueRefusalMessage(const Parameter& parameter, std::string_view tex
     message += parameter.type + " и\n";
     message = strprintf("%s должно быть больше %f и меньше %f)\n", message.c_str(), parameter.minimum,
                         parameter.maximum);
+  } else if (!equalsNoCase(parameter.type, "CHAr*")) {
+    // Without limits the clause says what the value must be: the choices of a list, the range
+    // of a number.
+    message += parameter.CheckText(text).expected + ")";
   }
   return message;
+}
+
+std::string ReadOnlyRefusalMessage(const Parameter& parameter) {
+  return "Параметр '" + parameter.name + "' (" + parameter.description +
+         ") только читается из прибора; его значение не может быть изменено";
 }
 
 namespace {
@@ -84,6 +93,7 @@ EditResult ApplyValueEdit(ParameterTree& tree, const ValueEdit& edit) {
   }
   // Checked for all first, so that a refusal leaves every parameter as it was.
   bool anyDiffers = false;
+  std::string stored;
   for (const auto& [p, owner] : named) {
     if (p->ownerFirm) {
       result.outcome = EditOutcome::MakerOwned;
@@ -91,25 +101,32 @@ EditResult ApplyValueEdit(ParameterTree& tree, const ValueEdit& edit) {
                        ") принадлежит фирме-изготовителю; его значение не может быть изменено";
       return result;
     }
-    if (tree.IsNetworkSettingsNode(owner) && !CheckNetworkEdit(*owner, p->name, edit.text, nullptr)) {
-      result.outcome = EditOutcome::Forbidden;
-      result.message = kNetworkCombinationRefusedText;
-      result.caption = kNetworkCombinationRefusedCaption;
+    const ValueCheck check = p->CheckText(edit.text);
+    // A parameter that is only read ("dev", "ver", "exit") would never reach the module.
+    if (!p->exchangeable || !check.writable) {
+      result.outcome = EditOutcome::ReadOnly;
+      result.message = ReadOnlyRefusalMessage(*p);
       return result;
     }
-    std::string stored;
-    if (!p->AcceptsText(edit.text, stored)) {
+    if (!check.accepted) {
       result.outcome = EditOutcome::Refused;
       result.message = ValueRefusalMessage(*p, edit.text);
       result.caption = kRefusalCaption;
       return result;
     }
-    if (p->value != edit.text) anyDiffers = true;
+    if (tree.IsNetworkSettingsNode(owner) && !CheckNetworkEdit(*owner, p->name, check.stored, nullptr)) {
+      result.outcome = EditOutcome::Forbidden;
+      result.message = kNetworkCombinationRefusedText;
+      result.caption = kNetworkCombinationRefusedCaption;
+      return result;
+    }
+    stored = check.stored;
+    if (p->value != stored) anyDiffers = true;
   }
   result.outcome = anyDiffers ? EditOutcome::Changed : EditOutcome::Unchanged;
   for (const auto& [p, owner] : named) {
-    // The editor stores a text only when it differs from the one shown.
-    if (p->value != edit.text) (void)p->SetValueFromText(edit.text);
+    // Only a text that differs from the one kept is stored ("12.5" over "12.500" is none).
+    if (p->value != stored) (void)p->SetValueFromText(edit.text);
   }
   return result;
 }

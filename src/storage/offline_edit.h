@@ -26,8 +26,11 @@ struct ValueEdit {
 // of the name part. None for a text without "=" or with an empty name.
 [[nodiscard]] std::optional<ValueEdit> ParseValueEdit(std::string_view argument);
 
-// The editor's message for a text the parameter refused.
+// The editor's message for a text the parameter refused. Without limits its clause says what
+// the value must be (the choices of a list, the range of a number).
 [[nodiscard]] std::string ValueRefusalMessage(const Parameter& parameter, std::string_view text);
+// The message for a parameter that is only read from the module ("dev", "ver", "exit").
+[[nodiscard]] std::string ReadOnlyRefusalMessage(const Parameter& parameter);
 
 enum class EditOutcome {
   Changed,     // the text was stored; valueChanged is set
@@ -35,6 +38,7 @@ enum class EditOutcome {
   Refused,     // the parameter's check refused the text
   Forbidden,   // a forbidden combination of the module's network settings
   MakerOwned,  // the maker owns the parameter: its value cannot be changed
+  ReadOnly,    // the parameter is only read from the module: a value would never reach it
   NotFound,    // no parameter of that name (and index)
   NeedsIndex,  // the name belongs to indexed parameters only, and no index was given
 };

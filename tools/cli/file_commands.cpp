@@ -1,6 +1,7 @@
 // File utilities: the parameter tree of the descriptor, and configuration files ("*.kvtr")
 // created, shown and edited without a module.
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -200,6 +201,16 @@ std::unique_ptr<ParameterTree> openFile(CommandContext& context, const Command& 
   return std::move(opened.tree);
 }
 
+// Why a write would not send the parameter's value: a value of the file that the value rules
+// refuse (changed outside the program). None for a value that would go out, for one that is not
+// known, and for a parameter that is never written.
+std::optional<std::string> writeRefusal(const Parameter& p) {
+  if (!p.exchangeable || p.value == kNoDataText) return std::nullopt;
+  const ValueCheck check = p.CheckText(p.value);
+  if (check.accepted || !check.writable) return std::nullopt;
+  return check.reason();
+}
+
 void printValuesText(CommandContext& context, const DescBranch& branch, int depth) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
   printLine(context, indent + branch.title);
@@ -209,6 +220,7 @@ void printValuesText(CommandContext& context, const DescBranch& branch, int dept
     const std::string changed = changedText(*p);
     if (!changed.empty()) line += "  changed=" + changed;
     if (!p->comment.empty()) line += "  // " + p->comment;
+    if (const auto refusal = writeRefusal(*p)) line += "  !! не будет записано: " + *refusal;
     printLine(context, line);
   }
   for (const auto& child : branch.children) printValuesText(context, *child, depth + 1);
@@ -225,6 +237,12 @@ void writeValueMembers(JsonWriter& json, const Parameter& p) {
   json.member("exchangeable", p.exchangeable != 0);
   json.member("scanId", p.scanId);
   json.member("description", p.description);
+  json.key("writeRefusal");
+  if (const auto refusal = writeRefusal(p)) {
+    json.string(*refusal);
+  } else {
+    json.null();
+  }
 }
 
 int runShow(CommandContext& context, std::span<const std::string> args) {
@@ -302,6 +320,7 @@ int runEdit(CommandContext& context, std::span<const std::string> args) {
         return kExitFailure;
       }
       case EditOutcome::MakerOwned:
+      case EditOutcome::ReadOnly:
       case EditOutcome::NotFound:
       case EditOutcome::NeedsIndex:
         return failure(context, command, result.message);

@@ -52,7 +52,7 @@ TEST(OfflineEdit, RefusalMessages) {
   Parameter mode("Prot", "ДОРВ:Modbus", "Протокол");
   EXPECT_EQ(ValueRefusalMessage(mode, "x"),
             "Параметеру 'Prot' (Протокол)\nне может быть присвоено значение 'x'.\n "
-            "(Значение этого параметра должно быть ");
+            "(Значение этого параметра должно быть одним из: ДОРВ, Modbus)");
   Parameter name("CHAr*", "chAR*", "Сетевое имя");
   EXPECT_EQ(ValueRefusalMessage(name, "%s"),
             "Параметеру 'CHAr*' (Сетевое имя)\nне может быть присвоено значение '%s'.\n "

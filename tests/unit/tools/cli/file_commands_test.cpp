@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/descriptor_storage.h"
+#include "storage/configuration_file.h"
 #include "unit/storage/configuration_test_support.h"
 #include "unit/tools/cli/run_tool.h"
 
@@ -89,9 +90,17 @@ TEST_F(KvtrFileCommands, NewShowEditShow) {
   EXPECT_NE(json.out.find("\"valueChanged\": true"), std::string::npos);
   EXPECT_NE(json.out.find("\"descriptorSelector\": 3"), std::string::npos);
 
-  // An enumeration keeps any text as typed: quotes, backslashes and line ends must come out
-  // escaped.
-  ASSERT_EQ(kvtr({"edit", file_, "INIT=a\"b\\c\nd\x01"}).exitCode, 0);
+  // A value changed outside the program may hold any text: quotes, backslashes and line ends
+  // must come out escaped.
+  {
+    testing_support::RecordingUi ui;
+    OpenOptions open;
+    open.loadDescriptor = DescriptorFromText(std::string(kSmallDescriptor));
+    OpenResult opened = OpenConfigurationFile(file_, ui, open);
+    ASSERT_TRUE(opened.ok() && opened.tree->root() != nullptr) << opened.detail;
+    opened.tree->root()->FindParameter("INIT")->value = "a\"b\\c\nd\x01";
+    ASSERT_TRUE(SaveConfigurationFile(*opened.tree, file_));
+  }
   const auto escaped = kvtr({"show", file_, "--json"});
   EXPECT_NE(escaped.out.find("\"value\": \"a\\\"b\\\\c\\nd\\u0001\""), std::string::npos) << escaped.out;
 }
