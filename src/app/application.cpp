@@ -208,6 +208,13 @@ bool Application::RunCommand(int command) {
 void Application::JobWatcher() {
   const int woke = Clock::system().waitAny({&jobEvent_, &jobWatcherCancel_}, Clock::kInfinite);
   if (woke == 0) {
+    // Values the value rules kept from the module fail the job, each named with its reason.
+    if (document_ != nullptr) {
+      for (std::string& refused : document_->engine().operations().refusedValues()) {
+        jobFailed_.store(true);
+        Warn(std::move(refused));
+      }
+    }
     ApplicationShell* shell = config_.shell;
     if (shell != nullptr) shell->UnlockWindow();
     const StartupOptions opts = options();

@@ -267,6 +267,7 @@ bool ExchangeEngine::Begin(TaskKind kind, ObjectWithParameters* root, Parameter*
     pendingMessages_.clear();
   }
   if (kind == TaskKind::Compare) operations_->ClearCompareReport();
+  operations_->ClearRefusedValues();
   counters_.totalCount.store(total);
   counters_.processedCount.store(0);
 

@@ -146,10 +146,26 @@ int GroupOperations::WriteParameter(Parameter& p, int mode) {
     return kStepNotInitialised;
   }
   if (p.index < 0) return kStepSkipped;
-  if (initial) {
-    if (equalsNoCase(p.name, kCalibrationName)) p.value = p.index % 2 == 0 ? kCalibrationZero : kCalibrationFull;
-    else p.value = p.pendingText;
+  std::string sent = text;
+  if (initial && equalsNoCase(p.name, kCalibrationName)) {
+    sent = p.index % 2 == 0 ? kCalibrationZero : kCalibrationFull;
   }
+  // Whatever the value came from (the operator, a file changed outside the program, the
+  // descriptor), the value rules decide before anything goes out. A refusal is no exchange
+  // failure: it does not count towards the failure limit.
+  const ValueCheck check = p.CheckText(sent);
+  if (check.writable && !check.accepted) {
+    p.comment = ValueNotWrittenText(sent, check);
+    engine_.AppendErrorLog(p);
+    LogLine(prefix + " = " + text + " [" + p.comment + "]");
+    std::lock_guard lock(reportMutex_);
+    refusedValues_.push_back(nameWithIndex("", p) + " - " + p.comment);
+    return kStepValueRefused;
+  }
+  // What goes out is the text as the value rules keep it ("0,7" as 0.700); a parameter the
+  // module takes no value for is left to the exchange, which says so.
+  if (check.accepted) p.value = check.stored;
+  else if (initial) p.value = sent;
 
   const int result = engine_.Transact(false, &p);
   if (result == 0) {
@@ -222,6 +238,18 @@ int GroupOperations::CompareParameter(Parameter& p) {
   if (!p.comment.empty()) comment += "; ";
   p.comment = comment + p.comment;
   return result;
+}
+
+// ------------------------------------------------------------------ refused values
+
+void GroupOperations::ClearRefusedValues() {
+  std::lock_guard lock(reportMutex_);
+  refusedValues_.clear();
+}
+
+std::vector<std::string> GroupOperations::refusedValues() const {
+  std::lock_guard lock(reportMutex_);
+  return refusedValues_;
 }
 
 // ------------------------------------------------------------------ compare report

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/user_interface.h"
 #include "model/parameter_steps.h"
@@ -64,6 +65,8 @@ class GroupOperations final : public ParameterSteps {
   // countFailures: time-outs count towards the failure limit (walks and the ReadOne task).
   int ReadParameter(Parameter& parameter, bool countFailures);
   // mode 1 all, 0 changed (as 1 for the step itself), -1 the initial value of the descriptor.
+  // A text the value rules refuse is not sent: kStepValueRefused, with the reason in the
+  // comment, the progress log, the error log and refusedValues().
   int WriteParameter(Parameter& parameter, int mode) override;
   // Reads the module's value into a copy, logs both and records a difference in the compare
   // report and in front of the parameter's comment. The configuration's value stays. A read that
@@ -81,6 +84,12 @@ class GroupOperations final : public ParameterSteps {
   // After an accepted edit: writes the parameter when its value changed and immediate writing is
   // on; else returns kInstantWriteNotDone.
   int InstantWrite(Parameter& parameter);
+
+  // The values the write step refused by the value rules since the list was last cleared (at
+  // the start of every task), each "NAME[:INDEX] - " and the parameter's comment, as the error
+  // log has them.
+  void ClearRefusedValues();
+  [[nodiscard]] std::vector<std::string> refusedValues() const;
 
   // The compare report of the running or last compare.
   void ClearCompareReport();
@@ -106,6 +115,7 @@ class GroupOperations final : public ParameterSteps {
   mutable std::mutex reportMutex_;
   std::string compareReport_;
   std::string compareFailureReport_;
+  std::vector<std::string> refusedValues_;
 };
 
 }  // namespace kvtr

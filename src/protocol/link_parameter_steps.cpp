@@ -18,7 +18,14 @@ int LinkParameterSteps::WriteParameter(Parameter& parameter, int mode) {
     return kStepNotInitialised;
   }
   if (parameter.index < 0) return kStepSkipped;
-  if (mode == kWriteInitial) parameter.value = parameter.pendingText;
+  const ValueCheck check = parameter.CheckText(text);
+  if (check.writable && !check.accepted) {
+    parameter.comment = ValueNotWrittenText(text, check);
+    return kStepValueRefused;
+  }
+  // What goes out is the text as the value rules keep it ("0,7" as 0.700).
+  if (check.accepted) parameter.value = check.stored;
+  else if (mode == kWriteInitial) parameter.value = parameter.pendingText;
   const int result = link_.Transact(false, &parameter);
   if (result == 0 && IsNetworkSettingName(parameter.name)) link_.state().networkSettingsWritten.store(true);
   return result;

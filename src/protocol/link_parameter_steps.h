@@ -1,7 +1,8 @@
 // The per-parameter steps straight over the device link, for exchanges outside a task: the APLY
 // sequence, the command-line tool's module commands. They keep the rules of the steps that
-// matter outside a walk (a value that is not known is never written, a negative index is never
-// exchanged, a written network setting marks the APLY follow-up as due) and leave out what only
+// matter outside a walk (a value that is not known is never written, nor one that the value
+// rules refuse, a negative index is never exchanged, a written network setting marks the APLY
+// follow-up as due) and leave out what only
 // a task has: the progress log, the failure streak, the error-log file. The exchange engine has
 // its own steps with all of that and can be handed to the same callers instead.
 #pragma once
@@ -18,6 +19,7 @@ class Parameter;
 // Results of the steps besides those of Transact.
 inline constexpr int kStepNotInitialised = 5;  // the text to write is "Нет данных"
 inline constexpr int kStepSkipped = 6;         // negative index
+inline constexpr int kStepValueRefused = 7;    // the value rules refuse the text: nothing was sent
 inline constexpr std::string_view kNotInitialisedText =
     "Значение не записанно, так как параметер не инициализирован";
 

@@ -172,6 +172,11 @@ struct Job {
     }
     (void)engine().WaitForTask(Clock::kInfinite, &outcome);
     for (const TaskMessage& m : outcome.messages) session->ui.showMessage(m.text, m.caption, m.icon);
+    // Values the value rules kept from the module, each with its parameter and the reason.
+    for (const std::string& refused : engine().operations().refusedValues()) {
+      std::fprintf(context.err, "kvtr %.*s: %s\n", static_cast<int>(command.name.size()), command.name.data(),
+                   refused.c_str());
+    }
     if (outcome.counts.failed > 0 && kind != TaskKind::Compare) {
       std::fprintf(context.err, "kvtr %.*s: %d of %d parameters failed\n", static_cast<int>(command.name.size()),
                    command.name.data(), outcome.counts.failed, outcome.counts.visited);

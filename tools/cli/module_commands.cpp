@@ -31,6 +31,7 @@
 #include "protocol/network_settings.h"
 #include "protocol/port_names.h"
 #include "protocol/serial_settings.h"
+#include "storage/offline_edit.h"
 
 namespace kvtr::cli {
 
@@ -167,17 +168,34 @@ std::unique_ptr<Parameter> parameterFromTemplate(const ParamTemplate& t, const P
   return p;
 }
 
-// The message of a value the parameter's check refuses, as the editor shows it.
-std::string refusalText(const Parameter& p, std::string_view text) {
-  std::string message = "Параметеру '" + p.name + "' (" + p.description + ")\nне может быть присвоено значение '" +
-                        std::string(text) + "'.\n ";
-  message += equalsNoCase(p.type, "CHAr*") ? "(Значение не удовлетворяет требованиям к формату сетевого имени"
-                                           : "(Значение этого параметра должно быть ";
-  if (p.minimum != 0.0 || p.maximum != 0.0) {
-    message += p.type + " и\n";
-    message = strprintf("%s должно быть больше %f и меньше %f)\n", message.c_str(), p.minimum, p.maximum);
+// An index that the tree's parameters of the name do not have, or a missing one where they all
+// have one, is refused before anything goes out. A name that no branch holds (a template of the
+// descriptor only, such as "CHAr") is taken as given.
+std::optional<std::string> indexRefusal(ParameterTree& tree, const ParameterRequest& request) {
+  std::string_view name = request.name;
+  if (!name.empty() && name.front() == '!') name.remove_prefix(1);
+  std::vector<int> indexes;
+  bool withoutIndex = false;
+  for (DescBranch* top : {tree.root(), tree.scanners()}) {
+    if (top == nullptr) continue;
+    ParameterTree::ForEachParameter(*top, [&](Parameter& p) {
+      if (!equalsNoCase(p.name, name)) return;
+      if (p.hasIndex) indexes.push_back(p.index);
+      else withoutIndex = true;
+    });
   }
-  return message;
+  if (indexes.empty() && !withoutIndex) return std::nullopt;
+  const std::string shown(name);
+  if (!request.index && withoutIndex) return std::nullopt;
+  if (request.index && std::find(indexes.begin(), indexes.end(), *request.index) != indexes.end()) return std::nullopt;
+  if (indexes.empty()) return "Параметр '" + shown + "' задается без индекса";
+  const auto [lowest, highest] = std::minmax_element(indexes.begin(), indexes.end());
+  if (!request.index) {
+    return strprintf("Параметр '%s' задается с индексом: %s:%i ... %s:%i", shown.c_str(), shown.c_str(), *lowest,
+                     shown.c_str(), *highest);
+  }
+  return strprintf("Параметр '%s:%i' не найден: индексы %s от %i до %i", shown.c_str(), *request.index, shown.c_str(),
+                   *lowest, *highest);
 }
 
 void printLog(CommandContext& context, const ProtocolLogList& log) {
@@ -313,16 +331,20 @@ int runSet(CommandContext& context, std::span<const std::string> args) {
   ModuleSession session(context.err);
   if (!loadTree(context, command, options, session)) return kExitFailure;
   const bool inAddress = optionGiven(context, options, "index-in-address");
-  // Every name and value is checked before anything goes out.
+  // The whole list is checked before anything goes out: every name, index and value.
+  std::vector<std::string> stored;
   for (const auto& request : requests) {
     const ParamTemplate* t = findTemplate(session.tree, request.name);
     if (t == nullptr) return failure(context, command, undescribedText(request.name));
+    if (const auto refusal = indexRefusal(session.tree, request)) return failure(context, command, *refusal);
     auto p = parameterFromTemplate(*t, request, inAddress, nullptr);
-    std::string stored;
-    if (!p->AcceptsText(request.value, stored)) {
-      session.ui.showMessage(refusalText(*p, request.value), "Неудалось изменить параметер", MessageIcon::Stop);
+    const ValueCheck check = p->CheckText(request.value);
+    if (!check.writable) return failure(context, command, ReadOnlyRefusalMessage(*p));
+    if (!check.accepted) {
+      session.ui.showMessage(ValueRefusalMessage(*p, request.value), std::string(kRefusalCaption), MessageIcon::Stop);
       return kExitFailure;
     }
+    stored.push_back(check.stored);
   }
   if (auto code = makeLink(context, command, options, session)) return *code;
   if (auto code = openLink(session)) return *code;
@@ -335,6 +357,31 @@ int runSet(CommandContext& context, std::span<const std::string> args) {
                                                  nullptr));
     }
   }
+  // Every new setting of the list is put in first, and what the checks need of the module's
+  // other settings is read; the combination is checked with all of them in place, so that a
+  // forbidden one stops the list before its first write, whatever the order of the settings.
+  std::vector<std::string_view> networkNames;
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    Parameter* known = requests[i].index ? nullptr : network.FindParameter(requests[i].name);
+    if (known == nullptr) continue;
+    known->value = stored[i];
+    networkNames.push_back(known->name);
+  }
+  for (std::string_view name : networkNames) {
+    for (std::string_view partner : checkPartners(name)) {
+      Parameter* other = network.FindParameter(partner);
+      if (other == nullptr || other->value != kNoDataText) continue;
+      const int r = session.link->Transact(true, other);
+      if (r != 0) {
+        reportFailure(context, ParameterRequest{std::string(partner), std::string(partner)}, *other, r);
+        std::fprintf(context.err, "kvtr set: nothing written: the module's network settings could not be checked\n");
+        return exitCodeAfter(session, 1);
+      }
+    }
+  }
+  for (std::string_view name : networkNames) {
+    if (!CheckNetworkEdit(network, name, network.GetValueByName(name), &session.ui)) return exitCodeAfter(session, 1);
+  }
 
   const bool withLog = optionGiven(context, options, "log");
   int failed = 0;
@@ -343,33 +390,6 @@ int runSet(CommandContext& context, std::span<const std::string> args) {
     auto p = parameterFromTemplate(*findTemplate(session.tree, request.name), request, inAddress,
                                    withLog ? &log : nullptr);
     (void)p->SetValueFromText(request.value);
-
-    Parameter* known = request.index ? nullptr : network.FindParameter(p->name);
-    if (known != nullptr) {
-      // What the check needs of the module's other settings is read first.
-      bool partnersKnown = true;
-      for (std::string_view partner : checkPartners(p->name)) {
-        Parameter* other = network.FindParameter(partner);
-        if (other == nullptr || other->value != kNoDataText) continue;
-        const int r = session.link->Transact(true, other);
-        if (r != 0) {
-          reportFailure(context, ParameterRequest{std::string(partner), std::string(partner)}, *other, r);
-          partnersKnown = false;
-          break;
-        }
-      }
-      if (!partnersKnown) {
-        ++failed;
-        std::fprintf(context.err, "%s: not written: the module's network settings could not be checked\n",
-                     request.shownName.c_str());
-        continue;
-      }
-      if (!CheckNetworkEdit(network, p->name, p->value, &session.ui)) {
-        ++failed;
-        continue;
-      }
-    }
-
     const int result = session.link->Transact(false, p.get(), withLog ? &log : nullptr);
     if (withLog) {
       finishLog(log, false, result, *p);
@@ -377,7 +397,6 @@ int runSet(CommandContext& context, std::span<const std::string> args) {
     }
     if (result == 0) {
       printLine(context, request.shownName + " = " + p->value);
-      if (known != nullptr) known->value = p->value;
       if (IsNetworkSettingName(p->name)) session.link->state().networkSettingsWritten.store(true);
     } else {
       ++failed;
@@ -450,8 +469,10 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
     const Parameter* p = network->FindParameter(s.name);
     std::string stored;
     if (p == nullptr) return failure(context, command, undescribedText(s.name));
-    if (!p->AcceptsText(s.text, stored)) {
-      session.ui.showMessage(refusalText(*p, s.text), "Неудалось изменить параметер", MessageIcon::Stop);
+    // A choice outside the lists of speeds, data bits, stop bits and address lengths is a
+    // mistake in the option, told below with the choices the program's port takes.
+    if (!p->AcceptsText(s.text, stored) && p->kind() != ValueKind::Enumeration) {
+      session.ui.showMessage(ValueRefusalMessage(*p, s.text), std::string(kRefusalCaption), MessageIcon::Stop);
       return kExitFailure;
     }
   }
