@@ -247,7 +247,8 @@ std::string timeText(double seconds) {
 // A choice as it is compared with the list: blanks around it dropped, "_" read as a blank, Latin
 // and Cyrillic letters in lower case.
 std::string foldChoice(std::string_view text) {
-  const std::string_view bare = trim(replaceAll(text, '_', ' '));
+  const std::string blanks = replaceAll(text, '_', ' ');
+  const std::string_view bare = trim(blanks);
   std::string out;
   out.reserve(bare.size());
   for (std::size_t i = 0; i < bare.size(); ++i) {
@@ -606,6 +607,8 @@ ValueCheck MyConverter::CheckText(std::string_view text) const {
       const std::string wanted = foldChoice(text);
       std::string shown;
       for (const std::string& entry : list) {
+        // An entry beyond the scratch text could not be sent whole.
+        if (LimitScratchText(entry).size() != entry.size()) continue;
         if (foldChoice(entry) == wanted) {
           check.stored = entry;
           check.accepted = true;

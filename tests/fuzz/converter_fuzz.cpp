@@ -5,7 +5,8 @@
 //   then    length-prefixed fields: fuzzed name, fuzzed type, text, answer bytes
 // Besides crashes and sanitizer reports it checks what the conversions promise: results in
 // -1..1, untouched text on 0, at most 4 value bytes, answers that decode into well-formed text
-// within the scratch limit, and that whatever a write encodes decodes again.
+// within the scratch limit, that whatever a write encodes decodes again, and that whatever the
+// value rules take is kept stable and can be encoded.
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
@@ -134,6 +135,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(built >= -1 && built <= 1, "BuildRequest result");
   } else {
     require(p.value == before && p.valueChanged == 0, "refused text changes nothing");
+  }
+
+  // The one check of the value rules, which the write step runs on every value it sends: what it
+  // takes it keeps as itself, and what it takes the encoder can send.
+  const ValueCheck check = p.CheckText(text);
+  require(check.accepted == accepted, "CheckText agrees with AcceptsText");
+  require(check.writable || !check.accepted, "nothing is taken for a parameter that is never written");
+  if (check.accepted) {
+    // A float near a limit may round to a text just outside it (see above).
+    if (p.kind() != ValueKind::Float || !p.hasLimits() || equalsNoCase(p.name, "CHAr*")) {
+      const ValueCheck again = p.CheckText(check.stored);
+      require(again.accepted && again.stored == check.stored, "kept text is taken again as itself");
+    }
+    // The network-name rule goes by the name "CHAr*"; its encoding by the type "name".
+    if (!equalsNoCase(p.name, "CHAr*") || p.kind() == ValueKind::NetworkName) {
+      std::string sent = check.stored;
+      DataField request;
+      require(p.ConvertToData(sent, request) == 1, "an accepted text can be sent");
+    }
+  } else {
+    require(!check.reason().empty(), "a refusal says why");
   }
   const int taken = p.TakeAnswer(bytes);
   require(taken == fromResult, "TakeAnswer agrees with ConvertFromData");

@@ -166,6 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
         ToDataCase{"r.oe", "float", "1.5", 1, {0x3F, 0xC0, 0x00}, nullptr},
         ToDataCase{"Tmp", "float:3", "  -2.5\r\n", 1, {0xC0, 0x20, 0x00, 0x00}, nullptr},
         ToDataCase{"Tmp", "float", "1.5 kg", 1, {0x3F, 0xC0, 0x00, 0x00}, nullptr},
+        ToDataCase{"r.oe", "float", "0,75", 1, {0x3F, 0x40, 0x00}, nullptr},
         ToDataCase{"Tmp", "float", "15e-1", 1, {0x3F, 0xC0, 0x00, 0x00}, nullptr},
         ToDataCase{"Tmp", "float", "Нет данных", 1, {0x00, 0x00, 0x00, 0x00}, nullptr},
         ToDataCase{"Tmp", "float", "1e39", 0, {}, nullptr},
@@ -212,6 +213,85 @@ INSTANTIATE_TEST_SUITE_P(
         ToDataCase{"dev", "string", "kvtr", -1, {}, nullptr},
         ToDataCase{"VER", "string", "1", -1, {}, nullptr},
         ToDataCase{"exit", "int", "1", -1, {}, nullptr}));
+
+// The value rules of typed text (and of a file's values before a write): what is taken, what
+// is kept, and what a refusal says the value must be.
+struct CheckCase {
+  const char* name;
+  const char* type;
+  double minimum;
+  double maximum;
+  const char* text;
+  bool accepted;
+  const char* storedOrExpected;  // accepted: the text kept; refused: what the value must be
+};
+
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name << " [" << c.type << "] '" << c.text << "'"; }
+
+class CheckTextTest : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(CheckTextTest, AppliesTheValueRules) {
+  const CheckCase& c = GetParam();
+  MyConverter conv = converter(c.name, c.type);
+  conv.minimum = c.minimum;
+  conv.maximum = c.maximum;
+  const ValueCheck check = conv.CheckText(c.text);
+  ASSERT_EQ(check.accepted, c.accepted);
+  EXPECT_TRUE(check.writable);
+  EXPECT_EQ(c.accepted ? check.stored : check.expected, c.storedOrExpected);
+  if (!c.accepted) return;
+  // What the rules take, the encoder can send.
+  std::string scratch = check.stored;
+  DataField out;
+  EXPECT_EQ(conv.ConvertToData(scratch, out), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CheckTextTest,
+    ::testing::Values(
+        // a comma is the decimal point; nothing may follow the number
+        CheckCase{"r.oe", "float", 0, 1, "0,7", true, "0.700"},
+        CheckCase{"P.Hi", "float", 0, 100, "99.5", true, "99.500"},
+        CheckCase{"P.Hi", "float", 0, 100, "99.5xyz", false, "числом от 0 до 100"},
+        CheckCase{"P.Hi", "float", 0, 100, "99,5,1", false, "числом от 0 до 100"},
+        CheckCase{"Tmp", "float", 0, 0, "1,5e3", true, "1500.000"},
+        CheckCase{"Tmp", "float", 0, 0, "", false, "числом"},
+        // integers and times fit the two bytes they travel in
+        CheckCase{"r.Cou", "int", 0, 0, "65535", true, "65535"},
+        CheckCase{"r.Cou", "int", 0, 0, "99999", false, "целым числом от 0 до 65535"},
+        CheckCase{"r.Cou", "int", 0, 0, "ZZ", false, "целым числом от 0 до 65535"},
+        CheckCase{"r.Cou", "int", 0, 0, "-1", false, "целым числом от 0 до 65535"},
+        CheckCase{"I.Flt", "int", 0, 250, "20,0", true, "20,0"},
+        CheckCase{"I.Flt", "int", 0, 250, "20,5", false, "целым числом от 0 до 250"},
+        CheckCase{"t.Lnk", "CLK_frm", 0, 3600, "60:00", true, "60:00"},
+        CheckCase{"t.Lnk", "CLK_frm", 0, 3600, "60:01", false, "временем ММ:СС от 00:00 до 60:00"},
+        CheckCase{"tm", "CLK_frm", 0, 0, "1100:00", false, "временем ММ:СС"},
+        // a choice of the list, letter case, "_" and blank alike, kept as the list writes it
+        CheckCase{"C.Mod", "Выключен:Суммирование:Суммирование_с_автосбросом:<hide>Служебный", 0, 0,
+                  "суммирование С_автосбросом", true, "Суммирование с автосбросом"},
+        CheckCase{"C.Mod", "Выключен:Суммирование:Суммирование_с_автосбросом:<hide>Служебный", 0, 0,
+                  "<hide>Служебный", true, "<hide>Служебный"},
+        CheckCase{"C.Mod", "Выключен:Суммирование:Суммирование_с_автосбросом:<hide>Служебный", 0, 0, "Foo", false,
+                  "одним из: Выключен, Суммирование, Суммирование с автосбросом"},
+        CheckCase{"I.inv", "Нет:Да", 0, 0, "ДА", true, "Да"},
+        // a network name: what the encoder can send
+        CheckCase{"CHAr*", "name", 0, 0, "ab.c", true, "ab.c"},
+        CheckCase{"CHAr*", "name", 0, 0, "A/B", false,
+                  "сетевым именем: не более 4 знаков из букв A-Z, цифр, пробела, '-' и '_', после каждого может "
+                  "стоять точка"},
+        // a command without a value
+        CheckCase{"INIT", "void", 0, 0, "x", false, "пустым"},
+        CheckCase{"APLY", "неизвестен", 0, 0, "", true, ""}));
+
+TEST(CheckText, TheModulesOwnTextsAreNeverWritten) {
+  for (const auto& [name, type] : {std::pair{"dev", "string"}, std::pair{"vEr", "string"}, std::pair{"exit", "int"},
+                                   std::pair{"txt", "ASCI"}}) {
+    const ValueCheck check = converter(name, type).CheckText("1");
+    EXPECT_FALSE(check.accepted) << name;
+    EXPECT_FALSE(check.writable) << name;
+    EXPECT_EQ(check.reason(), "параметр только читается из прибора");
+  }
+}
 
 TEST(ConvertToData, EnumerationHoldsAtMost127Entries) {
   std::string type;
