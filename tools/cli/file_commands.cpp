@@ -220,7 +220,7 @@ void printValuesText(CommandContext& context, const DescBranch& branch, int dept
     const std::string changed = changedText(*p);
     if (!changed.empty()) line += "  changed=" + changed;
     if (!p->comment.empty()) line += "  // " + p->comment;
-    if (const auto refusal = writeRefusal(*p)) line += "  !! не будет записано: " + *refusal;
+    if (const auto refusal = writeRefusal(*p)) line += std::string("  !! ") + tr("не будет записано:") + " " + *refusal;
     printLine(context, line);
   }
   for (const auto& child : branch.children) printValuesText(context, *child, depth + 1);

@@ -15,6 +15,7 @@
 
 #include "app/settings_store.h"
 #include "app/user_interface.h"
+#include "common/catalogue.h"
 #include "common/event.h"
 #include "common/format.h"
 #include "common/strings.h"
@@ -188,14 +189,14 @@ std::optional<std::string> indexRefusal(ParameterTree& tree, const ParameterRequ
   const std::string shown(name);
   if (!request.index && withoutIndex) return std::nullopt;
   if (request.index && std::find(indexes.begin(), indexes.end(), *request.index) != indexes.end()) return std::nullopt;
-  if (indexes.empty()) return "Параметр '" + shown + "' задается без индекса";
+  if (indexes.empty()) return strprintf(trFormat("Параметр '%s' задается без индекса"), shown.c_str());
   const auto [lowest, highest] = std::minmax_element(indexes.begin(), indexes.end());
   if (!request.index) {
-    return strprintf("Параметр '%s' задается с индексом: %s:%i ... %s:%i", shown.c_str(), shown.c_str(), *lowest,
-                     shown.c_str(), *highest);
+    return strprintf(trFormat("Параметр '%s' задается с индексом: %s:%i ... %s:%i"), shown.c_str(), shown.c_str(),
+                     *lowest, shown.c_str(), *highest);
   }
-  return strprintf("Параметр '%s:%i' не найден: индексы %s от %i до %i", shown.c_str(), *request.index, shown.c_str(),
-                   *lowest, *highest);
+  return strprintf(trFormat("Параметр '%s:%i' не найден: индексы %s от %i до %i"), shown.c_str(), *request.index,
+                   shown.c_str(), *lowest, *highest);
 }
 
 void printLog(CommandContext& context, const ProtocolLogList& log) {
@@ -374,7 +375,8 @@ int runSet(CommandContext& context, std::span<const std::string> args) {
       const int r = session.link->Transact(true, other);
       if (r != 0) {
         reportFailure(context, ParameterRequest{std::string(partner), std::string(partner)}, *other, r);
-        std::fprintf(context.err, "kvtr set: nothing written: the module's network settings could not be checked\n");
+        std::fprintf(context.err, "kvtr set: %s\n",
+                     tr("ничего не записано: сетевые параметры прибора не удалось прочитать для проверки"));
         return exitCodeAfter(session, 1);
       }
     }
