@@ -184,6 +184,35 @@ TEST_F(BatchOverSim, WriteJobPutsTheFileIntoTheModule) {
   EXPECT_EQ(describe(*a.tree), describe(*b.tree));
 }
 
+// The write job of the desktop program's command line checks a file's values as kvtr write does.
+TEST_F(BatchOverSim, WriteJobDoesNotSendAValueThatFailsTheRules) {
+  const std::string state = ScratchPath("module.state");
+  SimProcess& sim = StartSim({"--inputs", "0", "--state", state});
+  ASSERT_TRUE(sim.running());
+  const std::string file = ScratchPath("conf.kvtr");
+  ASSERT_EQ(Batch({PortOption(sim), "/read", file}).exitCode, 0);
+  {
+    SilentUserInterface ui;
+    OpenOptions options;
+    options.loadDescriptor = DescriptorFromFile(kDescriptor);
+    OpenResult opened = OpenConfigurationFile(file, ui, options);
+    ASSERT_TRUE(opened.tree && opened.tree->root());
+    ParameterTree::ForEachParameter(*opened.tree->root(), [](Parameter& p) {
+      if (p.name == "I.Flt" && p.index == 3) p.value = "ZZ";
+    });
+    ASSERT_TRUE(SaveConfigurationFile(*opened.tree, file));
+  }
+  const std::string log = ScratchPath("errors.log");
+  const ToolRun run = Batch({"/write", PortOption(sim), "-elog:" + log, file});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  const std::string refusal = "I.Flt:3 - Значение 'ZZ' не записано: значение должно быть целым числом от 0 до 250";
+  EXPECT_NE(run.err.find("kvtr batch: " + refusal + "\n"), std::string::npos) << run.err;
+  EXPECT_EQ(ErrorLog(log), std::vector<std::string>{refusal});
+  ASSERT_EQ(sim.Control("save"), "ok");
+  const std::vector<std::uint8_t> held = ReadState(state)[{"i.flt", 3}].bytes;
+  EXPECT_EQ(held, std::vector<std::uint8_t>(1, 10)) << "the module keeps its value";
+}
+
 TEST_F(BatchOverSim, AplyFollowsAWrittenNetworkSetting) {
   SimProcess& sim = StartSim({"--inputs", "0"});
   ASSERT_TRUE(sim.running());

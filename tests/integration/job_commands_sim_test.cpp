@@ -215,6 +215,72 @@ TEST_F(JobsOverSim, WriteChangedSendsOnlyTheChangedParameters) {
   EXPECT_EQ(HeardFrames(log).size(), second);
 }
 
+// Values changed outside the program meet the rules of typed ones before a write: the module
+// never gets one that fails them, and the operator learns which and why from show, the job's
+// output and exit code, the progress log, the error log and the parameter's comment.
+TEST_F(JobsOverSim, ValuesThatFailTheRulesAreNotWritten) {
+  ASSERT_TRUE(Start().running());
+  ASSERT_EQ(Kvtr({"read", file}).exitCode, 0);
+  const ModuleState before = Module();
+  const struct {
+    const char* name;
+    int index;
+    const char* value;
+    const char* refusal;  // none: the value is written
+  } rows[] = {
+      {"C.Mod", 1, "Foo",
+       "C.Mod:1 - Значение 'Foo' не записано: значение должно быть одним из: Выключен, Суммирование, Вычитание, "
+       "Суммирование с автосбросом"},
+      {"C.Pre", 2, "99999", "C.Pre:2 - Значение '99999' не записано: значение должно быть целым числом от 0 до 65535"},
+      {"I.Flt", 3, "ZZ", "I.Flt:3 - Значение 'ZZ' не записано: значение должно быть целым числом от 0 до 250"},
+      {"P.Hi", 0, "99,5", nullptr},
+  };
+  {
+    auto tree = Open(file);
+    for (const auto& r : rows) {
+      Parameter* p = Find(*tree, r.name, r.index);
+      p->value = r.value;
+      p->valueChanged = 1;
+    }
+    Save(*tree, file);
+  }
+  const ToolRun shown = kvtr::testing::runTool("kvtr", {"show", file});
+  EXPECT_NE(shown.out.find("I.Flt:3 = ZZ  [editable=1 ownerFirm=0]  changed=value  !! не будет записано: значение "
+                           "должно быть целым числом от 0 до 250\n"),
+            std::string::npos)
+      << shown.out;
+
+  for (const char* job : {"write", "write-changed"}) {
+    SCOPED_TRACE(job);
+    const std::string elog = ScratchPath(std::string(job) + ".log");
+    const ToolRun run = Kvtr({job, file, "--verbose", "--elog", elog});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    std::ifstream in(elog, std::ios::binary);
+    std::stringstream logged;
+    logged << in.rdbuf();
+    std::string expected;
+    for (const auto& r : rows) {
+      if (r.refusal == nullptr) continue;
+      expected += std::string(r.refusal) + "\n";
+      EXPECT_NE(run.err.find("kvtr " + std::string(job) + ": " + r.refusal + "\n"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(cp1251ToUtf8(logged.str()), expected);
+    EXPECT_NE(run.err.find("  Запись: I.Flt:3 = ZZ [Значение 'ZZ' не записано: "), std::string::npos) << run.err;
+  }
+  const ModuleState after = Module();
+  auto tree = Open(file);
+  for (const auto& r : rows) {
+    const Parameter& p = *Find(*tree, r.name, r.index);
+    if (r.refusal == nullptr) {
+      EXPECT_EQ(ModuleValue(after, p), "99.500") << "the comma is the decimal point";
+      continue;
+    }
+    EXPECT_EQ(ModuleValue(after, p), ModuleValue(before, p)) << r.name << ":" << r.index;
+    EXPECT_EQ(std::string(r.name) + ":" + std::to_string(r.index) + " - " + p.comment, r.refusal);
+    EXPECT_EQ(p.valueChanged, 1) << "write-changed keeps what it did not write as changed";
+  }
+}
+
 TEST_F(JobsOverSim, CompareWithTwelveDifferencesShowsTheFirstTen) {
   ASSERT_TRUE(Start().running());
   ASSERT_EQ(Kvtr({"read", file}).exitCode, 0);

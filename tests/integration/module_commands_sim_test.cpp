@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "integration/module_state.h"
 #include "integration/sim_fixture.h"
 #include "model/text_encoding.h"
 #include "protocol/frame_codec.h"
@@ -203,6 +204,44 @@ TEST_F(ModuleCommandsOverSim, APortThatCannotBeOpenedSaysWhy) {
   ::kill(watch, SIGTERM);
   int status = 0;
   EXPECT_EQ(::waitpid(watch, &status, 0), watch);
+}
+
+// A list of values is checked whole, indexes and network combination included, before the
+// first write: the module hears reads at most, and keeps its value of the list's first entry.
+TEST_F(ModuleCommandsOverSim, SetChecksTheWholeListBeforeTheFirstWrite) {
+  ASSERT_TRUE(sim->running());
+  const struct {
+    const char* refused;
+    const char* errPart;
+  } rows[] = {
+      {"I.Flt:12=5", "Параметр 'I.Flt:12' не найден: индексы I.Flt от 0 до 11"},
+      {"I.Flt=5", "Параметр 'I.Flt' задается с индексом: I.Flt:0 ... I.Flt:11"},
+      {"P.Hi:0=99.5xyz", "не может быть присвоено значение '99.5xyz'"},
+      {"C.Mod:0=Foo", "(Значение этого параметра должно быть одним из: Выключен, Суммирование, Вычитание, "
+                      "Суммирование с автосбросом)"},
+      {"dev=XYZ", "Параметр 'dev' (Тип прибора) только читается из прибора"},
+      {"Addr=300", "Запрещенные комбинации сетевых параметров"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.refused);
+    const auto run = Kvtr({"set", "I.Flt:0=20", r.refused});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(r.errPart), std::string::npos) << run.err;
+  }
+  // The combination check read A.Len and Prot; nothing was written.
+  const std::vector<HeardFrame> heard = HeardFrames(log);
+  EXPECT_FALSE(heard.empty());
+  for (const HeardFrame& f : heard) EXPECT_TRUE(f.read) << f.hash;
+  EXPECT_EQ(Kvtr({"get", "I.Flt:0"}).out, "I.Flt:0 = 10\n");
+}
+
+// A comma typed as the decimal point is one; text after a number refuses it (above).
+TEST_F(ModuleCommandsOverSim, ADecimalCommaIsTheDecimalPoint) {
+  ASSERT_TRUE(sim->running());
+  const auto run = Kvtr({"set", "r.oe:3=0,7", "P.Hi:0=99,5"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "r.oe:3 = 0.700\nP.Hi:0 = 99.500\n");
 }
 
 TEST_F(ModuleCommandsOverSim, ApplyMovesModuleAndProgramToTheNewSettings) {

@@ -206,5 +206,38 @@ TEST(KvtrFileCommandsShipped, TheShippedTreeSavesAndShows) {
   EXPECT_NE(shown.out.find("\n    Addr = 17  [editable=1 ownerFirm=0]  changed=value\n"), std::string::npos) << shown.out;
 }
 
+// Typed values meet the value rules, the whole list before the file is saved: a choice must be
+// one of the list, a parameter that is only read takes none, a comma is the decimal point.
+TEST(KvtrFileCommandsShipped, EditsFollowTheValueRules) {
+  ScratchFolder folder;
+  const std::string file = (folder.path() / "shipped.kvtr").string();
+  ASSERT_EQ(runTool("kvtr", {"new", file}).exitCode, 0);
+  const std::string before = contents(file);
+  const struct {
+    const char* edit;
+    const char* errPart;
+  } refused[] = {
+      {"C.Mod:0=Foo", "(Значение этого параметра должно быть одним из: Выключен, Суммирование, Вычитание, "
+                      "Суммирование с автосбросом)"},
+      {"dev=XYZ", "Параметр 'dev' (Тип прибора) только читается из прибора; его значение не может быть изменено"},
+      {"P.Hi:0=99.5xyz", "не может быть присвоено значение '99.5xyz'"},
+      {"C.Pre:0=99999", "не может быть присвоено значение '99999'"},
+      {"I.Flt:12=5", "Параметр 'I.Flt:12' не найден"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.edit);
+    const auto run = runTool("kvtr", {"edit", file, "I.Flt:0=20", r.edit});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find(r.errPart), std::string::npos) << run.err;
+    EXPECT_EQ(contents(file), before) << "nothing of the list is saved";
+  }
+  ASSERT_EQ(runTool("kvtr", {"edit", file, "C.Mod:0=суммирование_С_автосбросом", "P.Hi:0=99,5"}).exitCode, 0);
+  const auto shown = runTool("kvtr", {"show", file});
+  EXPECT_NE(shown.out.find("      C.Mod:0 = Суммирование с автосбросом  [editable=1 ownerFirm=0]  changed=value\n"),
+            std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("P.Hi:0 = 99.500  [editable=1 ownerFirm=0]  changed=value\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kvtr
