@@ -80,7 +80,9 @@ WalkCounts ObjectWithParameters::WriteOwnParameters(ParameterSteps& steps, int m
   WalkCounts counts;
   for (const auto& p : parameters_) {
     if (!QualifiesForWrite(*p, mode)) continue;
-    if (steps.WriteParameter(*p, mode) != 0) ++counts.failed;
+    const int result = steps.WriteParameter(*p, mode);
+    if (result == kStepNoData) ++counts.passedOver;
+    else if (result != 0) ++counts.failed;
     ++counts.visited;
     if (steps.aborted()) break;
   }

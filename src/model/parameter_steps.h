@@ -15,6 +15,10 @@ inline constexpr int kWriteAll = 1;
 inline constexpr int kWriteChanged = 0;
 inline constexpr int kWriteInitial = -1;
 
+// The result of a write step for a parameter that holds no data ("Нет данных"): nothing is sent,
+// and the walk counts it as passed over, not as failed.
+inline constexpr int kStepNoData = 5;
+
 class ParameterSteps {
  public:
   virtual ~ParameterSteps() = default;
@@ -34,10 +38,12 @@ class ParameterSteps {
 struct WalkCounts {
   int visited = 0;
   int failed = 0;
+  int passedOver = 0;  // written without data: visited, neither sent nor failed
 
   WalkCounts& operator+=(const WalkCounts& other) {
     visited += other.visited;
     failed += other.failed;
+    passedOver += other.passedOver;
     return *this;
   }
   friend bool operator==(const WalkCounts&, const WalkCounts&) = default;

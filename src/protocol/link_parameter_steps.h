@@ -17,7 +17,7 @@ class DeviceLink;
 class Parameter;
 
 // Results of the steps besides those of Transact.
-inline constexpr int kStepNotInitialised = 5;  // the text to write is "Нет данных"
+inline constexpr int kStepNotInitialised = kStepNoData;  // the text to write is "Нет данных"
 inline constexpr int kStepSkipped = 6;         // negative index
 inline constexpr int kStepValueRefused = 7;    // the value rules refuse the text: nothing was sent
 inline constexpr std::string_view kNotInitialisedText =
