@@ -6,6 +6,8 @@
 #include "app/read_job.h"
 #include "app/settings_store.h"
 #include "app/user_interface.h"
+#include "common/catalogue.h"
+#include "common/format.h"
 #include "exchange/connection.h"
 #include "exchange/group_operations.h"
 #include "protocol/apply_sequence.h"
@@ -66,7 +68,7 @@ Application::StartResult Application::Start() {
     const bool silent = opts.batchMode() && opts.hasMode(mode_flag::kNoCommunication);
     if (!document_->OpenDocument(file, silent)) {
       startFailed_.store(true);
-      Warn("the configuration file " + file.string() + " could not be opened");
+      Warn(strprintf(trFormat("не удалось открыть файл конфигурации %s"), file.string().c_str()));
       return StartResult::Failed;
     }
   } else {
@@ -92,12 +94,12 @@ void Application::ParseCommandLine() {
   if (!commandLine_.errorLogPath.empty()) {
     // Created empty at once: whatever the run appends later is the whole log of this run.
     std::ofstream log(commandLine_.errorLogPath, std::ios::binary | std::ios::trunc);
-    if (!log) Warn("the error log " + commandLine_.errorLogPath.string() + " cannot be created");
+    if (!log) Warn(strprintf(trFormat("не удалось создать журнал ошибок %s"), commandLine_.errorLogPath.string().c_str()));
   }
   if (!commandLine_.exitEventName.empty()) {
     std::string error;
     exitEvent_ = NamedEvent::Open(commandLine_.exitEventName, &error);
-    if (exitEvent_ == nullptr) Warn("the exit event cannot be opened: " + error);
+    if (exitEvent_ == nullptr) Warn(tr("не удалось открыть событие завершения: ") + error);
   }
 }
 
@@ -182,7 +184,7 @@ void Application::StartJob() {
       pendingJob_.store(0);
       jobFailed_.store(true);
       if (command == kCommandCurrentInputAdjustment) {
-        Warn("the current-input adjustment has no procedure in this program: nothing was done");
+        Warn(tr("для подстройки токовых входов в этой программе нет процедуры: ничего не сделано"));
       }
       jobEvent_.set();
     }
@@ -314,11 +316,11 @@ bool Application::SaveToCommandLineFile() {
   const std::filesystem::path& path = commandLine_.filePath;
   std::string error;
   bool saved = false;
-  if (path.empty()) error = "no file named for the result";
+  if (path.empty()) error = tr("не названо имя файла для результата");
   else if (document_ != nullptr) saved = document_->SaveDocument(path, &error);
   if (!saved) {
     saveFailed_.store(true);
-    Warn("the configuration was not saved: " + error);
+    Warn(tr("конфигурация не сохранена: ") + error);
   } else if (config_.shell != nullptr) {
     config_.shell->DocumentChanged();
   }

@@ -1,6 +1,7 @@
 #include "app/document.h"
 
 #include "app/user_interface.h"
+#include "common/catalogue.h"
 #include "model/descriptor_loader.h"
 #include "storage/configuration_file.h"
 
@@ -70,7 +71,7 @@ bool Document::OpenDocument(const std::filesystem::path& path, bool batchSilent)
 
 bool Document::SaveDocument(const std::filesystem::path& path, std::string* error) {
   if (tree_ == nullptr) {
-    if (error != nullptr) *error = "no configuration to save";
+    if (error != nullptr) *error = tr("нет конфигурации для сохранения");
     return false;
   }
   if (!SaveConfigurationFile(*tree_, path, error)) return false;

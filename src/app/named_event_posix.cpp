@@ -12,6 +12,9 @@
 
 #include "app/named_event.h"
 
+#include "common/catalogue.h"
+#include "common/format.h"
+
 namespace kvtr {
 
 struct NamedEvent::Native {
@@ -35,16 +38,16 @@ std::string systemText(int code) { return std::strerror(code); }
 // else can put a FIFO of theirs, or a link, under a name the program will open.
 bool makePrivateFolder(const std::filesystem::path& folder, std::string* error) {
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    setError(error, "cannot create " + folder.string() + ": " + systemText(errno));
+    setError(error, strprintf(trFormat("не удалось создать %s: %s"), folder.string().c_str(), systemText(errno).c_str()));
     return false;
   }
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0) {
-    setError(error, "cannot examine " + folder.string() + ": " + systemText(errno));
+    setError(error, strprintf(trFormat("не удалось проверить %s: %s"), folder.string().c_str(), systemText(errno).c_str()));
     return false;
   }
   if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
-    setError(error, folder.string() + " is not a folder of this user's that only this user may enter");
+    setError(error, strprintf(trFormat("%s — не папка этого пользователя, закрытая для других"), folder.string().c_str()));
     return false;
   }
   return true;
@@ -78,8 +81,8 @@ bool writeSetByte(int fd, std::string* error) {
   }
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (rc == 1 || (rc < 0 && (writeError == EAGAIN || writeError == EWOULDBLOCK))) return true;
-  setError(error, rc < 0 && writeError == EPIPE ? std::string("no program waits for the event")
-                                                : "cannot set the event: " + systemText(writeError));
+  setError(error, rc < 0 && writeError == EPIPE ? std::string(tr("события не ждет ни одна программа"))
+                                                : strprintf(trFormat("не удалось установить событие: %s"), systemText(writeError).c_str()));
   return false;
 }
 
@@ -102,33 +105,33 @@ std::filesystem::path namedEventFolder() {
 std::unique_ptr<NamedEvent> NamedEvent::Open(std::string_view name, std::string* error) {
   const std::string file = namedEventFileName(name);
   if (file.empty()) {
-    setError(error, "'" + std::string(name) + "' is not a valid event name");
+    setError(error, strprintf(trFormat("«%s» — недопустимое имя события"), std::string(name).c_str()));
     return nullptr;
   }
   const std::filesystem::path folder = namedEventFolder();
   if (!makePrivateFolder(folder, error)) return nullptr;
   const std::filesystem::path path = folder / file;
   if (::mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) {
-    setError(error, "cannot create " + path.string() + ": " + systemText(errno));
+    setError(error, strprintf(trFormat("не удалось создать %s: %s"), path.string().c_str(), systemText(errno).c_str()));
     return nullptr;
   }
   auto native = std::make_unique<Native>();
   // The reading end first: opening the writing end without a reader would fail.
   native->readFd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (native->readFd < 0) {
-    setError(error, "cannot open " + path.string() + ": " + systemText(errno));
+    setError(error, strprintf(trFormat("не удалось открыть %s: %s"), path.string().c_str(), systemText(errno).c_str()));
     return nullptr;
   }
   struct stat readSide {};
   if (!isOwnFifo(native->readFd, readSide)) {
-    setError(error, path.string() + " is not an event of this user's");
+    setError(error, strprintf(trFormat("%s — не событие этого пользователя"), path.string().c_str()));
     return nullptr;
   }
   native->writeFd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   struct stat writeSide {};
   if (native->writeFd < 0 || !isOwnFifo(native->writeFd, writeSide) || writeSide.st_ino != readSide.st_ino ||
       writeSide.st_dev != readSide.st_dev) {
-    setError(error, "cannot open " + path.string() + " for setting");
+    setError(error, strprintf(trFormat("не удалось открыть %s, чтобы установить событие"), path.string().c_str()));
     return nullptr;
   }
   return std::unique_ptr<NamedEvent>(new NamedEvent(std::string(name), std::move(native)));
@@ -157,7 +160,7 @@ bool NamedEvent::Set(std::string* error) { return writeSetByte(native_->writeFd,
 bool SetNamedEvent(std::string_view name, std::string* error) {
   const std::string file = namedEventFileName(name);
   if (file.empty()) {
-    setError(error, "'" + std::string(name) + "' is not a valid event name");
+    setError(error, strprintf(trFormat("«%s» — недопустимое имя события"), std::string(name).c_str()));
     return false;
   }
   const std::filesystem::path path = namedEventFolder() / file;
@@ -165,13 +168,13 @@ bool SetNamedEvent(std::string_view name, std::string* error) {
   if (fd < 0) {
     // No FIFO, or a FIFO that nobody holds open (ENXIO): nobody waits for the event.
     const int code = errno;
-    setError(error, code == ENOENT || code == ENXIO ? "no program waits for the event '" + std::string(name) + "'"
-                                                    : "cannot open " + path.string() + ": " + systemText(code));
+    setError(error, code == ENOENT || code == ENXIO ? strprintf(trFormat("события «%s» не ждет ни одна программа"), std::string(name).c_str())
+                                                    : strprintf(trFormat("не удалось открыть %s: %s"), path.string().c_str(), systemText(code).c_str()));
     return false;
   }
   struct stat st {};
   bool ok = isOwnFifo(fd, st);
-  if (!ok) setError(error, path.string() + " is not an event of this user's");
+  if (!ok) setError(error, strprintf(trFormat("%s — не событие этого пользователя"), path.string().c_str()));
   else ok = writeSetByte(fd, error);
   ::close(fd);
   return ok;

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "app/named_event.h"
+#include "common/catalogue.h"
+#include "common/format.h"
 
 namespace kvtr {
 
@@ -31,7 +33,7 @@ std::wstring wide(std::string_view utf8) {
   return out;
 }
 
-std::string systemText(DWORD code) { return "system error " + std::to_string(code); }
+std::string systemText(DWORD code) { return strprintf(trFormat("системная ошибка %lu"), static_cast<unsigned long>(code)); }
 
 }  // namespace
 
@@ -48,13 +50,13 @@ std::filesystem::path namedEventFolder() { return {}; }
 std::unique_ptr<NamedEvent> NamedEvent::Open(std::string_view name, std::string* error) {
   const std::wstring w = wide(name);
   if (w.empty()) {
-    setError(error, "'" + std::string(name) + "' is not a valid event name");
+    setError(error, strprintf(trFormat("«%s» — недопустимое имя события"), std::string(name).c_str()));
     return nullptr;
   }
   auto native = std::make_unique<Native>();
   native->handle = ::CreateEventW(nullptr, TRUE, FALSE, w.c_str());
   if (native->handle == nullptr) {
-    setError(error, "cannot open the event '" + std::string(name) + "': " + systemText(::GetLastError()));
+    setError(error, strprintf(trFormat("не удалось открыть событие «%s»: %s"), std::string(name).c_str(), systemText(::GetLastError()).c_str()));
     return nullptr;
   }
   return std::unique_ptr<NamedEvent>(new NamedEvent(std::string(name), std::move(native)));
@@ -67,25 +69,25 @@ void NamedEvent::Relay() {
 
 bool NamedEvent::Set(std::string* error) {
   if (::SetEvent(native_->handle)) return true;
-  setError(error, "cannot set the event: " + systemText(::GetLastError()));
+  setError(error, strprintf(trFormat("не удалось установить событие: %s"), systemText(::GetLastError()).c_str()));
   return false;
 }
 
 bool SetNamedEvent(std::string_view name, std::string* error) {
   const std::wstring w = wide(name);
   if (w.empty()) {
-    setError(error, "'" + std::string(name) + "' is not a valid event name");
+    setError(error, strprintf(trFormat("«%s» — недопустимое имя события"), std::string(name).c_str()));
     return false;
   }
   const HANDLE handle = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, w.c_str());
   if (handle == nullptr) {
     const DWORD code = ::GetLastError();
-    setError(error, code == ERROR_FILE_NOT_FOUND ? "no program waits for the event '" + std::string(name) + "'"
-                                                 : "cannot open the event: " + systemText(code));
+    setError(error, code == ERROR_FILE_NOT_FOUND ? strprintf(trFormat("события «%s» не ждет ни одна программа"), std::string(name).c_str())
+                                                 : strprintf(trFormat("не удалось открыть событие: %s"), systemText(code).c_str()));
     return false;
   }
   const bool ok = ::SetEvent(handle) != 0;
-  if (!ok) setError(error, "cannot set the event: " + systemText(::GetLastError()));
+  if (!ok) setError(error, strprintf(trFormat("не удалось установить событие: %s"), systemText(::GetLastError()).c_str()));
   ::CloseHandle(handle);
   return ok;
 }

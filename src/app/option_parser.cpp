@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "common/catalogue.h"
+#include "common/format.h"
+
 namespace kvtr {
 
 namespace {
@@ -97,13 +100,13 @@ OptionParseResult parseOptions(std::span<const std::string> args, std::span<cons
         attached = arg.substr(2);
       }
     }
-    if (optionSpec == nullptr) return fail("unknown option '" + shown + "'");
+    if (optionSpec == nullptr) return fail(strprintf(trFormat("неизвестный параметр «%s»"), shown.c_str()));
     ++i;
 
     ParsedOptions::Entry entry{std::string(optionSpec->longName), {}};
     switch (optionSpec->argument) {
       case OptionArgument::None:
-        if (attached) return fail("option '" + shown + "' takes no value");
+        if (attached) return fail(strprintf(trFormat("параметр «%s» не принимает значения"), shown.c_str()));
         break;
       case OptionArgument::Required:
         if (attached) {
@@ -112,7 +115,7 @@ OptionParseResult parseOptions(std::span<const std::string> args, std::span<cons
           // The next argument is the value even when it starts with '-': "--address-offset -1".
           entry.values.push_back(args[i++]);
         } else {
-          return fail("option '" + shown + "' needs a value");
+          return fail(strprintf(trFormat("параметру «%s» нужно значение"), shown.c_str()));
         }
         break;
       case OptionArgument::List:

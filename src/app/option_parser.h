@@ -44,7 +44,7 @@ class ParsedOptions {
 
 struct OptionParseResult {
   bool ok = false;
-  std::string error;  // "unknown option '--frob'" and the like when not ok
+  std::string error;  // "неизвестный параметр «--frob»" and the like when not ok
   // Index of the first argument not looked at: with `stopAtFirstOperand` the operand that ended
   // the options (for a command and its own arguments), otherwise args.size().
   std::size_t next = 0;

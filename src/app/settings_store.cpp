@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "common/catalogue.h"
 #include "common/strings.h"
 #include "storage/atomic_file.h"
 
@@ -169,7 +170,7 @@ std::optional<std::string> FileSettingsStore::readText(SettingsKey key, std::str
 bool FileSettingsStore::write(SettingsKey key, const std::vector<SettingsValue>& values, bool /*createKey*/) {
   lastError_.clear();
   if (file_.empty()) {
-    lastError_ = "no folder for the settings file (neither XDG_CONFIG_HOME nor HOME is set)";
+    lastError_ = tr("нет папки для файла настроек (не заданы ни XDG_CONFIG_HOME, ни HOME)");
     return false;
   }
   auto entries = readFileEntries(file_);

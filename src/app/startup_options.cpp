@@ -1,5 +1,8 @@
 #include "app/startup_options.h"
 
+#include "common/catalogue.h"
+#include "common/format.h"
+
 #include <array>
 #include <cctype>
 #include <limits>
@@ -78,8 +81,8 @@ std::filesystem::path absoluteFrom(const std::filesystem::path& workingDirectory
 }
 
 void warn(CommandLine& out, const Token& token, std::string_view what) {
-  out.warnings.push_back("option '" + token.key + (token.hasValue ? ":" + std::string(token.value) : "") + "': " +
-                         std::string(what));
+  const std::string option = token.key + (token.hasValue ? ":" + std::string(token.value) : "");
+  out.warnings.push_back(strprintf(trFormat("параметр «%s»: %s"), option.c_str(), tr(std::string(what).c_str())));
 }
 
 // A number within [low, high]; a warning and nothing otherwise.
@@ -87,11 +90,11 @@ template <typename T>
 bool readNumber(CommandLine& out, const Token& token, T& field, std::int64_t low, std::int64_t high) {
   const auto n = scanInteger(token.value);
   if (!n) {
-    warn(out, token, "the value is not a number");
+    warn(out, token, trMark("значение — не число"));
     return false;
   }
   if (*n < low || *n > high) {
-    warn(out, token, "the value is out of range");
+    warn(out, token, trMark("значение вне допустимых пределов"));
     return false;
   }
   field = static_cast<T>(*n);
@@ -100,7 +103,7 @@ bool readNumber(CommandLine& out, const Token& token, T& field, std::int64_t low
 
 bool readText(CommandLine& out, const Token& token, std::string& field, std::size_t maxLength) {
   if (token.value.size() > maxLength) {
-    warn(out, token, "the value is too long");
+    warn(out, token, trMark("значение слишком длинное"));
     return false;
   }
   field = std::string(token.value);
@@ -139,7 +142,7 @@ void handleToken(const Token& token, CommandLine& out, const std::filesystem::pa
       o.parity = parity;
       o.flags |= startup_flag::kPortSettings;
     } else {
-      warn(out, token, "the parity is even, odd or no");
+      warn(out, token, trMark("четность задается как even, odd или no"));
     }
   } else if (k == "addr") {
     if (readText(out, token, o.address, kMaxAddressText)) o.flags |= startup_flag::kPortSettings;
@@ -153,7 +156,7 @@ void handleToken(const Token& token, CommandLine& out, const std::filesystem::pa
     if (equalsNoCase(v, "auto")) o.rs485 = kRs485Auto;
     else if (equalsNoCase(v, "off")) o.rs485 = kRs485Off;
     else if (equalsNoCase(v, "on")) o.rs485 = kRs485On;
-    else warn(out, token, "the converter mode is auto, off or on");
+    else warn(out, token, trMark("режим преобразователя задается как auto, off или on"));
   } else if (k == "aply") {
     o.flags |= startup_flag::kApply;
   } else if (k == "x") {
@@ -168,7 +171,7 @@ void handleToken(const Token& token, CommandLine& out, const std::filesystem::pa
     const bool read = k == "autoread";
     if (equalsNoCase(v, "on")) o.modeFlags |= read ? mode_flag::kAutoReadOn : mode_flag::kAutoWriteOn;
     else if (equalsNoCase(v, "off")) o.modeFlags |= read ? mode_flag::kAutoReadOff : mode_flag::kAutoWriteOff;
-    else warn(out, token, "the mode is on or off");
+    else warn(out, token, trMark("режим задается как on или off"));
   } else if (k == "silent") {
     o.modeFlags |= mode_flag::kSilent;
   } else if (k == "close") {
@@ -177,16 +180,16 @@ void handleToken(const Token& token, CommandLine& out, const std::filesystem::pa
     o.flags |= startup_flag::kCalibrateJob;
   } else if (k == "elog") {
     const std::string_view path = stripQuotes(v);
-    if (path.empty()) warn(out, token, "no file named");
+    if (path.empty()) warn(out, token, trMark("не названо имя файла"));
     else out.errorLogPath = absoluteFrom(workingDirectory, path);
   } else if (k == "exitevent") {
     const std::string_view name = stripQuotes(v);
-    if (name.empty()) warn(out, token, "no event named");
+    if (name.empty()) warn(out, token, trMark("не названо имя события"));
     else out.exitEventName = std::string(name);
   } else if (k == "test") {
     o.modeFlags |= mode_flag::kTest;
   } else {
-    out.warnings.push_back("unknown option '" + k + "'");
+    out.warnings.push_back(strprintf(trFormat("неизвестный параметр «%s»"), k.c_str()));
   }
 }
 

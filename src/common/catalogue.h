@@ -3,7 +3,9 @@
 // with no catalogue for the running locale (or for a Russian one) tr() returns them unchanged.
 //
 // Extracting the texts for a translation:
-//   xgettext --from-code=UTF-8 --keyword=tr --keyword=trFormat -o kvtr.pot src/*/*.cpp tools/*/*.cpp
+//   xgettext --from-code=UTF-8 --keyword=tr --keyword=trFormat --keyword=trMark -o kvtr.pot
+//            src/*/*.cpp src/*/*.h tools/*/*.cpp tools/*/*.h
+// (the build's target "kvtr-pot" runs it).
 // A translation "LANG.po" compiled with msgfmt is looked up as
 //   <program folder>/locale/LANG/LC_MESSAGES/kvtr.mo, then <install prefix>/share/locale/...
 #pragma once
@@ -22,6 +24,17 @@ void initCatalogue(const std::filesystem::path& programFolder);
 
 // A printf-style format in the running language; a separate keyword so that the extraction
 // marks it as a c-format string and the translator's placeholders are checked by msgfmt.
-[[nodiscard]] inline const char* trFormat(const char* format) { return tr(format); }
+// The compiler checks the arguments of the printf-style call against the format given here.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((format_arg(1)))
+#endif
+[[nodiscard]] inline const char* trFormat(const char* format) {
+  return tr(format);
+}
+
+// Marks a text for the extraction where it is defined (a table of constants, a text chosen at
+// compile time); it is looked up with tr() where it is shown. The text itself is returned, so the
+// mark may stand in a constant expression.
+[[nodiscard]] constexpr const char* trMark(const char* text) { return text; }
 
 }  // namespace kvtr

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "model/compound_file_layout.h"
 #include "model/text_encoding.h"
@@ -139,11 +140,11 @@ struct CompoundFileState {
 CompoundFileStatus CompoundFileState::readSector(std::uint32_t sector, std::uint32_t offset,
                                                  std::span<std::uint8_t> out) {
   if (sector >= sectorCount || offset > sectorSize || out.size() > sectorSize - offset) {
-    return malformed(strprintf("sector %u lies beyond the end of the file", sector));
+    return malformed(strprintf(trFormat("сектор %u лежит за концом файла"), sector));
   }
   const std::uint64_t at = (std::uint64_t{sector} + 1) * sectorSize + offset;
   if (!source->readAt(at, out)) {
-    return fail(CompoundFileErrc::ioError, strprintf("cannot read sector %u", sector));
+    return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось прочитать сектор %u"), sector));
   }
   return std::monostate{};
 }
@@ -152,12 +153,12 @@ CompoundFileStatus CompoundFileState::readMiniSector(std::uint32_t sector, std::
                                                      std::span<std::uint8_t> out) {
   const std::uint64_t at = std::uint64_t{sector} * kMiniSectorSize + offset;
   if (sector >= miniSectorCount() || offset > kMiniSectorSize || out.size() > kMiniSectorSize - offset) {
-    return malformed(strprintf("mini sector %u lies beyond the end of the mini stream", sector));
+    return malformed(strprintf(trFormat("мини-сектор %u лежит за концом мини-потока"), sector));
   }
   // A mini sector never straddles two sectors: sector sizes are multiples of 64.
   const std::uint64_t index = at / sectorSize;
   if (index >= miniStreamSectors.size()) {
-    return malformed(strprintf("mini sector %u lies beyond the end of the mini stream", sector));
+    return malformed(strprintf(trFormat("мини-сектор %u лежит за концом мини-потока"), sector));
   }
   return readSector(miniStreamSectors[index], static_cast<std::uint32_t>(at % sectorSize), out);
 }
@@ -171,8 +172,8 @@ CompoundFileResult<std::vector<std::uint32_t>> CompoundFileState::followChain(st
   std::vector<std::uint32_t> chain;
   if (expected == 0) return chain;
   if (expected != kUnknownLength && expected > places) {
-    return malformed(strprintf("%s needs %llu %ssectors, but the file holds only %llu", what.c_str(),
-                               static_cast<unsigned long long>(expected), mini ? "mini " : "",
+    return malformed(strprintf(trFormat("%s: нужно %llu %sсекторов, а в файле их только %llu"), what.c_str(),
+                               static_cast<unsigned long long>(expected), mini ? tr("мини-") : "",
                                static_cast<unsigned long long>(places)));
   }
   if (expected != kUnknownLength) chain.reserve(static_cast<std::size_t>(expected));
@@ -180,17 +181,17 @@ CompoundFileResult<std::vector<std::uint32_t>> CompoundFileState::followChain(st
   std::uint32_t current = start;
   while (current != kEndOfChain) {
     if (current > kMaxRegularSector) {
-      return malformed(strprintf("%s chain reaches the mark 0x%08X instead of a sector", what.c_str(), current));
+      return malformed(strprintf(trFormat("%s: цепочка доходит до метки 0x%08X вместо сектора"), what.c_str(), current));
     }
     if (current >= places) {
-      return malformed(strprintf("%s chain points to %ssector %u beyond the end of the %s", what.c_str(),
-                                 mini ? "mini " : "", current, mini ? "mini stream" : "file"));
+      return malformed(strprintf(trFormat("%s: цепочка указывает на %sсектор %u за концом %s"), what.c_str(),
+                                 mini ? tr("мини-") : "", current, mini ? tr("мини-потока") : tr("файла")));
     }
     if (visited[current]) {
-      return malformed(strprintf("%s chain loops at %ssector %u", what.c_str(), mini ? "mini " : "", current));
+      return malformed(strprintf(trFormat("%s: цепочка зацикливается на %sсекторе %u"), what.c_str(), mini ? tr("мини-") : "", current));
     }
     if (chain.size() == expected) {
-      return malformed(strprintf("%s chain is longer than its size needs (%llu sectors)", what.c_str(),
+      return malformed(strprintf(trFormat("%s: цепочка длиннее, чем нужно по размеру (%llu секторов)"), what.c_str(),
                                  static_cast<unsigned long long>(expected)));
     }
     visited[current] = true;
@@ -198,10 +199,10 @@ CompoundFileResult<std::vector<std::uint32_t>> CompoundFileState::followChain(st
     current = table[current];
   }
   if (expected != kUnknownLength && chain.size() < expected) {
-    return malformed(strprintf("%s chain ends after %zu of %llu sectors", what.c_str(), chain.size(),
+    return malformed(strprintf(trFormat("%s: цепочка кончается после %zu из %llu секторов"), what.c_str(), chain.size(),
                                static_cast<unsigned long long>(expected)));
   }
-  if (chain.empty()) return malformed(what + " chain is empty");
+  if (chain.empty()) return malformed(what + tr(": цепочка пуста"));
   return chain;
 }
 
@@ -210,40 +211,40 @@ CompoundFileStatus CompoundFileState::load() {
   std::array<std::uint8_t, kHeaderSize> header{};
   const std::size_t probe = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kHeaderSize));
   if (!source->readAt(0, std::span(header).first(probe))) {
-    return fail(CompoundFileErrc::ioError, "cannot read the file header");
+    return fail(CompoundFileErrc::ioError, tr("не удалось прочитать заголовок файла"));
   }
   if (!CompoundFile::hasSignature(std::span(header).first(probe))) {
-    return fail(CompoundFileErrc::notCompoundFile, "the file is not a compound file (no signature)");
+    return fail(CompoundFileErrc::notCompoundFile, tr("файл не составной (нет подписи)"));
   }
   if (fileSize < kHeaderSize) {
-    return malformed(strprintf("the file is %llu bytes long, shorter than its 512-byte header",
+    return malformed(strprintf(trFormat("длина файла %llu байт — меньше его 512-байтного заголовка"),
                                static_cast<unsigned long long>(fileSize)));
   }
   if (load16(header, header::byteOrder) != 0xFFFE) {
     return fail(CompoundFileErrc::unsupported,
-                strprintf("byte order mark 0x%04X is not little-endian", load16(header, header::byteOrder)));
+                strprintf(trFormat("метка порядка байтов 0x%04X — не little-endian"), load16(header, header::byteOrder)));
   }
   majorVersion = load16(header, header::majorVersion);
   const std::uint16_t shift = load16(header, header::sectorShift);
   if (majorVersion != 3 && majorVersion != 4) {
-    return fail(CompoundFileErrc::unsupported, strprintf("version %u is not supported", majorVersion));
+    return fail(CompoundFileErrc::unsupported, strprintf(trFormat("версия %u не поддерживается"), majorVersion));
   }
   // Version 3 has 512-byte sectors (shift 9), version 4 has 4096-byte sectors (shift 12).
   if ((majorVersion == 3 && shift != 9) || (majorVersion == 4 && shift != 12)) {
     return fail(CompoundFileErrc::unsupported,
-                strprintf("sector shift %u does not belong to version %u", shift, majorVersion));
+                strprintf(trFormat("сдвиг сектора %u не соответствует версии %u"), shift, majorVersion));
   }
   sectorSize = 1u << shift;
   if (load16(header, header::miniSectorShift) != 6) {
     return fail(CompoundFileErrc::unsupported,
-                strprintf("mini sector shift %u is not 6", load16(header, header::miniSectorShift)));
+                strprintf(trFormat("сдвиг мини-сектора %u, а не 6"), load16(header, header::miniSectorShift)));
   }
   if (load32(header, header::miniStreamCutoff) != kMiniStreamCutoff) {
     return fail(CompoundFileErrc::unsupported,
-                strprintf("mini stream cutoff %u is not 4096", load32(header, header::miniStreamCutoff)));
+                strprintf(trFormat("порог мини-потока %u, а не 4096"), load32(header, header::miniStreamCutoff)));
   }
   if (fileSize < sectorSize) {
-    return malformed(strprintf("the file is %llu bytes long, shorter than its %u-byte header sector",
+    return malformed(strprintf(trFormat("длина файла %llu байт — меньше его %u-байтного сектора заголовка"),
                                static_cast<unsigned long long>(fileSize), sectorSize));
   }
   // The header fills sector -1; sector n starts at (n + 1) * sectorSize. A partial last sector is
@@ -258,9 +259,9 @@ CompoundFileStatus CompoundFileState::load() {
 CompoundFileStatus CompoundFileState::loadFat(std::span<const std::uint8_t> header) {
   const std::uint32_t fatCount = load32(header, header::fatSectorCount);
   const std::uint32_t difatCount = load32(header, header::difatSectorCount);
-  if (fatCount == 0) return malformed("the header lists no FAT sectors");
+  if (fatCount == 0) return malformed(tr("в заголовке нет секторов FAT"));
   if (fatCount > sectorCount) {
-    return malformed(strprintf("the header claims %u FAT sectors, but the file holds only %llu sectors", fatCount,
+    return malformed(strprintf(trFormat("в заголовке %u секторов FAT, а в файле всего %llu секторов"), fatCount,
                                static_cast<unsigned long long>(sectorCount)));
   }
   std::vector<std::uint32_t> fatSectors;
@@ -276,11 +277,11 @@ CompoundFileStatus CompoundFileState::loadFat(std::span<const std::uint8_t> head
   std::uint32_t difatRead = 0;
   while (fatSectors.size() < fatCount) {
     if (difat == kEndOfChain || difat == kFreeSector || difatRead == difatCount) {
-      return malformed(strprintf("the DIFAT ends after %zu of %u FAT sectors", fatSectors.size(), fatCount));
+      return malformed(strprintf(trFormat("DIFAT кончается после %zu из %u секторов FAT"), fatSectors.size(), fatCount));
     }
-    if (difat >= sectorCount) return malformed(strprintf("DIFAT sector %u lies beyond the end of the file", difat));
+    if (difat >= sectorCount) return malformed(strprintf(trFormat("сектор DIFAT %u лежит за концом файла"), difat));
     if (visitedDifat.empty()) visitedDifat.assign(static_cast<std::size_t>(sectorCount), false);
-    if (visitedDifat[difat]) return malformed(strprintf("the DIFAT chain loops at sector %u", difat));
+    if (visitedDifat[difat]) return malformed(strprintf(trFormat("цепочка DIFAT зацикливается на секторе %u"), difat));
     visitedDifat[difat] = true;
     if (auto status = readSector(difat, 0, block); !status) return status;
     for (std::uint32_t i = 0; i < perDifat && fatSectors.size() < fatCount; ++i) {
@@ -296,9 +297,9 @@ CompoundFileStatus CompoundFileState::loadFat(std::span<const std::uint8_t> head
   for (std::size_t i = 0; i < fatSectors.size(); ++i) {
     const std::uint32_t sector = fatSectors[i];
     if (sector >= sectorCount) {
-      return malformed(strprintf("FAT sector %zu is placed at sector %u, beyond the end of the file", i, sector));
+      return malformed(strprintf(trFormat("сектор FAT %zu помещен в сектор %u за концом файла"), i, sector));
     }
-    if (seen[sector]) return malformed(strprintf("sector %u is listed twice as a FAT sector", sector));
+    if (seen[sector]) return malformed(strprintf(trFormat("сектор %u дважды указан как сектор FAT"), sector));
     seen[sector] = true;
     if (auto status = readSector(sector, 0, block); !status) return status;
     for (std::uint32_t k = 0; k < perSector; ++k) fat[i * perSector + k] = load32(block, 4 * k);
@@ -307,7 +308,7 @@ CompoundFileStatus CompoundFileState::loadFat(std::span<const std::uint8_t> head
 }
 
 CompoundFileStatus CompoundFileState::loadDirectory(std::uint32_t firstSector) {
-  auto chain = followChain(firstSector, kUnknownLength, false, "the directory");
+  auto chain = followChain(firstSector, kUnknownLength, false, tr("каталог"));
   if (!chain) return chain.error();
   const std::uint32_t perSector = sectorSize / kDirectoryEntrySize;
   std::vector<std::uint8_t> block(sectorSize);
@@ -320,13 +321,13 @@ CompoundFileStatus CompoundFileState::loadDirectory(std::uint32_t firstSector) {
       CompoundDirectoryEntry e;
       const std::uint8_t type = raw[entry::type];
       if (type != 0 && type != 1 && type != 2 && type != 5) {
-        return malformed(strprintf("directory entry %u has the unknown type %u", id, type));
+        return malformed(strprintf(trFormat("у записи каталога %u неизвестный тип %u"), id, type));
       }
       e.type = static_cast<CompoundEntryType>(type);
       if (e.type != CompoundEntryType::empty) {
         const std::uint16_t length = load16(raw, entry::nameLength);
         if (length < 2 || length > 64 || length % 2 != 0 || load16(raw, length - 2) != 0) {
-          return malformed(strprintf("directory entry %u has a malformed name (length %u)", id, length));
+          return malformed(strprintf(trFormat("у записи каталога %u неверное имя (длина %u)"), id, length));
         }
         for (std::uint16_t u = 0; u + 2 < length; u += 2) e.name16.push_back(static_cast<char16_t>(load16(raw, u)));
         e.name = compoundNameToUtf8(e.name16);
@@ -340,8 +341,8 @@ CompoundFileStatus CompoundFileState::loadDirectory(std::uint32_t firstSector) {
       // ignore it there.
       if (majorVersion == 3) e.size &= 0xFFFFFFFFu;
       if ((e.type == CompoundEntryType::root) != (id == 0)) {
-        return malformed(id == 0 ? std::string("the first directory entry is not the root")
-                                 : strprintf("directory entry %u claims to be a second root", id));
+        return malformed(id == 0 ? std::string(tr("первая запись каталога — не корень"))
+                                 : strprintf(trFormat("запись каталога %u объявляет себя вторым корнем"), id));
       }
       entries.push_back(std::move(e));
     }
@@ -353,12 +354,12 @@ CompoundFileStatus CompoundFileState::loadMiniFat(std::uint32_t firstSector, std
   const CompoundDirectoryEntry& root = entries.front();
   miniStreamSize = root.size;
   if (miniStreamSize > 0) {
-    auto chain = followChain(root.startSector, ceilDiv(miniStreamSize, sectorSize), false, "the mini stream");
+    auto chain = followChain(root.startSector, ceilDiv(miniStreamSize, sectorSize), false, tr("мини-поток"));
     if (!chain) return chain.error();
     miniStreamSectors = std::move(chain.value());
   }
   if (count == 0) return std::monostate{};
-  auto chain = followChain(firstSector, count, false, "the mini FAT");
+  auto chain = followChain(firstSector, count, false, tr("мини-FAT"));
   if (!chain) return chain.error();
   const std::uint32_t perSector = sectorSize / 4;
   std::vector<std::uint8_t> block(sectorSize);
@@ -371,7 +372,7 @@ CompoundFileStatus CompoundFileState::loadMiniFat(std::uint32_t firstSector, std
 }
 
 std::string CompoundFileState::entryLabel(std::uint32_t id) const {
-  return strprintf("stream '%s'", entries[id].name.c_str());
+  return strprintf(trFormat("поток «%s»"), entries[id].name.c_str());
 }
 
 // The children of a storage form a binary tree through the sibling links. It is walked in order
@@ -384,12 +385,12 @@ CompoundFileResult<std::vector<std::uint32_t>> CompoundFileState::rootChildren()
   auto descend = [&](std::uint32_t id, std::uint32_t from) -> CompoundFileStatus {
     while (id != kNoStream) {
       if (id >= entries.size()) {
-        return malformed(strprintf("directory entry %u links to entry %u outside the directory", from, id));
+        return malformed(strprintf(trFormat("запись каталога %u ссылается на запись %u вне каталога"), from, id));
       }
-      if (visited[id]) return malformed(strprintf("the directory tree loops at entry %u", id));
+      if (visited[id]) return malformed(strprintf(trFormat("дерево каталога зацикливается на записи %u"), id));
       if (entries[id].type != CompoundEntryType::stream && entries[id].type != CompoundEntryType::storage) {
         return malformed(
-            strprintf("directory entry %u links to entry %u, which is neither a stream nor a storage", from, id));
+            strprintf(trFormat("запись каталога %u ссылается на запись %u, которая не поток и не хранилище"), from, id));
       }
       visited[id] = true;
       stack.push_back(id);
@@ -429,16 +430,16 @@ CompoundFileResult<CompoundFile> CompoundFile::open(const std::filesystem::path&
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (status.type() == std::filesystem::file_type::not_found) {
-    return fail(CompoundFileErrc::ioError, strprintf("cannot open %s: no such file", path.string().c_str()));
+    return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: нет такого файла"), path.string().c_str()));
   }
-  if (ec) return fail(CompoundFileErrc::ioError, strprintf("cannot open %s: %s", path.string().c_str(), ec.message().c_str()));
+  if (ec) return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: %s"), path.string().c_str(), ec.message().c_str()));
   if (!std::filesystem::is_regular_file(status)) {
-    return fail(CompoundFileErrc::ioError, strprintf("cannot open %s: not a regular file", path.string().c_str()));
+    return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: это не обычный файл"), path.string().c_str()));
   }
   const std::uint64_t size = std::filesystem::file_size(path, ec);
-  if (ec) return fail(CompoundFileErrc::ioError, strprintf("cannot open %s: %s", path.string().c_str(), ec.message().c_str()));
+  if (ec) return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: %s"), path.string().c_str(), ec.message().c_str()));
   std::ifstream stream(path, std::ios::binary);
-  if (!stream) return fail(CompoundFileErrc::ioError, strprintf("cannot open %s for reading", path.string().c_str()));
+  if (!stream) return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s для чтения"), path.string().c_str()));
   return fromSource(std::make_unique<FileSource>(std::move(stream), size));
 }
 
@@ -459,7 +460,7 @@ CompoundFileResult<std::vector<std::string>> CompoundFile::streamNames() const {
 CompoundFileResult<CompoundStreamReader> CompoundFile::openStream(std::string_view name) const {
   bool valid = false;
   const std::u16string wanted = compoundNameFromUtf8(name, &valid);
-  if (!valid) return fail(CompoundFileErrc::invalidArgument, "the stream name is not valid UTF-8");
+  if (!valid) return fail(CompoundFileErrc::invalidArgument, tr("имя потока — не правильный UTF-8"));
   auto children = state_->rootChildren();
   if (!children) return children.error();
   const auto& entries = state_->entries;
@@ -467,11 +468,11 @@ CompoundFileResult<CompoundStreamReader> CompoundFile::openStream(std::string_vi
     return compareCompoundNames(entries[id].name16, wanted) == 0;
   });
   if (found == children.value().end()) {
-    return fail(CompoundFileErrc::streamNotFound, strprintf("no stream '%.*s' in the file", static_cast<int>(name.size()), name.data()));
+    return fail(CompoundFileErrc::streamNotFound, strprintf(trFormat("в файле нет потока «%.*s»"), static_cast<int>(name.size()), name.data()));
   }
   const CompoundDirectoryEntry& e = entries[*found];
   if (e.type != CompoundEntryType::stream) {
-    return fail(CompoundFileErrc::streamNotFound, strprintf("'%s' is a storage, not a stream", e.name.c_str()));
+    return fail(CompoundFileErrc::streamNotFound, strprintf(trFormat("«%s» — хранилище, а не поток"), e.name.c_str()));
   }
   const bool mini = e.size < kMiniStreamCutoff;
   const std::uint64_t unit = mini ? kMiniSectorSize : state_->sectorSize;

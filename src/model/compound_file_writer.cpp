@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "model/compound_file_layout.h"
 #include "storage/atomic_file.h"
@@ -49,7 +50,7 @@ void markChain(std::vector<std::uint32_t>& table, std::uint64_t first, std::uint
 CompoundFileResult<std::vector<std::uint8_t>> buildCompoundFile(std::span<const CompoundStreamData> streams,
                                                                 const CompoundFileWriteOptions& options) {
   if (options.majorVersion != 3 && options.majorVersion != 4) {
-    return invalid(strprintf("version %u cannot be written", options.majorVersion));
+    return invalid(strprintf(trFormat("версию %u записать нельзя"), options.majorVersion));
   }
   const std::uint32_t sectorSize = options.majorVersion == 3 ? 512 : 4096;
   const std::uint32_t perSector = sectorSize / 4;  // FAT and mini FAT entries per sector
@@ -59,16 +60,16 @@ CompoundFileResult<std::vector<std::uint8_t>> buildCompoundFile(std::span<const 
   for (const CompoundStreamData& stream : streams) {
     bool ok = false;
     std::u16string name = compoundNameFromUtf8(stream.name, &ok);
-    if (!ok) return invalid("a stream name is not valid UTF-8");
+    if (!ok) return invalid(tr("имя потока — не правильный UTF-8"));
     if (name.empty() || name.size() > kMaxNameUnits) {
-      return invalid(strprintf("stream name '%s' must have 1 to 31 UTF-16 units", stream.name.c_str()));
+      return invalid(strprintf(trFormat("имя потока «%s» должно иметь от 1 до 31 единицы UTF-16"), stream.name.c_str()));
     }
     if (name.find_first_of(u"/\\:!") != std::u16string::npos) {
-      return invalid(strprintf("stream name '%s' holds one of / \\ : !", stream.name.c_str()));
+      return invalid(strprintf(trFormat("имя потока «%s» содержит один из символов / \\ : !"), stream.name.c_str()));
     }
     // Version 3 keeps only the lower 32 bits of a size, and the format caps it at 2 GiB.
     if (options.majorVersion == 3 && stream.data.size() > 0x80000000u) {
-      return invalid(strprintf("stream '%s' is larger than 2 GiB", stream.name.c_str()));
+      return invalid(strprintf(trFormat("поток «%s» больше 2 ГиБ"), stream.name.c_str()));
     }
     names.push_back(std::move(name));
   }
@@ -78,7 +79,7 @@ CompoundFileResult<std::vector<std::uint8_t>> buildCompoundFile(std::span<const 
             [&](std::uint32_t a, std::uint32_t b) { return compareCompoundNames(names[a], names[b]) < 0; });
   for (std::size_t i = 1; i < order.size(); ++i) {
     if (compareCompoundNames(names[order[i - 1]], names[order[i]]) == 0) {
-      return invalid(strprintf("two streams are named '%s'", streams[order[i]].name.c_str()));
+      return invalid(strprintf(trFormat("два потока с именем «%s»"), streams[order[i]].name.c_str()));
     }
   }
 
@@ -122,7 +123,7 @@ CompoundFileResult<std::vector<std::uint8_t>> buildCompoundFile(std::span<const 
     fatSectors = needed;
   }
   const std::uint64_t totalSectors = fatSectors + difatSectors + dataSectors;
-  if (totalSectors > kMaxRegularSector) return invalid("the streams are too large for one compound file");
+  if (totalSectors > kMaxRegularSector) return invalid(tr("потоки слишком велики для одного составного файла"));
 
   const std::uint64_t firstDifat = fatSectors;
   const std::uint64_t firstDirectory = firstDifat + difatSectors;

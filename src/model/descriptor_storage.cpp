@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "model/compound_file_writer.h"
 #include "model/text_encoding.h"
@@ -42,7 +43,7 @@ DescriptorReadResult readDescriptorStream(const CompoundFile& file, std::string_
                    stream.message());
   }
   CompoundStreamReader& reader = stream.value();
-  if (reader.size() == 0) return failure(DescriptorReadStatus::emptyText, "the descriptor stream is empty");
+  if (reader.size() == 0) return failure(DescriptorReadStatus::emptyText, tr("поток описателя пуст"));
 
   // The stream is read in blocks and inflated as it comes; the end of the compressed data ends
   // the read, whatever follows it in the stream.
@@ -56,10 +57,10 @@ DescriptorReadResult readDescriptorStream(const CompoundFile& file, std::string_
   }
   if (!inflater.finish()) {
     return failure(DescriptorReadStatus::streamUnreadable,
-                   strprintf("stream '%.*s': %s", static_cast<int>(streamName.size()), streamName.data(),
+                   strprintf(trFormat("поток «%.*s»: %s"), static_cast<int>(streamName.size()), streamName.data(),
                              inflater.error().c_str()));
   }
-  if (inflater.output().empty()) return failure(DescriptorReadStatus::emptyText, "the descriptor text is empty");
+  if (inflater.output().empty()) return failure(DescriptorReadStatus::emptyText, tr("текст описателя пуст"));
   DescriptorReadResult result;
   result.text = cp1251ToUtf8(inflater.output());
   return result;
@@ -69,7 +70,7 @@ DescriptorReadResult readDescriptorFile(const std::filesystem::path& path, std::
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (status.type() == std::filesystem::file_type::not_found) {
-    return failure(DescriptorReadStatus::fileMissing, strprintf("%s does not exist", path.string().c_str()));
+    return failure(DescriptorReadStatus::fileMissing, strprintf(trFormat("%s не существует"), path.string().c_str()));
   }
   auto file = CompoundFile::open(path);
   if (!file) return storageFailure(file.error());
@@ -105,12 +106,12 @@ std::string findUnencodableText(std::string_view utf8Text) {
     const std::size_t length = std::min(sequenceLength(lead), utf8Text.size() - i);
     const std::string_view character = utf8Text.substr(i, length);
     if (length == 1 || !isValidUtf8(character)) {
-      return strprintf("line %zu: the text is not valid UTF-8 (byte 0x%02X)", line, lead);
+      return strprintf(trFormat("строка %zu: текст — не правильный UTF-8 (байт 0x%02X)"), line, lead);
     }
     bool lossless = false;
     (void)utf8ToCp1251(character, &lossless);
     if (!lossless) {
-      return strprintf("line %zu: the character '%.*s' has no Windows-1251 byte", line,
+      return strprintf(trFormat("строка %zu: для символа «%.*s» нет байта в Windows-1251"), line,
                        static_cast<int>(character.size()), character.data());
     }
     i += length;
@@ -125,7 +126,7 @@ CompoundFileResult<std::vector<std::uint8_t>> packDescriptor(std::string_view ut
   const std::string cp1251 = utf8ToCp1251(utf8Text);
   auto compressed =
       deflateZlib(std::span(reinterpret_cast<const std::uint8_t*>(cp1251.data()), cp1251.size()), 9);
-  if (!compressed) return CompoundFileError{CompoundFileErrc::ioError, "zlib could not compress the text"};
+  if (!compressed) return CompoundFileError{CompoundFileErrc::ioError, tr("zlib не смог сжать текст")};
   const std::array<CompoundStreamData, 1> streams{CompoundStreamData{std::string(streamName), std::move(*compressed)}};
   return buildCompoundFile(streams);
 }

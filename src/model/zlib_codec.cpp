@@ -6,6 +6,7 @@
 #include <array>
 #include <limits>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 
 namespace kvtr {
@@ -20,7 +21,7 @@ ZlibInflater::ZlibInflater(std::size_t outputLimit) : stream_(std::make_unique<S
   if (inflateInit(&stream_->z) == Z_OK) {
     stream_->initialised = true;
   } else {
-    error_ = "cannot start zlib";
+    error_ = tr("не удалось запустить zlib");
   }
 }
 
@@ -43,13 +44,13 @@ bool ZlibInflater::feed(std::span<const std::uint8_t> input) {
       z.avail_out = static_cast<uInt>(block.size());
       const int rc = inflate(&z, Z_NO_FLUSH);
       if (rc == Z_NEED_DICT || rc == Z_DATA_ERROR || rc == Z_STREAM_ERROR || rc == Z_MEM_ERROR) {
-        error_ = strprintf("the compressed data is corrupt (%s)",
-                           z.msg != nullptr ? z.msg : (rc == Z_NEED_DICT ? "needs a preset dictionary" : "zlib error"));
+        error_ = strprintf(trFormat("сжатые данные повреждены (%s)"),
+                           z.msg != nullptr ? z.msg : (rc == Z_NEED_DICT ? tr("нужен заданный словарь") : tr("ошибка zlib")));
         return false;
       }
       const std::size_t produced = block.size() - z.avail_out;
       if (produced > limit_ - output_.size()) {
-        error_ = strprintf("the text inflates to more than %zu bytes", limit_);
+        error_ = strprintf(trFormat("текст распаковывается больше чем в %zu байт"), limit_);
         return false;
       }
       output_.append(reinterpret_cast<const char*>(block.data()), produced);
@@ -68,7 +69,7 @@ bool ZlibInflater::feed(std::span<const std::uint8_t> input) {
 bool ZlibInflater::finish() {
   if (!error_.empty()) return false;
   if (!finished_) {
-    error_ = "the compressed data is cut short";
+    error_ = tr("сжатые данные оборваны");
     return false;
   }
   return true;

@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "model/text_encoding.h"
 
@@ -22,18 +23,18 @@ constexpr std::uint16_t kWideMarker = 0xFFFE;
 
 const char* kindName(ArchiveErrorKind kind) {
   switch (kind) {
-    case ArchiveErrorKind::PastTheEnd: return "read past the end";
-    case ArchiveErrorKind::BadTag: return "bad class tag";
-    case ArchiveErrorKind::UnknownClass: return "unknown class";
-    case ArchiveErrorKind::UnexpectedClass: return "unexpected class";
+    case ArchiveErrorKind::PastTheEnd: return tr("чтение за концом данных");
+    case ArchiveErrorKind::BadTag: return tr("неверная метка класса");
+    case ArchiveErrorKind::UnknownClass: return tr("неизвестный класс");
+    case ArchiveErrorKind::UnexpectedClass: return tr("неожиданный класс");
   }
-  return "archive error";
+  return tr("ошибка архива");
 }
 
 }  // namespace
 
 ArchiveError::ArchiveError(ArchiveErrorKind kind, std::size_t offset, const std::string& detail)
-    : std::runtime_error(strprintf("%s at offset %zu%s%s", kindName(kind), offset,
+    : std::runtime_error(strprintf(trFormat("%s по смещению %zu%s%s"), kindName(kind), offset,
                                    detail.empty() ? "" : ": ", detail.c_str())),
       kind_(kind),
       offset_(offset) {}
@@ -103,7 +104,7 @@ ArchiveReader::ArchiveReader(std::span<const std::uint8_t> bytes, std::span<cons
 void ArchiveReader::require(std::uint64_t count, std::size_t fieldStart) const {
   if (count > remaining()) {
     throw ArchiveError(ArchiveErrorKind::PastTheEnd, fieldStart,
-                       strprintf("%llu bytes needed, %zu left", static_cast<unsigned long long>(count),
+                       strprintf(trFormat("нужно %llu байт, осталось %zu"), static_cast<unsigned long long>(count),
                                  remaining()));
   }
 }
@@ -198,18 +199,18 @@ StoredClass ArchiveReader::readClass() {
       throw ArchiveError(ArchiveErrorKind::UnknownClass, start, cp1251ToUtf8(name));
     }
     if (seen_.size() >= kMaxClassNumber) {
-      throw ArchiveError(ArchiveErrorKind::BadTag, start, "too many classes");
+      throw ArchiveError(ArchiveErrorKind::BadTag, start, tr("слишком много классов"));
     }
     seen_.push_back({cls, schema});
     return {cls->name, schema};
   }
   if ((tag & kClassTagBit) == 0) {
-    throw ArchiveError(ArchiveErrorKind::BadTag, start, strprintf("tag %04X is not a class tag", tag));
+    throw ArchiveError(ArchiveErrorKind::BadTag, start, strprintf(trFormat("метка %04X — не метка класса"), tag));
   }
   const std::size_t number = tag & ~kClassTagBit;
   if (number == 0 || number > seen_.size()) {
     throw ArchiveError(ArchiveErrorKind::BadTag, start,
-                       strprintf("class number %zu, %zu classes read so far", number, seen_.size()));
+                       strprintf(trFormat("класс номер %zu, а прочитано всего %zu классов"), number, seen_.size()));
   }
   const Seen& seen = seen_[number - 1];
   return {seen.cls->name, seen.schema};
@@ -221,7 +222,7 @@ std::uint16_t ArchiveReader::readClass(std::string_view requested) {
   const ArchiveClass* cls = findClass(stored.name);
   if (cls == nullptr || !derivesFrom(*cls, requested)) {
     throw ArchiveError(ArchiveErrorKind::UnexpectedClass, start,
-                       strprintf("%.*s where %.*s belongs", static_cast<int>(stored.name.size()),
+                       strprintf(trFormat("%.*s там, где должен быть %.*s"), static_cast<int>(stored.name.size()),
                                  stored.name.data(), static_cast<int>(requested.size()), requested.data()));
   }
   return stored.schema;

@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "protocol/frame_codec.h"
 #include "storage/atomic_file.h"
@@ -214,11 +215,11 @@ OpenResult OpenConfiguration(std::span<const std::uint8_t> bytes, UserInterface&
       result.tree = treeWithoutDocument();
     } else if (schema == kDocumentSchemaOldest || schema == kDocumentSchemaMinusOne) {
       result.status = OpenStatus::Outdated;
-      result.detail = "document schema " + std::to_string(static_cast<std::int16_t>(schema));
+      result.detail = strprintf(trFormat("схема документа %d"), static_cast<int>(static_cast<std::int16_t>(schema)));
       ui.showMessage(std::string(kOutdatedFileText), std::string(kOpenErrorCaption), MessageIcon::Exclamation);
     } else {
       result.status = OpenStatus::Corrupt;
-      result.detail = "document schema " + std::to_string(schema);
+      result.detail = strprintf(trFormat("схема документа %u"), static_cast<unsigned>(schema));
       ui.showMessage(std::string(kCorruptFileText), std::string(kOpenErrorCaption), MessageIcon::Exclamation);
     }
   } catch (const ArchiveError& error) {

@@ -254,7 +254,7 @@ TEST_F(ModuleCommandsOverSim, ApplyMovesModuleAndProgramToTheNewSettings) {
   run = Kvtr({"apply"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out,
-            "APLY: sent\nСкорость: 19200\nДлина слова данных: 8\nЧетность: Отсутствует\nКол-во стоп-бит: 2\n"
+            "APLY: послан\nСкорость: 19200\nДлина слова данных: 8\nЧетность: Отсутствует\nКол-во стоп-бит: 2\n"
             "Длина адреса: 8\nАдрес: 20\ndev = KVTR\n");
   // The stored settings follow: without options the next run finds the module.
   run = kvtr::testing::runTool("kvtr", {"get", "bPS", "Addr", "Sbit"});

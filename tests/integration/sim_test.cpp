@@ -232,8 +232,8 @@ TEST_F(SimTest, FramesForOtherAddressesGetNoAnswer) {
   const auto lines = ReadLines(log);
   EXPECT_EQ(CountPrefix(lines, "RX "), 3);
   EXPECT_EQ(CountPrefix(lines, "TX "), 1);
-  EXPECT_TRUE(HasLine(lines, "-- for address 17"));
-  EXPECT_TRUE(HasLine(lines, "-- for address 15"));
+  EXPECT_TRUE(HasLine(lines, "-- для адреса 17"));
+  EXPECT_TRUE(HasLine(lines, "-- для адреса 15"));
 }
 
 TEST_F(SimTest, ElevenBitAddressing) {
@@ -270,7 +270,7 @@ TEST_F(SimTest, HearsOnlyTheLineSettingsAPseudoTerminalShows) {
   Settle(sim, 3);
   auto lines = ReadLines(log);
   EXPECT_EQ(CountPrefix(lines, "RX "), 3);
-  EXPECT_EQ(CountPrefix(lines, "-- not heard"), 3);
+  EXPECT_EQ(CountPrefix(lines, "-- не услышан"), 3);
   EXPECT_EQ(CountPrefix(lines, "TX "), 0);
 
   ASSERT_TRUE(port->Configure(19200, 1, 'O'));
@@ -327,13 +327,13 @@ TEST_F(SimTest, AplySwitchesToTheNetworkSettingsWrittenBefore) {
   EXPECT_TRUE(parseResponse(port->Transact(WriteRequest("APLY", {})), kApplyHash).ok());
   port->Write(ReadRequest("dev", {}, 21));
   Settle(sim, 5);
-  EXPECT_TRUE(HasLine(ReadLines(log), "-- not heard"));
+  EXPECT_TRUE(HasLine(ReadLines(log), "-- не услышан"));
 
   ASSERT_TRUE(port->Configure(19200, 1, 'N'));
   EXPECT_TRUE(parseResponse(port->Transact(ReadRequest("dev", {}, 21)), hashName("dev")).ok());
   port->Write(ReadRequest("dev", {}, 16));
   Settle(sim, 7);
-  EXPECT_TRUE(HasLine(ReadLines(log), "-- for address 16"));
+  EXPECT_TRUE(HasLine(ReadLines(log), "-- для адреса 16"));
 }
 
 TEST_F(SimTest, ForeignProtocolAnswersOnlyItsSwitchCommand) {
@@ -398,14 +398,14 @@ TEST_F(SimTest, DroppedAndLateAnswersAndControlCommands) {
   port->Write(ReadRequest("dev") + ReadRequest("exit") + ReadRequest("vEr"));
   EXPECT_TRUE(parseResponse(port->ReadUntil('\r', 5s), hashName("ver")).ok());
   Settle(sim, 3);
-  EXPECT_EQ(CountPrefix(ReadLines(log), "-- fault: drop"), 2);
+  EXPECT_EQ(CountPrefix(ReadLines(log), "-- сбой: drop"), 2);
 
   // A late answer arrives after the caller has given up on it.
   ASSERT_EQ(sim.Control("fault late first 1"), "ok");
   ASSERT_EQ(sim.Control("late-ms 300"), "ok");
   port->Write(ReadRequest("dev"));
   EXPECT_TRUE(parseResponse(port->ReadUntil('\r', 5s), hashName("dev")).ok());
-  EXPECT_TRUE(HasLine(ReadLines(log), "-- fault: late"));
+  EXPECT_TRUE(HasLine(ReadLines(log), "-- сбой: late"));
 
   // Byte by byte, or at the pace of the wire, the answer is still whole.
   ASSERT_EQ(sim.Control("slow 2"), "ok");

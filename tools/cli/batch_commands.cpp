@@ -7,6 +7,7 @@
 // if "/close" were given. A run without any option has no job: it loads the configuration, checks
 // the connection and ends.
 #include "command.h"
+#include "common/catalogue.h"
 #include "descriptor_option.h"
 #include "interrupt_scope.h"
 
@@ -31,12 +32,13 @@ int runBatch(CommandContext& context, std::span<const std::string> args);
 int runSignalExit(CommandContext& context, std::span<const std::string> args);
 
 constexpr Command kCommands[] = {
-    {"batch", "[/read | /write] [/OPTION[:VALUE]...] [FILE]",
-     "Run the desktop program's command line without windows: read the module into FILE or write FILE into "
-     "it; exit 0, or 200-206 by the failure flags.",
+    {"batch", trMark("[/read | /write] [/КЛЮЧ[:ЗНАЧЕНИЕ]...] [ФАЙЛ]"),
+     trMark("Выполнить командную строку настольной программы без окон: прочитать прибор в ФАЙЛ или записать "
+            "ФАЙЛ в прибор; код 0 или 200–206 по признакам ошибок."),
      &runBatch},
-    {"signal-exit", "NAME", "Set the exit event NAME of a running batch job (\"/exitevent:NAME\"), which then ends "
-                            "with exit code 205.",
+    {"signal-exit", trMark("ИМЯ"),
+     trMark("Установить событие завершения ИМЯ запущенного задания batch («/exitevent:ИМЯ»); оно завершится с "
+            "кодом 205."),
      &runSignalExit},
 };
 
@@ -47,23 +49,32 @@ const Command& commandNamed(std::string_view name) {
   return kCommands[0];
 }
 
-constexpr std::string_view kBatchHelp =
-    "Options are written as the desktop program takes them: an argument that begins with '/' or '-'\n"
-    "holds options separated by '/', each KEY or KEY:VALUE, keys in any letter case:\n"
-    "  read, write            the job: read the module into FILE, or write FILE into the module\n"
-    "  port:N | port:PATH     COM port number, or a device path; bps:N, len:N, sbit:TEXT,\n"
-    "  prty:even|odd|no       alen:N, addr:TEXT set the port (and are stored for later runs)\n"
-    "  rs485:auto|off|on      the converter: off automatic, auto and on semi-automatic\n"
-    "  aply                   a written network setting is followed by APLY\n"
-    "  elog:FILE              append failed exchanges to FILE (created empty at once)\n"
-    "  exitevent:NAME         'kvtr signal-exit NAME' ends the run with exit code 205\n"
-    "  silent, test, close, calibrate, autoread:on|off, autowrite:on|off, x, y, w, h\n"
-    "On POSIX an argument that begins with '/' is a file when any of its parts is not a key\n"
-    "('/home/user/Module A.kvtr'); values of elog, exitevent and port:PATH run to the end of\n"
-    "their argument. Relative paths are taken from the current folder.\n"
-    "Exit status: 0 success; 200 no file to write; 201 port not opened; 202 no answer;\n"
-    "203 line errors; 204 module error reply; 205 interrupted; 206 another device;\n"
-    "1 any other failure (the descriptor, the configuration file).\n";
+constexpr const char* kBatchHelp = trMark(
+    "Параметры пишутся так, как их принимает настольная программа: аргумент, начинающийся с «/» или\n"
+    "«-», содержит параметры через «/», каждый КЛЮЧ или КЛЮЧ:ЗНАЧЕНИЕ, ключи в любом регистре:\n"
+    "  /read, /write          задание: прочитать прибор в ФАЙЛ или записать ФАЙЛ в прибор\n"
+    "Параметры порта (сохраняются в настройках порта для следующих запусков; не заданные берутся\n"
+    "из сохраненных настроек):\n"
+    "  /port:N, /port:ПУТЬ    номер COM-порта или путь к устройству\n"
+    "  /bps:N                 скорость линии, бод\n"
+    "  /len:N                 длина слова данных, бит\n"
+    "  /prty:even|odd|no      четность: четная, нечетная, нет\n"
+    "  /sbit:ТЕКСТ            число стоп-бит\n"
+    "  /alen:N                длина адреса, бит\n"
+    "  /addr:ТЕКСТ            адрес прибора\n"
+    "  /rs485:auto|off|on     преобразователь: off — автоматический, auto и on — полуавтоматический\n"
+    "Прочие:\n"
+    "  /aply                  после записи сетевой настройки послать APLY\n"
+    "  /elog:ФАЙЛ             дописывать неудачные обмены в ФАЙЛ (он сразу создается пустым)\n"
+    "  /exitevent:ИМЯ         «kvtr signal-exit ИМЯ» завершает запуск с кодом 205\n"
+    "  /silent, /test, /close, /calibrate, /autoread:on|off, /autowrite:on|off, /x, /y, /w, /h\n"
+    "                         принимаются, как их принимает настольная программа\n"
+    "В POSIX аргумент, начинающийся с «/», считается файлом, если какая-то его часть не ключ\n"
+    "(«/home/user/Прибор А.kvtr»); значения elog, exitevent и port:ПУТЬ идут до конца аргумента.\n"
+    "Относительные пути отсчитываются от текущей папки.\n"
+    "Коды завершения: 0 — успех; 200 нет файла для записи; 201 порт не открылся; 202 нет ответа;\n"
+    "203 ошибки линии; 204 прибор ответил кодом ошибки; 205 прервано; 206 ответил другой прибор;\n"
+    "1 — иная ошибка (описатель, файл конфигурации).\n");
 
 // The main window of a run without windows: the job's command and close requests are queued
 // here and run on the main thread, as the window's messages would be.
@@ -117,9 +128,8 @@ class HeadlessShell final : public ApplicationShell {
 int runBatch(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("batch");
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    std::fprintf(context.out, "Usage: kvtr batch %.*s\n%.*s\n\n%.*s", static_cast<int>(command.usage.size()),
-                 command.usage.data(), static_cast<int>(command.summary.size()), command.summary.data(),
-                 static_cast<int>(kBatchHelp.size()), kBatchHelp.data());
+    std::fprintf(context.out, trFormat("Использование: kvtr batch %s\n%s\n\n%s"), tr(command.usage.data()),
+                 tr(command.summary.data()), tr(kBatchHelp));
     return kExitOk;
   }
 
@@ -161,7 +171,7 @@ int runSignalExit(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("signal-exit");
   ParsedOptions options;
   if (auto code = parseCommandOptions(context, command, args, {}, options)) return *code;
-  if (options.operands.size() != 1) return usageError(context, command, "one event name expected");
+  if (options.operands.size() != 1) return usageError(context, command, tr("нужно одно имя события"));
   std::string error;
   if (!SetNamedEvent(options.operands[0], &error)) return failure(context, command, error);
   return kExitOk;

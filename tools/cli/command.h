@@ -10,6 +10,7 @@
 #pragma once
 
 #include "app/option_parser.h"
+#include "common/catalogue.h"
 
 #include <cstdio>
 #include <optional>
@@ -33,11 +34,14 @@ struct CommandContext {
   const ParsedOptions* global = nullptr;
 };
 
+// The usage, summary and details are operator texts marked with trMark() where the tables are
+// written, and looked up with tr() where they are shown.
 struct Command {
   std::string_view name;     // "frame"
-  std::string_view usage;    // what follows the name in a usage line: "NAME..."
+  std::string_view usage;    // what follows the name in a usage line: "ИМЯ..."
   std::string_view summary;  // one line for "kvtr --help"
   int (*run)(CommandContext& context, std::span<const std::string> args);
+  const char* details = nullptr;  // the command's own options explained, for "kvtr NAME --help"
 };
 
 // The tables of the command groups.
@@ -60,6 +64,9 @@ int failure(CommandContext& context, const Command& command, std::string_view me
 std::optional<int> parseCommandOptions(CommandContext& context, const Command& command,
                                        std::span<const std::string> args, std::span<const OptionSpec> optionSpecs,
                                        ParsedOptions& out);
+
+// The explanation of the port options, for every --help that names them.
+[[nodiscard]] const char* portOptionsHelp();
 
 // Writes text followed by a line end on the output stream.
 void printLine(CommandContext& context, std::string_view text);

@@ -1,5 +1,6 @@
 #include "descriptor_option.h"
 
+#include "common/catalogue.h"
 #include "model/descriptor_loader.h"
 #include "model/descriptor_storage.h"
 
@@ -46,7 +47,7 @@ bool loadDescriptorTree(CommandContext& context, const Command& command, const P
   TerminalMessages messages(context.err);
   const DescriptorLoadResult loaded = LoadDescriptorText(tree, text, messages);
   if (!loaded.complete) {
-    failure(context, command, "the descriptor does not give a whole parameter tree");
+    failure(context, command, tr("описатель не дает целого дерева параметров"));
     return false;
   }
   return true;

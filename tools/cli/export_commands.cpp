@@ -1,5 +1,6 @@
 // Exports of the descriptor's parameter set for people: the HTML parameter list.
 #include "command.h"
+#include "common/catalogue.h"
 #include "descriptor_option.h"
 
 #include "app/html_export.h"
@@ -16,10 +17,12 @@ namespace {
 int runExportHtml(CommandContext& context, std::span<const std::string> args);
 
 constexpr Command kCommands[] = {
-    {"export-html", "[FILE] [--descriptor PATH]",
-     "Write the parameter list of the descriptor as an HTML page in Windows-1251 (FILE defaults to parlist.html "
-     "in the current folder).",
-     &runExportHtml},
+    {"export-html", trMark("[ФАЙЛ] [--descriptor ПУТЬ]"),
+     trMark("Записать список параметров описателя страницей HTML в кодировке Windows-1251 (по умолчанию ФАЙЛ — "
+            "parlist.html в текущей папке)."),
+     &runExportHtml,
+     trMark("Параметры:\n"
+            "  --descriptor ПУТЬ  файл описателя вместо kvtr.tree.dat рядом с программой\n")},
 };
 
 // The fragment of operational parameters, or none after a warning: the page is complete
@@ -27,8 +30,9 @@ constexpr Command kCommands[] = {
 std::optional<std::string> exportFragment(CommandContext& context, const Command& command) {
   const std::optional<std::filesystem::path> path = FindExportFragment(programDirectory());
   if (!path) {
-    std::fprintf(context.err, "kvtr %.*s: warning: %.*s is neither beside the program nor in %s; "
-                 "the page goes without the operational parameters\n",
+    std::fprintf(context.err,
+                 trFormat("kvtr %.*s: предупреждение: %.*s нет ни рядом с программой, ни в %s; "
+                          "страница будет без оперативных параметров\n"),
                  static_cast<int>(command.name.size()), command.name.data(),
                  static_cast<int>(kExportFragmentFileName.size()), kExportFragmentFileName.data(),
                  KVTR_INSTALL_DATADIR);
@@ -37,7 +41,7 @@ std::optional<std::string> exportFragment(CommandContext& context, const Command
   std::string error;
   std::optional<std::string> fragment = LoadExportFragment(*path, &error);
   if (!fragment) {
-    std::fprintf(context.err, "kvtr %.*s: warning: %s; the page goes without the operational parameters\n",
+    std::fprintf(context.err, trFormat("kvtr %.*s: предупреждение: %s; страница будет без оперативных параметров\n"),
                  static_cast<int>(command.name.size()), command.name.data(), error.c_str());
   }
   return fragment;
@@ -48,7 +52,7 @@ int runExportHtml(CommandContext& context, std::span<const std::string> args) {
   const OptionSpec optionSpecs[] = {kDescriptorOption};
   ParsedOptions options;
   if (const auto code = parseCommandOptions(context, command, args, optionSpecs, options)) return *code;
-  if (options.operands.size() > 1) return usageError(context, command, "more than one file given");
+  if (options.operands.size() > 1) return usageError(context, command, tr("задано больше одного файла"));
   const std::filesystem::path target =
       std::filesystem::path(options.operands.empty() ? std::string(kParameterListFileName) : options.operands[0]);
 

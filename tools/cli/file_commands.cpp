@@ -24,18 +24,28 @@ int runNew(CommandContext& context, std::span<const std::string> args);
 int runShow(CommandContext& context, std::span<const std::string> args);
 int runEdit(CommandContext& context, std::span<const std::string> args);
 
+constexpr const char* kFileOptionsHelp = trMark(
+    "Параметры:\n"
+    "  --descriptor ПУТЬ  файл описателя вместо kvtr.tree.dat рядом с программой\n"
+    "  --json             вывод в формате JSON\n");
+
 constexpr Command kCommands[] = {
-    {"tree", "[--descriptor PATH] [--json]",
-     "Print the parameter tree of the descriptor: branches, and each parameter's name, type, limits, attributes "
-     "and description.",
-     &runTree},
-    {"new", "FILE [--force] [--descriptor PATH]",
-     "Create a configuration file of the whole tree, every value \"Нет данных\".", &runNew},
-    {"show", "FILE [--descriptor PATH] [--json]",
-     "Print the values of a configuration file: value, comment, attributes and change flags of each parameter.",
-     &runShow},
-    {"edit", "FILE NAME[:INDEX]=VALUE... [--descriptor PATH]",
-     "Change values in a configuration file, checked as the value editor checks them.", &runEdit},
+    {"tree", trMark("[--descriptor ПУТЬ] [--json]"),
+     trMark("Напечатать дерево параметров описателя: ветви и у каждого параметра имя, тип, пределы, атрибуты и "
+            "описание."),
+     &runTree, kFileOptionsHelp},
+    {"new", trMark("ФАЙЛ [--force] [--descriptor ПУТЬ]"),
+     trMark("Создать файл конфигурации всего дерева, все значения «Нет данных»."), &runNew,
+     trMark("Параметры:\n"
+            "  -f, --force        заменить существующий файл\n"
+            "  --descriptor ПУТЬ  файл описателя вместо kvtr.tree.dat рядом с программой\n")},
+    {"show", trMark("ФАЙЛ [--descriptor ПУТЬ] [--json]"),
+     trMark("Напечатать значения файла конфигурации: значение, комментарий, атрибуты и отметки изменений."),
+     &runShow, kFileOptionsHelp},
+    {"edit", trMark("ФАЙЛ ИМЯ[:ИНДЕКС]=ЗНАЧЕНИЕ... [--descriptor ПУТЬ]"),
+     trMark("Изменить значения в файле конфигурации с проверкой, как в редакторе значений."), &runEdit,
+     trMark("Параметры:\n"
+            "  --descriptor ПУТЬ  файл описателя вместо kvtr.tree.dat рядом с программой\n")},
 };
 
 const Command& commandNamed(std::string_view name) {
@@ -126,7 +136,9 @@ int runTree(CommandContext& context, std::span<const std::string> args) {
   ParsedOptions options;
   const OptionSpec optionSpecs[] = {kDescriptorOption, kJsonOption};
   if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
-  if (!options.operands.empty()) return usageError(context, command, "unexpected argument '" + options.operands[0] + "'");
+  if (!options.operands.empty()) {
+    return usageError(context, command, strprintf(trFormat("лишний аргумент «%s»"), options.operands[0].c_str()));
+  }
 
   ParameterTree tree;
   if (!loadDescriptorTree(context, command, options, tree)) return kExitFailure;
@@ -158,12 +170,12 @@ int runNew(CommandContext& context, std::span<const std::string> args) {
   ParsedOptions options;
   const OptionSpec optionSpecs[] = {kDescriptorOption, kForceOption};
   if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
-  if (options.operands.size() != 1) return usageError(context, command, "one file name expected");
+  if (options.operands.size() != 1) return usageError(context, command, tr("нужно одно имя файла"));
   const std::filesystem::path file = options.operands[0];
 
   std::error_code ec;
   if (std::filesystem::exists(file, ec) && !options.has("force")) {
-    return failure(context, command, strprintf("'%s' exists; --force replaces it", file.string().c_str()));
+    return failure(context, command, strprintf(trFormat("файл «%s» уже есть; --force заменяет его"), file.string().c_str()));
   }
   ParameterTree tree;
   if (!loadDescriptorTree(context, command, options, tree)) return kExitFailure;
@@ -186,7 +198,7 @@ std::unique_ptr<ParameterTree> openFile(CommandContext& context, const Command& 
   open.loadDescriptor = DescriptorFromText(std::move(descriptor));
   OpenResult opened = OpenConfigurationFile(file, ui, open);
   if (!opened.ok()) {
-    std::string message = strprintf("'%s' was not read", file.string().c_str());
+    std::string message = strprintf(trFormat("файл «%s» не прочитан"), file.string().c_str());
     if (!opened.detail.empty()) message += strprintf(" (%s)", opened.detail.c_str());
     failure(context, command, message);
     return nullptr;
@@ -250,7 +262,7 @@ int runShow(CommandContext& context, std::span<const std::string> args) {
   ParsedOptions options;
   const OptionSpec optionSpecs[] = {kDescriptorOption, kJsonOption};
   if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
-  if (options.operands.size() != 1) return usageError(context, command, "one file name expected");
+  if (options.operands.size() != 1) return usageError(context, command, tr("нужно одно имя файла"));
 
   const auto tree = openFile(context, command, options, options.operands[0]);
   if (tree == nullptr) return kExitFailure;
@@ -279,14 +291,14 @@ int runEdit(CommandContext& context, std::span<const std::string> args) {
   ParsedOptions options;
   const OptionSpec optionSpecs[] = {kDescriptorOption};
   if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
-  if (options.operands.size() < 2) return usageError(context, command, "a file and at least one edit expected");
+  if (options.operands.size() < 2) return usageError(context, command, tr("нужны файл и хотя бы одно изменение"));
 
   std::vector<ValueEdit> edits;
   for (std::size_t i = 1; i < options.operands.size(); ++i) {
     auto edit = ParseValueEdit(options.operands[i]);
     if (!edit) {
       return usageError(context, command,
-                        strprintf("'%s' is not NAME=VALUE or NAME:INDEX=VALUE", options.operands[i].c_str()));
+                        strprintf(trFormat("«%s» не в виде ИМЯ=ЗНАЧЕНИЕ или ИМЯ:ИНДЕКС=ЗНАЧЕНИЕ"), options.operands[i].c_str()));
     }
     edits.push_back(std::move(*edit));
   }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "common/catalogue.h"
 #include "common/event.h"
 #include "exchange/exchange_engine.h"
 
@@ -74,7 +75,7 @@ InterruptScope::InterruptScope(ExchangeEngine* engine, Event* event) : saved_(st
   if (const HANDLE ended = scopeEndedEvent()) ::ResetEvent(ended);
   saved_->installed = ::SetConsoleCtrlHandler(onConsoleEvent, TRUE) != FALSE;
   if (!saved_->installed) {
-    std::fprintf(stderr, "Ctrl+C cannot be caught (error %lu): it ends the program at once.\n",
+    std::fprintf(stderr, trFormat("Ctrl+C не перехватывается (ошибка %lu): оно сразу завершит программу.\n"),
                  static_cast<unsigned long>(::GetLastError()));
   }
 }

@@ -43,29 +43,54 @@ int runSendInit(CommandContext& context, std::span<const std::string> args);
 int runPoll(CommandContext& context, std::span<const std::string> args);
 int runWatch(CommandContext& context, std::span<const std::string> args);
 
+constexpr const char* kJobOptionsHelp = trMark(
+    "Параметры задания:\n"
+    "  -v, --verbose      строки журнала задания, как в окне «Прибор <==> программа»\n"
+    "  -q, --quiet        без строки хода работы (она выводится, только если поток ошибок — терминал)\n"
+    "      --elog ЖУРНАЛ  журнал неудачных обменов: создается пустым, по строке на ошибку\n");
+
 constexpr Command kCommands[] = {
-    {"identify", "[port options]", "Ask the module what it is ('dev') and which software it runs ('ver').",
-     &runIdentify},
-    {"read", "FILE [--verbose] [--quiet] [--elog LOG] [port options]",
-     "Read every parameter of the module into a configuration file.", &runRead},
-    {"write", "FILE [--verbose] [--quiet] [--elog LOG] [port options]",
-     "Write every parameter of a configuration file into the module.", &runWrite},
-    {"write-changed", "FILE [--verbose] [--quiet] [--elog LOG] [port options]",
-     "Write the parameters changed in a configuration file into the module; the file keeps what was written.",
-     &runWriteChanged},
-    {"compare", "FILE [--update] [--verbose] [--quiet] [port options]",
-     "Compare a configuration file with the module and print the differences; --update keeps the module's "
-     "values as comments in the file.",
-     &runCompare},
-    {"init", "--yes [--no-init] [--verbose] [--quiet] [--elog LOG] [port options]",
-     "Set the module's parameters to their factory values, then restart it with INIT.", &runInit},
-    {"send-init", "[port options]",
-     "Send INIT: the module restarts and takes the values that need a restart (the protocol among them).",
+    {"identify", trMark("[параметры порта]"),
+     trMark("Спросить прибор, что он такое ('dev') и какая в нем программа ('ver')."), &runIdentify},
+    {"read", trMark("ФАЙЛ [--verbose] [--quiet] [--elog ЖУРНАЛ] [параметры порта]"),
+     trMark("Прочитать все параметры прибора в файл конфигурации."), &runRead, kJobOptionsHelp},
+    {"write", trMark("ФАЙЛ [--verbose] [--quiet] [--elog ЖУРНАЛ] [параметры порта]"),
+     trMark("Записать в прибор все параметры файла конфигурации; параметры без данных пропускаются."),
+     &runWrite, kJobOptionsHelp},
+    {"write-changed", trMark("ФАЙЛ [--verbose] [--quiet] [--elog ЖУРНАЛ] [параметры порта]"),
+     trMark("Записать в прибор измененные в файле параметры; файл запоминает, что записано."),
+     &runWriteChanged, kJobOptionsHelp},
+    {"compare", trMark("ФАЙЛ [--update] [--verbose] [--quiet] [параметры порта]"),
+     trMark("Сравнить файл конфигурации с прибором и напечатать отличия; код 3 — отличия есть."), &runCompare,
+     trMark("Параметры:\n"
+            "  --update       сохранить значения прибора комментариями в файле (значения файла не меняются)\n"
+            "  -v, --verbose  строки журнала сравнения\n"
+            "  -q, --quiet    без строки хода работы\n"
+            "Коды завершения: 0 — прибор и файл совпадают; 3 — найдены отличия; 1 или 200–206 —\n"
+            "сравнение не выполнено целиком из-за ошибки.\n")},
+    {"init", trMark("--yes [--no-init] [--verbose] [--quiet] [--elog ЖУРНАЛ] [параметры порта]"),
+     trMark("Установить заводские значения параметров прибора, затем перезапустить его командой INIT."),
+     &runInit,
+     trMark("Параметры:\n"
+            "  --yes          подтверждение: конфигурация прибора будет потеряна\n"
+            "  --no-init      не посылать INIT после установки значений\n"
+            "  -v, --verbose  строки журнала задания\n"
+            "  -q, --quiet    без строки хода работы\n"
+            "  --elog ЖУРНАЛ  журнал неудачных обменов\n")},
+    {"send-init", trMark("[параметры порта]"),
+     trMark("Послать INIT: прибор перезапускается и принимает значения, которым нужен перезапуск."),
      &runSendInit},
-    {"poll", "NAME[:INDEX] [--period MS] [--count N] [--json] [port options]",
-     "Read one parameter cyclically and print each reading with its time.", &runPoll},
-    {"watch", "[--count N] [--json] [port options]",
-     "Show the module's inputs, counters and outputs live, as the inputs and outputs window does.", &runWatch},
+    {"poll", trMark("ИМЯ[:ИНДЕКС] [--period МС] [--count N] [--json] [параметры порта]"),
+     trMark("Читать один параметр циклически и печатать каждое значение со временем."), &runPoll,
+     trMark("Параметры:\n"
+            "  --period МС    период опроса, мс (по умолчанию 1000)\n"
+            "  --count N      закончить после N значений (без него — до Ctrl+C)\n"
+            "  --json         по объекту JSON в строке\n")},
+    {"watch", trMark("[--count N] [--json] [параметры порта]"),
+     trMark("Показывать входы, счетчики и выходы прибора, как окно «Состояние входов и выходов»."), &runWatch,
+     trMark("Параметры:\n"
+            "  --count N      закончить после N опросов (без него — до Ctrl+C)\n"
+            "  --json         по объекту JSON в строке\n")},
 };
 
 const Command& commandNamed(std::string_view name) {
@@ -124,8 +149,9 @@ struct Job {
     open.loadDescriptor = DescriptorFromFile(descriptorPath(context, options));
     OpenResult opened = OpenConfigurationFile(file, session->ui, open);
     if (!opened.ok() || opened.tree == nullptr || !opened.tree->hasTree()) {
-      return failure(context, command, "'" + file.string() + "' was not read" +
-                                           (opened.detail.empty() ? std::string() : " (" + opened.detail + ")"));
+      return failure(context, command,
+                     strprintf(trFormat("файл «%s» не прочитан"), file.string().c_str()) +
+                         (opened.detail.empty() ? std::string() : " (" + opened.detail + ")"));
     }
     fileTree = std::move(opened.tree);
     tree = fileTree.get();
@@ -153,7 +179,7 @@ struct Job {
     if (auto elog = optionValue(context, options, "elog")) {
       // The log is created empty when the job starts, so that it holds this run's failures only.
       std::ofstream create(*elog, std::ios::binary | std::ios::trunc);
-      if (!create) return failure(context, command, "cannot create the error log '" + *elog + "'");
+      if (!create) return failure(context, command, strprintf(trFormat("не удалось создать журнал ошибок «%s»"), elog->c_str()));
       engine.setErrorLogPath(*elog);
     }
     if (tree != nullptr) engine.setDeviceNetworkNode(tree->networkSettings());
@@ -177,11 +203,28 @@ struct Job {
       std::fprintf(context.err, "kvtr %.*s: %s\n", static_cast<int>(command.name.size()), command.name.data(),
                    refused.c_str());
     }
-    if (outcome.counts.failed > 0 && kind != TaskKind::Compare) {
-      std::fprintf(context.err, "kvtr %.*s: %d of %d parameters failed\n", static_cast<int>(command.name.size()),
-                   command.name.data(), outcome.counts.failed, outcome.counts.visited);
-    }
     return outcome;
+  }
+
+  // The last line of a job that did not end cleanly. A clean job says nothing; parameters passed
+  // over for lack of data are named by their count.
+  void PrintVerdict(const TaskOutcome& outcome) {
+    const int nameSize = static_cast<int>(command.name.size());
+    if (outcome.interrupted) {
+      std::fprintf(context.err, trFormat("kvtr %.*s: задание прервано\n"), nameSize, command.name.data());
+    } else if (outcome.counts.failed > 0) {
+      std::fprintf(context.err, trFormat("kvtr %.*s: задание не выполнено: ошибки обмена у %d из %d параметров\n"),
+                   nameSize, command.name.data(), outcome.counts.failed, outcome.counts.visited);
+    } else if (outcome.counts.passedOver > 0) {
+      std::fprintf(context.err, trFormat("kvtr %.*s: задание выполнено; пропущено параметров без данных: %d\n"),
+                   nameSize, command.name.data(), outcome.counts.passedOver);
+    }
+  }
+
+  // The verdict, then the exit code.
+  int Finish(const TaskOutcome& outcome) {
+    PrintVerdict(outcome);
+    return ExitCode(outcome);
   }
 
   int ExitCode(const TaskOutcome& outcome) {
@@ -191,7 +234,7 @@ struct Job {
 
 // One FILE operand.
 std::optional<int> takeFile(Job& job, std::filesystem::path& file) {
-  if (job.options.operands.size() != 1) return usageError(job.context, job.command, "one configuration file expected");
+  if (job.options.operands.size() != 1) return usageError(job.context, job.command, tr("нужен один файл конфигурации"));
   file = job.options.operands[0];
   return std::nullopt;
 }
@@ -201,7 +244,7 @@ std::optional<int> takeFile(Job& job, std::filesystem::path& file) {
 int runIdentify(CommandContext& context, std::span<const std::string> args) {
   Job job(context, commandNamed("identify"));
   if (auto code = job.Parse(args, {})) return *code;
-  if (!job.options.operands.empty()) return usageError(context, job.command, "no arguments expected");
+  if (!job.options.operands.empty()) return usageError(context, job.command, tr("аргументы не нужны"));
   if (auto code = job.Connect()) return *code;
   const DeviceIdentity id = job.engine().operations().Identify(false);
   if (!id.info.empty()) printLine(context, id.info);
@@ -232,6 +275,7 @@ int runRead(CommandContext& context, std::span<const std::string> args) {
   const ReadJobSaveResult saved = SaveReadJobResult(*job.tree, file, whole, status == link_status::kInterrupted);
   if (saved.status == ReadJobSave::Failed) return failure(context, job.command, saved.message);
   if (!saved.message.empty()) std::fprintf(context.err, "%s\n", saved.message.c_str());
+  job.PrintVerdict(outcome);
   // Not whole: the failure's flag, or 1. A flag set by an exchange that then succeeded counts
   // too, as it does for the program's read job.
   return whole ? kExitOk : exitCodeAfter(*job.session, 1);
@@ -242,7 +286,7 @@ std::optional<int> requireFile(Job& job, const std::filesystem::path& file) {
   std::error_code ec;
   if (!std::filesystem::exists(file, ec) || std::filesystem::file_size(file, ec) == 0 || ec) {
     processLinkState().linkStatus.store(link_status::kWriteJobWithoutFile);
-    std::fprintf(job.context.err, "kvtr %.*s: '%s' does not exist or is empty\n",
+    std::fprintf(job.context.err, trFormat("kvtr %.*s: файла «%s» нет или он пуст\n"),
                  static_cast<int>(job.command.name.size()), job.command.name.data(), file.string().c_str());
     return exitCodeOfLinkStatus(link_status::kWriteJobWithoutFile);
   }
@@ -267,10 +311,10 @@ int runWriteJob(CommandContext& context, std::span<const std::string> args, std:
     if (!SaveConfigurationFile(*job.tree, file, &error)) return failure(context, job.command, error);
   }
   if (job.engine().state().networkSettingsWritten.load()) {
-    std::fprintf(context.err, "kvtr %.*s: the module takes new network settings only after 'kvtr apply'\n",
+    std::fprintf(context.err, trFormat("kvtr %.*s: новые сетевые настройки прибор примет только после «kvtr apply»\n"),
                  static_cast<int>(name.size()), name.data());
   }
-  return job.ExitCode(outcome);
+  return job.Finish(outcome);
 }
 
 int runWrite(CommandContext& context, std::span<const std::string> args) {
@@ -301,7 +345,7 @@ int runCompare(CommandContext& context, std::span<const std::string> args) {
   }
   // A failed exchange says more than the differences found before it; a whole compare tells a
   // script by its code alone whether the module and the file agree.
-  const int code = job.ExitCode(outcome);
+  const int code = job.Finish(outcome);
   if (code == kExitOk && job.engine().operations().differenceCount() > 0) return kExitDifferences;
   return code;
 }
@@ -324,15 +368,15 @@ int sendInit(Job& job) {
 int runInit(CommandContext& context, std::span<const std::string> args) {
   Job job(context, commandNamed("init"));
   if (auto code = job.Parse(args, {kVerbose, kQuiet, kErrorLog, kYes, kNoInit})) return *code;
-  if (!job.options.operands.empty()) return usageError(context, job.command, "no arguments expected");
+  if (!job.options.operands.empty()) return usageError(context, job.command, tr("аргументы не нужны"));
   if (!optionGiven(context, job.options, "yes")) {
     std::fprintf(context.err, "%s\n", std::string(kInitQuestionText).c_str());
-    return usageError(context, job.command, "--yes confirms");
+    return usageError(context, job.command, tr("подтвердите параметром --yes"));
   }
   if (auto code = job.LoadDescriptorTree()) return *code;
   if (auto code = job.Connect()) return *code;
   const TaskOutcome outcome = job.Run(TaskKind::Initialise);
-  const int code = job.ExitCode(outcome);
+  const int code = job.Finish(outcome);
   if (code != kExitOk || optionGiven(context, job.options, "no-init")) return code;
   return sendInit(job);
 }
@@ -340,7 +384,7 @@ int runInit(CommandContext& context, std::span<const std::string> args) {
 int runSendInit(CommandContext& context, std::span<const std::string> args) {
   Job job(context, commandNamed("send-init"));
   if (auto code = job.Parse(args, {})) return *code;
-  if (!job.options.operands.empty()) return usageError(context, job.command, "no arguments expected");
+  if (!job.options.operands.empty()) return usageError(context, job.command, tr("аргументы не нужны"));
   if (auto code = job.Connect()) return *code;
   return sendInit(job);
 }
@@ -386,7 +430,7 @@ std::optional<int> countOption(Job& job, int& count) {
   if (auto text = optionValue(job.context, job.options, "count")) {
     const DecimalReading r = ReadDecimal(*text, false);
     if (!r.ok || r.consumed != text->size() || r.value < 1 || r.value > 1e9) {
-      return usageError(job.context, job.command, "--count takes a whole number of at least 1");
+      return usageError(job.context, job.command, tr("--count принимает целое число не меньше 1"));
     }
     count = static_cast<int>(r.value);
   }
@@ -481,7 +525,7 @@ class PollPrinter final : public ScanResultSink {
 int runPoll(CommandContext& context, std::span<const std::string> args) {
   Job job(context, commandNamed("poll"));
   if (auto code = job.Parse(args, {kPeriod, kCount, kJson})) return *code;
-  if (job.options.operands.size() != 1) return usageError(context, job.command, "one parameter expected");
+  if (job.options.operands.size() != 1) return usageError(context, job.command, tr("нужен один параметр"));
   int period = 1000;
   if (auto text = optionValue(context, job.options, "period")) {
     if (!AcceptScanPeriod(*text, period)) return usageError(context, job.command, std::string(kScanPeriodRefusedText));
@@ -491,7 +535,7 @@ int runPoll(CommandContext& context, std::span<const std::string> args) {
   if (auto code = job.LoadDescriptorTree()) return *code;
   const std::string& shown = job.options.operands[0];
   Parameter* p = findInTree(*job.tree, shown);
-  if (p == nullptr) return failure(context, job.command, "the tree has no parameter '" + shown + "'");
+  if (p == nullptr) return failure(context, job.command, strprintf(trFormat("в дереве нет параметра «%s»"), shown.c_str()));
   if (auto code = job.Connect()) return *code;
 
   ExchangeEngine& engine = job.engine();
@@ -623,11 +667,11 @@ class WatchPrinter final : public IoListener {
 int runWatch(CommandContext& context, std::span<const std::string> args) {
   Job job(context, commandNamed("watch"));
   if (auto code = job.Parse(args, {kCount, kJson})) return *code;
-  if (!job.options.operands.empty()) return usageError(context, job.command, "no arguments expected");
+  if (!job.options.operands.empty()) return usageError(context, job.command, tr("аргументы не нужны"));
   int count = 0;
   if (auto code = countOption(job, count)) return *code;
   if (auto code = job.LoadDescriptorTree()) return *code;
-  if (job.tree->scanners() == nullptr) return failure(context, job.command, "the descriptor has no scanners branch");
+  if (job.tree->scanners() == nullptr) return failure(context, job.command, tr("в описателе нет ветви сканеров"));
   if (auto code = job.Connect()) return *code;
 
   Event done(EventReset::Manual);
@@ -637,7 +681,7 @@ int runWatch(CommandContext& context, std::span<const std::string> args) {
   monitor.setListener(&printer);
   {
     InterruptScope interrupt(nullptr, &done);
-    if (!monitor.Start()) return failure(context, job.command, "cannot start the polling worker");
+    if (!monitor.Start()) return failure(context, job.command, tr("не удалось запустить опрос"));
     (void)done.wait();
     // A read under way ends at once: the watch is over.
     Event& stop = job.engine().serialPort().stopEvent();

@@ -7,6 +7,7 @@
 // to it, and the program's manifest makes the arguments arrive in it.
 #include "command.h"
 #include "common/catalogue.h"
+#include "common/format.h"
 #include "common/program_directory.h"
 
 #ifdef _WIN32
@@ -26,7 +27,7 @@ namespace kvtr::cli {
 
 namespace {
 
-constexpr std::string_view kProgram = "kvtr";
+constexpr const char* kProgram = "kvtr";
 
 // Every group of commands, in the order --help lists them.
 constexpr std::array kCommandGroups = {
@@ -71,35 +72,46 @@ std::vector<std::string> handedOnOptions(const ParsedOptions& global) {
 }
 
 void printHelp(std::FILE* out) {
-  std::fprintf(out,
-               "Usage: %.*s [OPTIONS] COMMAND [ARGS]\n"
-               "Configures and watches the КВТР module over its RS-485 line.\n"
-               "\n"
-               "Options:\n"
-               "  -h, --help     show this help and exit\n"
-               "      --version  show the version and exit\n"
-               "\n"
-               "Commands:\n",
-               static_cast<int>(kProgram.size()), kProgram.data());
+  std::fprintf(out, trFormat("Использование: %s [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ] [ПАРАМЕТРЫ]\n"), kProgram);
+  std::fputs(tr("Настраивает модуль КВТР и следит за ним по линии RS-485.\n"
+                "\n"
+                "Параметры программы:\n"
+                "  -h, --help     показать эту справку и выйти\n"
+                "      --version  показать версию и выйти\n"
+                "\n"),
+             out);
+  std::fputs(portOptionsHelp(), out);
+  std::fputs(tr("\n"
+                "Параметры заданий (перед командой или после нее):\n"
+                "  -v, --verbose  строки журнала задания в поток ошибок\n"
+                "  -q, --quiet    без строки хода работы\n"
+                "      --elog ЖУРНАЛ  журнал неудачных обменов (создается пустым)\n"
+                "      --json     вывод в формате JSON (show, tree, poll, watch)\n"
+                "\n"
+                "Команды:\n"),
+             out);
   for (const auto& group : kCommandGroups) {
     for (const Command& command : group()) {
-      const std::string synopsis = std::string(command.name) + " " + std::string(command.usage);
-      std::fprintf(out, "  %s\n      %.*s\n", synopsis.c_str(), static_cast<int>(command.summary.size()),
-                   command.summary.data());
+      std::fprintf(out, "  %.*s %s\n      %s\n", static_cast<int>(command.name.size()), command.name.data(),
+                   tr(command.usage.data()), tr(command.summary.data()));
     }
   }
   std::fprintf(out,
-               "\n"
-               "'%.*s COMMAND --help' shows the usage of one command; '--' ends the options.\n"
-               "Exit status: 0 success, 1 failure, 2 usage error, 200-206 the module's failure flags.\n",
-               static_cast<int>(kProgram.size()), kProgram.data());
+               trFormat("\n"
+                        "«%s КОМАНДА --help» показывает справку по одной команде; «--» заканчивает параметры.\n"
+                        "Коды завершения: 0 — успех; 1 — иная ошибка (файл, описатель, обмен без признака\n"
+                        "ошибки); 2 — ошибка в командной строке; 3 — compare нашел отличия; 200–206 — признаки\n"
+                        "ошибок задания: 200 нет файла для записи, 201 порт не открылся, 202 прибор не отвечает,\n"
+                        "203 ошибки линии, 204 прибор ответил кодом ошибки, 205 прервано, 206 ответил другой\n"
+                        "прибор.\n"),
+               kProgram);
 }
 
 int globalUsageError(std::string_view message) {
-  std::fprintf(stderr, "%.*s: %.*s\nUsage: %.*s [OPTIONS] COMMAND [ARGS]\nTry '%.*s --help' for more information.\n",
-               static_cast<int>(kProgram.size()), kProgram.data(), static_cast<int>(message.size()), message.data(),
-               static_cast<int>(kProgram.size()), kProgram.data(), static_cast<int>(kProgram.size()),
-               kProgram.data());
+  std::fprintf(stderr,
+               trFormat("%s: %.*s\nИспользование: %s [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ] [ПАРАМЕТРЫ]\n"
+                        "Подробнее: «%s --help».\n"),
+               kProgram, static_cast<int>(message.size()), message.data(), kProgram, kProgram);
   return kExitUsage;
 }
 
@@ -122,14 +134,14 @@ int run(int argc, char** argv) {
     return kExitOk;
   }
   if (global.has("version")) {
-    std::printf("%.*s %s\n", static_cast<int>(kProgram.size()), kProgram.data(), KVTR_VERSION);
+    std::printf("%s %s\n", kProgram, KVTR_VERSION);
     return kExitOk;
   }
-  if (parsed.next >= args.size()) return globalUsageError("no command given");
+  if (parsed.next >= args.size()) return globalUsageError(tr("не задана команда"));
 
   const std::string& name = args[parsed.next];
   const Command* command = findCommand(name);
-  if (command == nullptr) return globalUsageError("unknown command '" + name + "'");
+  if (command == nullptr) return globalUsageError(strprintf(trFormat("неизвестная команда «%s»"), name.c_str()));
 
   CommandContext context;
   const ParsedOptions none;
@@ -145,22 +157,37 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int usageError(CommandContext& context, const Command& command, std::string_view message) {
+  const int nameSize = static_cast<int>(command.name.size());
   std::fprintf(context.err,
-               "%.*s %.*s: %.*s\nUsage: %.*s %.*s %.*s\nTry '%.*s %.*s --help' for more information.\n",
-               static_cast<int>(kProgram.size()), kProgram.data(), static_cast<int>(command.name.size()),
-               command.name.data(), static_cast<int>(message.size()), message.data(),
-               static_cast<int>(kProgram.size()), kProgram.data(), static_cast<int>(command.name.size()),
-               command.name.data(), static_cast<int>(command.usage.size()), command.usage.data(),
-               static_cast<int>(kProgram.size()), kProgram.data(), static_cast<int>(command.name.size()),
-               command.name.data());
+               trFormat("%s %.*s: %.*s\nИспользование: %s %.*s %s\nПодробнее: «%s %.*s --help».\n"), kProgram,
+               nameSize, command.name.data(), static_cast<int>(message.size()), message.data(), kProgram, nameSize,
+               command.name.data(), tr(command.usage.data()), kProgram, nameSize, command.name.data());
   return kExitUsage;
 }
 
 int failure(CommandContext& context, const Command& command, std::string_view message) {
-  std::fprintf(context.err, "%.*s %.*s: %.*s\n", static_cast<int>(kProgram.size()), kProgram.data(),
-               static_cast<int>(command.name.size()), command.name.data(), static_cast<int>(message.size()),
-               message.data());
+  std::fprintf(context.err, "%s %.*s: %.*s\n", kProgram, static_cast<int>(command.name.size()), command.name.data(),
+               static_cast<int>(message.size()), message.data());
   return kExitFailure;
+}
+
+const char* portOptionsHelp() {
+  return tr(
+      "Параметры порта (перед командой или после нее). Не заданные берутся из сохраненных настроек\n"
+      "порта: их сохраняют конфигуратор, «kvtr scan» и «kvtr apply»; пока ничего не сохранено —\n"
+      "COM1, 9600 бод, 8 бит данных, без четности, 1 стоп-бит, адрес 16, длина адреса 8 бит.\n"
+      "Заданные действуют только в этом запуске.\n"
+      "  --port ПОРТ             последовательный порт: /dev/ttyUSB0, ttyUSB0 или COMn\n"
+      "  --baud N                скорость линии, бод (2400 … 115200)\n"
+      "  --data-bits 7|8         длина слова данных, бит\n"
+      "  --parity none|even|odd  четность: нет, четная, нечетная\n"
+      "  --stop-bits 1|2         число стоп-бит\n"
+      "  --address A             адрес прибора: 0 … 255, при 11-битной адресации 0 … 2047\n"
+      "  --address-length 8|11   длина адреса, бит\n"
+      "  --converter auto|semi   преобразователь RS-485: auto — переключает линию сам (по умолчанию),\n"
+      "                          semi — направлением управляет программа линией RTS\n"
+      "  --no-attributes         не передавать атрибуты параметров\n"
+      "  --descriptor ПУТЬ       файл описателя вместо kvtr.tree.dat рядом с программой\n");
 }
 
 std::optional<int> parseCommandOptions(CommandContext& context, const Command& command,
@@ -171,9 +198,13 @@ std::optional<int> parseCommandOptions(CommandContext& context, const Command& c
   const OptionParseResult parsed = parseOptions(args, all, out);
   if (!parsed.ok) return usageError(context, command, parsed.error);
   if (out.has("help")) {
-    std::fprintf(context.out, "Usage: %.*s %.*s %.*s\n%.*s\n", static_cast<int>(kProgram.size()), kProgram.data(),
-                 static_cast<int>(command.name.size()), command.name.data(), static_cast<int>(command.usage.size()),
-                 command.usage.data(), static_cast<int>(command.summary.size()), command.summary.data());
+    std::fprintf(context.out, trFormat("Использование: %s %.*s %s\n%s\n"), kProgram,
+                 static_cast<int>(command.name.size()), command.name.data(), tr(command.usage.data()),
+                 tr(command.summary.data()));
+    if (command.details != nullptr) std::fprintf(context.out, "\n%s", tr(command.details));
+    const bool takesPort = std::any_of(optionSpecs.begin(), optionSpecs.end(),
+                                       [](const OptionSpec& o) { return o.longName == "port"; });
+    if (takesPort) std::fprintf(context.out, "\n%s", portOptionsHelp());
     return kExitOk;
   }
   return std::nullopt;

@@ -4,6 +4,7 @@
 #include "command.h"
 #include "interrupt_scope.h"
 #include "module_session.h"
+#include "terminal_progress.h"
 
 
 #include <algorithm>
@@ -44,27 +45,47 @@ int runSet(CommandContext& context, std::span<const std::string> args);
 int runApply(CommandContext& context, std::span<const std::string> args);
 int runScan(CommandContext& context, std::span<const std::string> args);
 
-constexpr std::string_view kApplyUsage =
+constexpr std::string_view kApplyUsage = trMark(
     "[--new-baud N] [--new-data-bits 7|8] [--new-parity none|even|odd] [--new-stop-bits 1|2] [--new-address A] "
-    "[--new-address-length 8|11] [--no-switch] [--broadcast [--once]] [port options]";
+    "[--new-address-length 8|11] [--no-switch] [--broadcast [--once]] [параметры порта]");
+
+constexpr const char* kExchangeHelp = trMark(
+    "Параметры:\n"
+    "  --log               протокол обмена: запрос, ответ и их разбор\n"
+    "  --index-in-address  передавать индекс в поле адреса запроса, а не в посылке\n");
+
+constexpr const char* kApplyHelp = trMark(
+    "Параметры:\n"
+    "  --new-baud N, --new-data-bits 7|8, --new-parity none|even|odd, --new-stop-bits 1|2,\n"
+    "  --new-address A, --new-address-length 8|11\n"
+    "                 новые сетевые настройки: записываются в прибор перед APLY\n"
+    "  --no-switch    не переходить на новые настройки (программа остается на прежних)\n"
+    "  --broadcast    послать APLY по широковещательному адресу\n"
+    "  --once         с --broadcast: послать один раз, а не три\n");
 
 constexpr Command kCommands[] = {
-    {"ports", "", "List the serial ports of the computer, one per line, with what the system tells of each.",
+    {"ports", "", trMark("Перечислить последовательные порты компьютера с тем, что о каждом сообщает система."),
      &runPorts},
-    {"get", "NAME[:INDEX]... [--log] [--index-in-address] [port options]",
-     "Read parameters from the module and print NAME[:INDEX] = VALUE for each.", &runGet},
-    {"set", "NAME[:INDEX]=VALUE... [--log] [--index-in-address] [port options]",
-     "Check and write parameters into the module; print what the module took.", &runSet},
+    {"get", trMark("ИМЯ[:ИНДЕКС]... [--log] [--index-in-address] [параметры порта]"),
+     trMark("Прочитать параметры из прибора и напечатать «ИМЯ[:ИНДЕКС] = ЗНАЧЕНИЕ» для каждого."), &runGet,
+     kExchangeHelp},
+    {"set", trMark("ИМЯ[:ИНДЕКС]=ЗНАЧЕНИЕ... [--log] [--index-in-address] [параметры порта]"),
+     trMark("Проверить и записать параметры в прибор; напечатать, что прибор принял."), &runSet, kExchangeHelp},
     {"apply", kApplyUsage,
-     "Write the module's new network settings (--new-...), switch it to them (APLY), follow it with the "
-     "program's port settings and check that it answers there.",
-     &runApply},
-    {"aply", kApplyUsage, "The same as apply.", &runApply},
-    {"scan", "[--addresses FROM-TO|all] [--quiet] [--no-save] [port options]",
-     "Find the module at the stored port settings, else at every speed in turn (with --addresses: at every "
-     "address of the range, at the stored speed first, then at the others); print the speed, address and "
-     "device found and keep them in the stored port settings.",
-     &runScan},
+     trMark("Записать новые сетевые настройки прибора (--new-...), перевести его на них (APLY), перейти на них "
+            "в программе и проверить, что прибор отвечает."),
+     &runApply, kApplyHelp},
+    {"aply", kApplyUsage, trMark("То же, что apply."), &runApply, kApplyHelp},
+    {"scan", trMark("[--addresses ОТ-ДО|all] [--quiet] [--no-save] [параметры порта]"),
+     trMark("Найти прибор: при сохраненных настройках порта, затем на каждой скорости по очереди; напечатать "
+            "найденные скорость, адрес и прибор и сохранить их в настройках порта."),
+     &runScan,
+     trMark("Параметры:\n"
+            "  --addresses ОТ-ДО|all  искать по каждому адресу диапазона (all — по всем, что допускает\n"
+            "                         длина адреса): сначала на заданной скорости, затем на остальных;\n"
+            "                         без него поиск идет только по адресу из --address или настроек\n"
+            "  -q, --quiet            без строк хода поиска, только итог\n"
+            "  --no-save              не сохранять найденные скорость и адрес в настройках порта\n")},
 };
 
 const Command& commandNamed(std::string_view name) {
@@ -108,13 +129,13 @@ bool parseNameAndIndex(std::string_view text, ParameterRequest& request, std::st
     request.name = std::string(text.substr(0, colon));
     const auto index = parseNumber(text.substr(colon + 1), 0, 0xFFFF);
     if (!index) {
-      error = "malformed index in '" + std::string(text) + "' (0..65535)";
+      error = strprintf(trFormat("неверный индекс в «%s» (0..65535)"), std::string(text).c_str());
       return false;
     }
     request.index = static_cast<int>(*index);
   }
   if (request.name.empty()) {
-    error = "no parameter name in '" + std::string(text) + "'";
+    error = strprintf(trFormat("нет имени параметра в «%s»"), std::string(text).c_str());
     return false;
   }
   return true;
@@ -220,7 +241,7 @@ void finishLog(ProtocolLogList& log, bool read, int result, const Parameter& p) 
 
 void reportFailure(CommandContext& context, const ParameterRequest& request, const Parameter& p, int result) {
   const std::string text = !p.comment.empty() ? std::string(trimRight(p.comment))
-                                              : strprintf("the exchange failed (result %d)", result);
+                                              : strprintf(trFormat("обмен не удался (результат %d)"), result);
   std::fprintf(context.err, "%s: %s\n", request.shownName.c_str(), text.c_str());
 }
 
@@ -230,7 +251,7 @@ int runPorts(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("ports");
   ParsedOptions options;
   if (auto code = parseCommandOptions(context, command, args, {}, options)) return *code;
-  if (!options.operands.empty()) return usageError(context, command, "no arguments expected");
+  if (!options.operands.empty()) return usageError(context, command, tr("аргументы не нужны"));
   // Another root of the system tree to read the list from serves tests and containers.
   const char* root = std::getenv("KVTR_SYSTEM_ROOT");
   const std::vector<SerialPortInfo> ports =
@@ -258,7 +279,7 @@ int runGet(CommandContext& context, std::span<const std::string> args) {
   if (auto code = parseCommandOptions(context, command, args, kExchangeSpecs, options)) {
     return *code;
   }
-  if (options.operands.empty()) return usageError(context, command, "no parameter named");
+  if (options.operands.empty()) return usageError(context, command, tr("не названо ни одного параметра"));
   std::vector<ParameterRequest> requests;
   for (const std::string& operand : options.operands) {
     ParameterRequest request;
@@ -315,11 +336,13 @@ int runSet(CommandContext& context, std::span<const std::string> args) {
   if (auto code = parseCommandOptions(context, command, args, kExchangeSpecs, options)) {
     return *code;
   }
-  if (options.operands.empty()) return usageError(context, command, "no NAME=VALUE given");
+  if (options.operands.empty()) return usageError(context, command, tr("не задано ни одного ИМЯ=ЗНАЧЕНИЕ"));
   std::vector<ParameterRequest> requests;
   for (const std::string& operand : options.operands) {
     const std::size_t eq = operand.find('=');
-    if (eq == std::string::npos) return usageError(context, command, "'" + operand + "' is not NAME=VALUE");
+    if (eq == std::string::npos) {
+      return usageError(context, command, strprintf(trFormat("«%s» не в виде ИМЯ=ЗНАЧЕНИЕ"), operand.c_str()));
+    }
     ParameterRequest request;
     std::string error;
     if (!parseNameAndIndex(std::string_view(operand).substr(0, eq), request, error)) {
@@ -406,7 +429,7 @@ int runSet(CommandContext& context, std::span<const std::string> args) {
     }
   }
   if (session.link->state().networkSettingsWritten.load()) {
-    std::fprintf(context.err, "kvtr set: the module takes new network settings only after 'kvtr apply'\n");
+    std::fprintf(context.err, "%s", tr("kvtr set: новые сетевые настройки прибор примет только после «kvtr apply»\n"));
   }
   return exitCodeAfter(session, failed);
 }
@@ -428,7 +451,7 @@ std::optional<int> parseNewSettings(CommandContext& context, const Command& comm
     if (p == "none" || p == "no" || p == "n") out.push_back({"PrtY", std::string(kParityNoneText)});
     else if (p == "even" || p == "e") out.push_back({"PrtY", std::string(kParityEvenText)});
     else if (p == "odd" || p == "o") out.push_back({"PrtY", std::string(kParityOddText)});
-    else return usageError(context, command, "--new-parity takes none, even or odd");
+    else return usageError(context, command, tr("--new-parity принимает none, even или odd"));
   }
   if (auto v = options.value("new-stop-bits")) out.push_back({"Sbit", *v});
   if (auto v = options.value("new-address-length")) out.push_back({"A.Len", *v});
@@ -451,8 +474,8 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("apply");
   ParsedOptions options;
   if (auto code = parseCommandOptions(context, command, args, kApplySpecs, options)) return *code;
-  if (!options.operands.empty()) return usageError(context, command, "no arguments expected");
-  if (options.has("once") && !options.has("broadcast")) return usageError(context, command, "--once goes with --broadcast");
+  if (!options.operands.empty()) return usageError(context, command, tr("аргументы не нужны"));
+  if (options.has("once") && !options.has("broadcast")) return usageError(context, command, tr("--once — только вместе с --broadcast"));
   ApplyOptions applyOptions;
   applyOptions.changeProgramSettings = !options.has("no-switch");
   applyOptions.broadcast = options.has("broadcast");
@@ -464,7 +487,7 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
   if (!loadTree(context, command, options, session)) return kExitFailure;
   DescBranch* network = session.tree.networkSettings();
   if ((applyOptions.changeProgramSettings || !newSettings.empty()) && network == nullptr) {
-    return failure(context, command, "the descriptor has no network settings branch");
+    return failure(context, command, tr("в описателе нет ветви сетевых настроек"));
   }
   // Each new value must be one the setting takes, before anything goes out.
   for (const NewSetting& s : newSettings) {
@@ -484,7 +507,7 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
   // the program's port settings.
   for (const NewSetting& s : newSettings) {
     if (equalsNoCase(s.name, "Addr")) {
-      if (!parseNumber(s.text, 0, 2047)) return usageError(context, command, "--new-address takes 0 to 2047");
+      if (!parseNumber(s.text, 0, 2047)) return usageError(context, command, tr("--new-address принимает значения от 0 до 2047"));
       continue;
     }
     const Parameter* own = link.programPortNode().FindParameter(s.name);
@@ -493,8 +516,8 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
     for (std::string_view choice : splitTokens(own->type, ":")) listed = listed || choice == s.text;
     if (!listed) {
       return usageError(context, command,
-                        "the module's " + s.name + " takes one of " + replaceAll(own->type, ':', ' ') + ", not '" +
-                            s.text + "'");
+                        strprintf(trFormat("%s прибора принимает одно из значений %s, а не «%s»"), s.name.c_str(),
+                                  replaceAll(own->type, ':', ' ').c_str(), s.text.c_str()));
     }
   }
   if (auto code = openLink(session)) return *code;
@@ -513,7 +536,7 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
       }
     }
     if (failed != 0) {
-      std::fprintf(context.err, "APLY not sent: the module's network settings could not be read\n");
+      std::fprintf(context.err, "%s", tr("APLY не послан: не удалось прочитать сетевые настройки прибора\n"));
       return exitCodeAfter(session, failed);
     }
   }
@@ -540,7 +563,7 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
       const int r = writer.WriteParameter(*p, 1);
       if (r != 0) {
         reportFailure(context, ParameterRequest{s.name, s.name}, *p, r);
-        std::fprintf(context.err, "APLY not sent: the module did not take its new network settings\n");
+        std::fprintf(context.err, "%s", tr("APLY не послан: прибор не принял новые сетевые настройки\n"));
         return exitCodeAfter(session, 1);
       }
       printLine(context, s.name + " = " + p->value);
@@ -551,7 +574,7 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
   LinkParameterSteps steps(link);
   const ApplyOutcome out = RunApplySequence(link, steps, applyOptions, nullptr);
   if (out.applyResult == 0) {
-    printLine(context, "APLY: sent");
+    printLine(context, tr("APLY: послан"));
   } else {
     std::fprintf(context.err, "APLY: %s\n", std::string(trimRight(out.applyComment)).c_str());
   }
@@ -560,34 +583,67 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
     // The module listens at the new settings from now on; so does the program next time.
     const StoredPortSettings saved = ProgramPortSettings(link.programPortNode(), loadPortSettings(*session.store));
     if (!savePortSettings(*session.store, saved)) {
-      std::fprintf(context.err, "kvtr apply: the new port settings could not be stored\n");
+      std::fprintf(context.err, "%s", tr("kvtr apply: не удалось сохранить новые настройки порта\n"));
     }
     if (out.deviceResult == 0) {
       printLine(context, "dev = " + out.deviceName);
       // The verdict goes with the other messages, so that what is printed stays the settings.
-      std::fprintf(context.err, "The module answers at the new settings.\n");
+      std::fprintf(context.err, "%s", tr("Прибор отвечает при новых настройках.\n"));
     } else {
       std::fprintf(context.err, "%s", out.report.c_str());
-      std::fprintf(context.err, "The module does not answer at the new settings.\n");
+      std::fprintf(context.err, "%s", tr("Прибор не отвечает при новых настройках.\n"));
     }
   }
-  if (out.repeatedSends > 0) printLine(context, strprintf("APLY repeated %d times", out.repeatedSends));
+  if (out.repeatedSends > 0) printLine(context, strprintf(trFormat("APLY повторен %d раз(а)"), out.repeatedSends));
   return exitCodeAfter(session, out.ok() ? 0 : 1);
 }
 
 // ---------------------------------------------------------------- identify and scan
 
-// The worker's status lines on the error stream, as the dialog's status line shows them.
+// The progress of a search on the error stream: what is being tried (speed, converter and, in
+// an address search, the address). On a terminal one line is redrawn at every identification;
+// otherwise a plain line is written whenever the speed or the converter changes. The worker's
+// own status lines are left to the dialog: the tool prints its verdict once, at the end.
 class TerminalScanProgress final : public ConnectionProgress {
  public:
-  TerminalScanProgress(std::FILE* err, bool quiet) : err_(err), quiet_(quiet) {}
-  void SetStatus(const std::string& text, bool) override {
-    if (!quiet_) std::fprintf(err_, "%s\n", text.c_str());
+  TerminalScanProgress(std::FILE* err, bool quiet) : err_(err), quiet_(quiet), redraw_(isTerminal(err)) {}
+  ~TerminalScanProgress() override { Clear(); }
+
+  void SetStatus(const std::string&, bool) override {}
+
+  // Called before each identification; `range` is the address range of an address search.
+  void Trying(const std::string& speed, bool automaticConverter, std::optional<int> address,
+              const std::string& range) {
+    if (quiet_) return;
+    const char* converter = automaticConverter ? "auto" : "semi";
+    std::string step = strprintf(trFormat("Поиск прибора: %s бод, преобразователь %s"), speed.c_str(), converter);
+    if (!range.empty()) step += strprintf(trFormat(", адреса %s"), range.c_str());
+    if (redraw_) {
+      std::string line = step;
+      if (address) line += strprintf(trFormat(", адрес %d"), *address);
+      std::fprintf(err_, "\r\x1b[2K%s...", line.c_str());
+      std::fflush(err_);
+      shown_ = true;
+    } else if (step != lastStep_) {
+      std::fprintf(err_, "%s...\n", step.c_str());
+      lastStep_ = step;
+    }
+  }
+
+  // Erases the redrawn line, so that the verdict starts a clean one.
+  void Clear() {
+    if (!shown_) return;
+    std::fputs("\r\x1b[2K", err_);
+    std::fflush(err_);
+    shown_ = false;
   }
 
  private:
   std::FILE* err_;
-  bool quiet_;
+  const bool quiet_;
+  const bool redraw_;
+  bool shown_ = false;
+  std::string lastStep_;
 };
 
 // What the identifications of a search saw.
@@ -618,7 +674,7 @@ int runScan(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("scan");
   ParsedOptions options;
   if (auto code = parseCommandOptions(context, command, args, kScanSpecs, options)) return *code;
-  if (!options.operands.empty()) return usageError(context, command, "no arguments expected");
+  if (!options.operands.empty()) return usageError(context, command, tr("аргументы не нужны"));
   const bool quiet = optionGiven(context, options, "quiet");
 
   ModuleSession session(context.err);
@@ -633,26 +689,32 @@ int runScan(CommandContext& context, std::span<const std::string> args) {
     range = parseAddressRange(*text, highest);
     if (!range) {
       return usageError(context, command,
-                        strprintf("--addresses takes FROM-TO within 0..%d (with --address-length 11 up to 2047), or all",
+                        strprintf(trFormat("--addresses принимает ОТ-ДО в пределах 0..%d (с --address-length 11 "
+                                           "до 2047) или all"),
                                   highest));
     }
   }
 
-  SearchLog seen;
-  const DeviceIdentifier identify = [&] {
-    seen.last = engine.operations().Identify(false);
-    if (seen.last.result == kIdentifyOtherDevice) {
-      seen.otherDevice = seen.last;
-      seen.otherDeviceSpeed = node.GetValueByName("bPS");
-      seen.otherDeviceAddress = std::to_string(engine.serialPort().settings().baseAddress);
-    }
-    return seen.last.result;
-  };
   Event& abort = engine.abortEvent();
   abort.reset();
   // Ctrl+C ends the search after the exchange under way; a second one ends the program.
   InterruptScope interrupt(nullptr, &abort);
   TerminalScanProgress progress(context.err, quiet);
+
+  const std::string rangeText = range ? strprintf("%d..%d", range->from, range->to) : std::string();
+  SearchLog seen;
+  const DeviceIdentifier identify = [&] {
+    const int baseAddress = engine.serialPort().settings().baseAddress;
+    progress.Trying(node.GetValueByName("bPS"), engine.serialPort().settings().automaticConverter != 0,
+                    range ? std::optional<int>(baseAddress) : std::nullopt, rangeText);
+    seen.last = engine.operations().Identify(false);
+    if (seen.last.result == kIdentifyOtherDevice) {
+      seen.otherDevice = seen.last;
+      seen.otherDeviceSpeed = node.GetValueByName("bPS");
+      seen.otherDeviceAddress = std::to_string(baseAddress);
+    }
+    return seen.last.result;
+  };
   ConnectionWorker worker(engine, identify, abort, progress);
 
   bool found = false;
@@ -662,29 +724,37 @@ int runScan(CommandContext& context, std::span<const std::string> args) {
     found = worker.SearchAddresses(range->from, range->to).found;
   } else {
     // First the settings as they are, as the program does when it starts.
-    if (!quiet) std::fprintf(context.err, "%s\n", std::string(kScanningStatusText).c_str());
     found = worker.ConnectNow();
     if (!found && (state.linkStatus.load() & link_status::kPortNotOpened) != 0) {
+      progress.Clear();
       return exitCodeOfLinkStatus(state.linkStatus.load());
     }
     if (!found && !abort.isSet()) found = worker.Scan().found;
   }
+  progress.Clear();
 
   if (abort.isSet()) {
     state.linkStatus.store(link_status::kInterrupted);
-    std::fprintf(context.err, "kvtr scan: interrupted\n");
+    std::fprintf(context.err, "%s", tr("kvtr scan: поиск прерван\n"));
     return exitCodeOfLinkStatus(state.linkStatus.load());
   }
   if (!found) {
-    const std::string where = range ? strprintf("addresses %d..%d", range->from, range->to)
-                                    : "address " + node.GetValueByName("Addr");
     if (!seen.otherDevice.device.empty()) {
       // The only answer came from a device that is not the module: that is what the run reports.
       state.linkStatus.store(link_status::kOtherDevice);
-      std::fprintf(context.err, "kvtr scan: another device answered at %s, address %s: %s\n",
+      std::fprintf(context.err, trFormat("kvtr scan: прибор не найден; ответил другой прибор (%s бод, адрес %s): %s\n"),
                    seen.otherDeviceSpeed.c_str(), seen.otherDeviceAddress.c_str(), seen.otherDevice.device.c_str());
+    } else if (range) {
+      std::fprintf(context.err, trFormat("kvtr scan: прибор не найден: ни на одной скорости нет ответа по адресам %d..%d\n"),
+                   range->from, range->to);
     } else {
-      std::fprintf(context.err, "kvtr scan: not found: no module answered at any speed at %s\n", where.c_str());
+      std::fprintf(context.err, trFormat("kvtr scan: прибор не найден: ни на одной скорости нет ответа по адресу %s\n"),
+                   node.GetValueByName("Addr").c_str());
+    }
+    if (!range) {
+      // The search asked one address only; the module may listen at another.
+      std::fprintf(context.err, "%s",
+                   tr("Если адрес прибора неизвестен, ищите по всем адресам: kvtr scan --addresses all\n"));
     }
     const int code = exitCodeOfLinkStatus(state.linkStatus.load());
     return code != 0 ? code : kExitFailure;
@@ -701,9 +771,10 @@ int runScan(CommandContext& context, std::span<const std::string> args) {
   if (!options.has("no-save")) {
     const StoredPortSettings saved = ProgramPortSettings(node, loadPortSettings(*session.store));
     if (!savePortSettings(*session.store, saved)) {
-      std::fprintf(context.err, "kvtr scan: the port settings found could not be stored\n");
+      std::fprintf(context.err, "%s", tr("kvtr scan: не удалось сохранить найденные настройки порта\n"));
     }
   }
+  std::fprintf(context.err, "%s\n", std::string(kConnectedMessageText).c_str());
   return kExitOk;
 }
 

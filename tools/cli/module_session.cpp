@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "descriptor_option.h"
@@ -52,19 +53,20 @@ std::optional<int> makeLink(CommandContext& context, const Command& command, con
     return parseNumber(*optionValue(context, options, name), low, high);
   };
   if (auto port = optionValue(context, options, "port")) {
-    if (trim(*port).empty()) return usageError(context, command, "empty --port");
+    if (trim(*port).empty()) return usageError(context, command, tr("пустое значение --port"));
     node.SetValueByName(kPortParameterName, *port);
   }
   if (optionValue(context, options, "baud")) {
     const auto baud = number("baud", 1, 10'000'000);
     if (!baud || !isAcceptedBaudRate(static_cast<int>(*baud))) {
-      return usageError(context, command, "unsupported --baud '" + *optionValue(context, options, "baud") + "'");
+      return usageError(context, command, strprintf(trFormat("неподдерживаемая скорость --baud «%s»"),
+                                                    optionValue(context, options, "baud")->c_str()));
     }
     node.SetValueByName("bPS", std::to_string(*baud));
   }
   if (optionValue(context, options, "data-bits")) {
     const auto bits = number("data-bits", 5, 8);
-    if (!bits) return usageError(context, command, "--data-bits takes 5 to 8");
+    if (!bits) return usageError(context, command, tr("--data-bits принимает значения от 5 до 8"));
     node.SetValueByName("LEn", std::to_string(*bits));
   }
   if (auto parity = optionValue(context, options, "parity")) {
@@ -72,21 +74,21 @@ std::optional<int> makeLink(CommandContext& context, const Command& command, con
     if (p == "none" || p == "no" || p == "n") node.SetValueByName("PrtY", kParityNoneText);
     else if (p == "even" || p == "e") node.SetValueByName("PrtY", kParityEvenText);
     else if (p == "odd" || p == "o") node.SetValueByName("PrtY", kParityOddText);
-    else return usageError(context, command, "--parity takes none, even or odd");
+    else return usageError(context, command, tr("--parity принимает none, even или odd"));
   }
   if (optionValue(context, options, "stop-bits")) {
     const auto bits = number("stop-bits", 1, 2);
-    if (!bits) return usageError(context, command, "--stop-bits takes 1 or 2");
+    if (!bits) return usageError(context, command, tr("--stop-bits принимает 1 или 2"));
     node.SetValueByName("Sbit", std::to_string(*bits));
   }
   if (optionValue(context, options, "address-length")) {
     const auto bits = number("address-length", 8, 11);
-    if (!bits || (*bits != 8 && *bits != 11)) return usageError(context, command, "--address-length takes 8 or 11");
+    if (!bits || (*bits != 8 && *bits != 11)) return usageError(context, command, tr("--address-length принимает 8 или 11"));
     node.SetValueByName("A.Len", std::to_string(*bits));
   }
   if (optionValue(context, options, "address")) {
     const auto address = number("address", 0, 2047);
-    if (!address) return usageError(context, command, "--address takes 0 to 2047");
+    if (!address) return usageError(context, command, tr("--address принимает значения от 0 до 2047"));
     node.SetValueByName("Addr", std::to_string(*address));
   }
   // The address must fit the address length, whichever of the two came from the options.
@@ -94,7 +96,7 @@ std::optional<int> makeLink(CommandContext& context, const Command& command, con
   const int address = std::atoi(node.GetValueByName("Addr").c_str());
   if (address > (addressBits > 8 ? 2047 : 255)) {
     return usageError(context, command,
-                      strprintf("address %d does not fit %d-bit addressing (see --address-length)", address,
+                      strprintf(trFormat("адрес %d не помещается в %d-битную адресацию (см. --address-length)"), address,
                                 addressBits > 8 ? 11 : 8));
   }
   // Most converters sold today turn the line round by themselves; the program tries that kind
@@ -103,7 +105,7 @@ std::optional<int> makeLink(CommandContext& context, const Command& command, con
   if (auto converter = optionValue(context, options, "converter")) {
     if (*converter == "auto") automatic = 1;
     else if (*converter == "semi") automatic = 0;
-    else return usageError(context, command, "--converter takes auto or semi");
+    else return usageError(context, command, tr("--converter принимает auto или semi"));
   }
   link.serialPort().settings().automaticConverter = automatic;
   link.setAttributesSuppressed(optionGiven(context, options, "no-attributes"));

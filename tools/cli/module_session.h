@@ -28,9 +28,6 @@ inline constexpr OptionSpec kPortOptionSpecs[] = {
     {"address-length", 0, OptionArgument::Required}, {"converter", 0, OptionArgument::Required},
     {"no-attributes", 0, OptionArgument::None},      {"descriptor", 0, OptionArgument::Required},
 };
-inline constexpr std::string_view kPortUsage =
-    "[--port PORT] [--baud N] [--data-bits 7|8] [--parity none|even|odd] [--stop-bits 1|2] [--address A] "
-    "[--address-length 8|11] [--converter auto|semi] [--no-attributes] [--descriptor PATH]";
 
 // The port options followed by a command's own.
 [[nodiscard]] std::vector<OptionSpec> withPortOptions(std::initializer_list<OptionSpec> own);

@@ -2,6 +2,7 @@
 // offline, without a module on the line.
 #include "command.h"
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "model/my_converter.h"
 #include "protocol/device_errors.h"
@@ -33,16 +34,27 @@ int runDecode(CommandContext& context, std::span<const std::string> args);
 int runParse(CommandContext& context, std::span<const std::string> args);
 
 constexpr Command kCommands[] = {
-    {"hash", "NAME...", "Print the 16-bit hash of each parameter name.", &runHash},
+    {"hash", trMark("ИМЯ..."), trMark("Напечатать 16-битную хеш-сумму имени каждого параметра."), &runHash},
     {"frame",
-     "(NAME | --hash 0xHHHH) [--write] [--type TYPE --value TEXT | --data HEX...] [--index N] [--address A] "
-     "[--address-length 8|11] [--address-offset K]",
-     "Print the request line for a parameter, from '#' to the last tetrad character.", &runFrame},
-    {"encode", "--type TYPE [--name NAME] TEXT", "Print the data bytes of a value as a write request carries them.",
-     &runEncode},
-    {"decode", "--type TYPE [--name NAME] HEX...", "Print the text of data bytes as a module's answer carries them.",
-     &runDecode},
-    {"parse", "LINE --hash 0xHHHH", "Check a received response line against the hash of its request.", &runParse},
+     trMark("(ИМЯ | --hash 0xHHHH) [--write] [--type ТИП --value ТЕКСТ | --data БАЙТЫ...] [--index N] "
+            "[--address A] [--address-length 8|11] [--address-offset K]"),
+     trMark("Напечатать строку запроса параметра, от «#» до последнего символа тетрад."), &runFrame,
+     trMark("Параметры:\n"
+            "  --hash 0xHHHH         хеш-сумма вместо имени\n"
+            "  --write               запрос записи (без него — чтения)\n"
+            "  --type ТИП --value ТЕКСТ  значение, закодированное по типу параметра\n"
+            "  --data БАЙТЫ...       поле данных как есть, парами шестнадцатеричных цифр\n"
+            "  --index N             индекс параметра (после данных, старший байт первым)\n"
+            "  --address A           адрес прибора (по умолчанию 16)\n"
+            "  --address-length 8|11 длина адреса, бит (по умолчанию 8)\n"
+            "  --address-offset K    смещение адреса (индекс в поле адреса)\n")},
+    {"encode", trMark("--type ТИП [--name ИМЯ] ТЕКСТ"),
+     trMark("Напечатать байты данных значения, как их несет запрос записи."), &runEncode},
+    {"decode", trMark("--type ТИП [--name ИМЯ] БАЙТЫ..."),
+     trMark("Напечатать текст байтов данных, как их несет ответ прибора."), &runDecode},
+    {"parse", trMark("СТРОКА --hash 0xHHHH"),
+     trMark("Проверить принятую строку ответа по хеш-сумме ее запроса; первая строка вывода — ok или причина."),
+     &runParse},
 };
 
 const Command& commandNamed(std::string_view name) {
@@ -57,7 +69,9 @@ bool readHexArguments(CommandContext& context, const Command& command, const std
                       std::vector<std::uint8_t>& bytes, int& code) {
   for (const std::string& text : texts) {
     if (!parseHexBytes(text, bytes)) {
-      code = usageError(context, command, "malformed hex bytes '" + text + "' (expected pairs such as 00 1F)");
+      code = usageError(context, command,
+                        strprintf(trFormat("неверные байты «%s» (нужны пары шестнадцатеричных цифр, например 00 1F)"),
+                                  text.c_str()));
       return false;
     }
   }
@@ -88,7 +102,7 @@ int runHash(CommandContext& context, std::span<const std::string> args) {
   const Command& command = commandNamed("hash");
   ParsedOptions options;
   if (const auto code = parseCommandOptions(context, command, args, {}, options)) return *code;
-  if (options.operands.empty()) return usageError(context, command, "no name given");
+  if (options.operands.empty()) return usageError(context, command, tr("не задано имя"));
   for (const std::string& name : options.operands) {
     printLine(context, strprintf("%s 0x%04X", name.c_str(), hashName(name)));
   }
@@ -110,24 +124,24 @@ int runFrame(CommandContext& context, std::span<const std::string> args) {
   // The parameter: a name, or a bare hash.
   std::string name;
   std::uint16_t hash = 0;
-  if (options.operands.size() > 1) return usageError(context, command, "more than one name given");
+  if (options.operands.size() > 1) return usageError(context, command, tr("задано больше одного имени"));
   const auto hashText = options.value("hash");
-  if (options.operands.size() == 1 && hashText) return usageError(context, command, "give a name or --hash, not both");
+  if (options.operands.size() == 1 && hashText) return usageError(context, command, tr("нужно имя или --hash, но не оба"));
   if (options.operands.size() == 1) {
     name = options.operands[0];
     hash = hashName(name);
   } else if (hashText) {
     const auto parsed = parseHashText(*hashText);
-    if (!parsed) return usageError(context, command, "malformed hash '" + *hashText + "' (expected 0xHHHH)");
+    if (!parsed) return usageError(context, command, strprintf(trFormat("неверная хеш-сумма «%s» (нужно 0xHHHH)"), hashText->c_str()));
     hash = *parsed;
   } else {
-    return usageError(context, command, "no name or --hash given");
+    return usageError(context, command, tr("не задано ни имя, ни --hash"));
   }
 
   // The addressing.
   int addressBits = kDefaultAddressBits;
   if (const auto text = options.value("address-length")) {
-    if (*text != "8" && *text != "11") return usageError(context, command, "--address-length must be 8 or 11");
+    if (*text != "8" && *text != "11") return usageError(context, command, tr("--address-length принимает 8 или 11"));
     addressBits = *text == "8" ? 8 : 11;
   }
   const std::int64_t maxAddress = addressBits == 8 ? 255 : 2047;
@@ -136,7 +150,7 @@ int runFrame(CommandContext& context, std::span<const std::string> args) {
     const auto parsed = parseNumber(*text, 0, maxAddress);
     if (!parsed) {
       return usageError(context, command,
-                        strprintf("malformed address '%s' (0..%i with %i-bit addressing)", text->c_str(),
+                        strprintf(trFormat("неверный адрес «%s» (0..%i при %i-битной адресации)"), text->c_str(),
                                   static_cast<int>(maxAddress), addressBits));
     }
     base = *parsed;
@@ -144,13 +158,13 @@ int runFrame(CommandContext& context, std::span<const std::string> args) {
   std::int64_t offset = 0;
   if (const auto text = options.value("address-offset")) {
     const auto parsed = parseNumber(*text, -maxAddress, maxAddress);
-    if (!parsed) return usageError(context, command, "malformed address offset '" + *text + "'");
+    if (!parsed) return usageError(context, command, strprintf(trFormat("неверное смещение адреса «%s»"), text->c_str()));
     offset = *parsed;
   }
   const int address = frameAddress(static_cast<int>(base), static_cast<int>(offset));
   if (address < 0 || address > maxAddress) {
     return usageError(context, command,
-                      strprintf("address %d + offset %d = %d does not fit %i-bit addressing", static_cast<int>(base),
+                      strprintf(trFormat("адрес %d + смещение %d = %d не помещается в %i-битную адресацию"), static_cast<int>(base),
                                 static_cast<int>(offset), address, addressBits));
   }
 
@@ -158,8 +172,8 @@ int runFrame(CommandContext& context, std::span<const std::string> args) {
   const auto type = options.value("type");
   const auto value = options.value("value");
   const bool hasData = options.has("data");
-  if (type.has_value() != value.has_value()) return usageError(context, command, "--type and --value go together");
-  if (type && hasData) return usageError(context, command, "give --type/--value or --data, not both");
+  if (type.has_value() != value.has_value()) return usageError(context, command, tr("--type и --value задаются вместе"));
+  if (type && hasData) return usageError(context, command, tr("нужно --type/--value или --data, но не оба"));
   std::vector<std::uint8_t> data;
   if (type) {
     MyConverter converter(name);
@@ -174,14 +188,14 @@ int runFrame(CommandContext& context, std::span<const std::string> args) {
   }
   if (const auto text = options.value("index")) {
     const auto index = parseNumber(*text, 0, 0xFFFF);
-    if (!index) return usageError(context, command, "malformed index '" + *text + "' (0..65535)");
+    if (!index) return usageError(context, command, strprintf(trFormat("неверный индекс «%s» (0..65535)"), text->c_str()));
     // An index travels after the value, high byte first.
     data.push_back(static_cast<std::uint8_t>(*index >> 8));
     data.push_back(static_cast<std::uint8_t>(*index & 0xFF));
   }
   if (data.size() > kMaxFrameData) {
     return failure(context, command,
-                   strprintf("the data field holds at most %zu bytes; this request needs %zu", kMaxFrameData,
+                   strprintf(trFormat("поле данных вмещает не больше %zu байт; этому запросу нужно %zu"), kMaxFrameData,
                              data.size()));
   }
 
@@ -195,7 +209,7 @@ int runFrame(CommandContext& context, std::span<const std::string> args) {
 std::optional<int> converterFromOptions(CommandContext& context, const Command& command, const ParsedOptions& options,
                                         MyConverter& converter) {
   const auto type = options.value("type");
-  if (!type) return usageError(context, command, "no --type given");
+  if (!type) return usageError(context, command, tr("не задан --type"));
   converter.type = *type;
   if (const auto name = options.value("name")) converter.name = *name;
   return std::nullopt;
@@ -212,7 +226,7 @@ int runEncode(CommandContext& context, std::span<const std::string> args) {
   if (const auto code = parseCommandOptions(context, command, args, kConversionSpecs, options)) return *code;
   MyConverter converter;
   if (const auto code = converterFromOptions(context, command, options, converter)) return *code;
-  if (options.operands.size() != 1) return usageError(context, command, "give exactly one TEXT");
+  if (options.operands.size() != 1) return usageError(context, command, tr("нужен ровно один ТЕКСТ"));
   converter.value = options.operands[0];
   DataField field;
   if (!encodeValue(context, converter, options.operands[0], field)) return kExitFailure;
@@ -245,11 +259,11 @@ int runParse(CommandContext& context, std::span<const std::string> args) {
   static constexpr OptionSpec kSpecs[] = {{"hash", 0, OptionArgument::Required}};
   ParsedOptions options;
   if (const auto code = parseCommandOptions(context, command, args, kSpecs, options)) return *code;
-  if (options.operands.size() != 1) return usageError(context, command, "give exactly one LINE");
+  if (options.operands.size() != 1) return usageError(context, command, tr("нужна ровно одна СТРОКА"));
   const auto hashText = options.value("hash");
-  if (!hashText) return usageError(context, command, "no --hash given");
+  if (!hashText) return usageError(context, command, tr("не задан --hash"));
   const auto hash = parseHashText(*hashText);
-  if (!hash) return usageError(context, command, "malformed hash '" + *hashText + "' (expected 0xHHHH)");
+  if (!hash) return usageError(context, command, strprintf(trFormat("неверная хеш-сумма «%s» (нужно 0xHHHH)"), hashText->c_str()));
 
   // A received frame ends with its carriage return; a line typed without one gets it here.
   std::string line = options.operands[0];
@@ -263,11 +277,11 @@ int runParse(CommandContext& context, std::span<const std::string> args) {
       return kExitOk;
     case ResponseStatus::DeviceError:
       if (response.hasDeviceErrorCode()) {
-        printLine(context, strprintf("device error %d", response.deviceErrorCode()));
+        printLine(context, strprintf(trFormat("ошибка прибора %d"), response.deviceErrorCode()));
         printLine(context, deviceErrorText(response.deviceErrorCode()));
       } else {
         // An error reply without its code byte says nothing more.
-        printLine(context, "device error");
+        printLine(context, tr("ошибка прибора"));
         printLine(context, "");
       }
       return kExitFailure;

@@ -1,6 +1,7 @@
 #include "terminal_progress.h"
 
 #include "exchange/group_operations.h"
+#include "exchange/task_kind.h"
 
 namespace kvtr::cli {
 
@@ -57,6 +58,10 @@ void TerminalProgress::taskStarted(const std::string& caption, int total) {
 void TerminalProgress::logLine(const std::string& line) {
   std::lock_guard lock(mutex_);
   if (!verbose_ && line != kWriteFailureLimitText) return;
+  // The closing lines of the progress window ("Задание выполнено. Окно будет закрыто
+  // автоматически." after an empty one) belong to the window: on a terminal the job's own last
+  // line says how it ended.
+  if (line.empty() || line == kTaskDoneText) return;
   clearBar();
   std::fprintf(err_, "%s\n", line.c_str());
 }

@@ -1,5 +1,7 @@
 #include "sim/frame_log.h"
 
+#include "common/catalogue.h"
+
 #include "common/format.h"
 
 namespace kvtr::sim {
@@ -26,7 +28,7 @@ FrameLog::~FrameLog() {
 bool FrameLog::Open(const std::filesystem::path& path, std::string& error) {
   file_ = std::fopen(path.c_str(), "a");
   if (file_ == nullptr) {
-    error = "cannot open the log " + path.string();
+    error = strprintf(trFormat("не удалось открыть журнал %s"), path.string().c_str());
     return false;
   }
   return true;

@@ -1,5 +1,6 @@
 #include "sim/line_settings.h"
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 
@@ -12,7 +13,7 @@ double LineSettings::characterMs() const {
 
 std::string LineSettings::describe() const {
   const char parityLetter = parity == Parity::None ? 'N' : parity == Parity::Even ? 'E' : 'O';
-  return strprintf("%d %d%c%d, address %d/%d", baud, dataBits, parityLetter, stopBits, address, addressBits);
+  return strprintf(trFormat("%d %d%c%d, адрес %d/%d"), baud, dataBits, parityLetter, stopBits, address, addressBits);
 }
 
 LineSettings LineOverrides::ApplyTo(LineSettings line) const {
@@ -89,9 +90,11 @@ bool hears(const LineSettings& line, const LineView& view) {
 }
 
 std::string mismatchText(const LineSettings& line, const LineView& view) {
-  return strprintf("line %d baud, %d stop bit(s), %s parity; module %d baud, %d stop bit(s), %s parity", view.baud,
-                   view.stopBits, view.oddParity ? "odd" : "no odd", line.baud, line.stopBits,
-                   line.parity == Parity::Odd ? "odd" : "no odd");
+  const char* odd = tr("нечетность");
+  const char* notOdd = tr("не нечетность");
+  return strprintf(trFormat("линия %d бод, стоп-бит %d, %s; прибор %d бод, стоп-бит %d, %s"), view.baud,
+                   view.stopBits, view.oddParity ? odd : notOdd, line.baud, line.stopBits,
+                   line.parity == Parity::Odd ? odd : notOdd);
 }
 
 }  // namespace kvtr::sim

@@ -19,6 +19,7 @@
 
 #include "app/user_interface.h"
 #include "common/catalogue.h"
+#include "common/format.h"
 #include "common/program_directory.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"
@@ -47,7 +48,7 @@ extern "C" void onStopSignal(int) {
 
 bool installSignals(std::string& error) {
   if (::pipe(stopPipe) != 0) {
-    error = std::string("pipe: ") + std::strerror(errno);
+    error = tr("не удалось создать канал: ") + std::string(std::strerror(errno));
     return false;
   }
   for (const int fd : stopPipe) {
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
   initCatalogue(programDirectory());
   const OptionsResult parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "kvtr-sim: %s\nTry kvtr-sim --help.\n", parsed.error.c_str());
+    std::fprintf(stderr, trFormat("kvtr-sim: %s\nПодробнее: «kvtr-sim --help».\n"), parsed.error.c_str());
     return 2;
   }
   const SimOptions& options = parsed.options;
@@ -97,7 +98,8 @@ int main(int argc, char** argv) {
   StderrInterface ui;
   const DescriptorLoadResult loaded = LoadDescriptor(tree, descriptor, ui);
   if (!loaded.complete) {
-    return fail("cannot load the descriptor " + descriptor.string() + (loaded.detail.empty() ? "" : ": " + loaded.detail));
+    return fail(strprintf(trFormat("не удалось загрузить описатель %s"), descriptor.string().c_str()) +
+                (loaded.detail.empty() ? "" : ": " + loaded.detail));
   }
   std::vector<std::string> warnings;
   ParameterTable table = ParameterTable::FromTree(tree.root(), tree.scanners(), &warnings);
@@ -131,11 +133,13 @@ int main(int argc, char** argv) {
     if (::mkfifo(options.control.c_str(), 0600) == 0) {
       madeFifo = true;
     } else if (errno != EEXIST) {
-      return fail("cannot make the FIFO " + options.control + ": " + std::strerror(errno));
+      return fail(strprintf(trFormat("не удалось создать FIFO %s: %s"), options.control.c_str(), std::strerror(errno)));
     }
     // Opened for writing too, so that the FIFO never reports an end when a writer goes.
     controlFd = ::open(options.control.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (controlFd < 0) return fail("cannot open " + options.control + ": " + std::strerror(errno));
+    if (controlFd < 0) {
+      return fail(strprintf(trFormat("не удалось открыть %s: %s"), options.control.c_str(), std::strerror(errno)));
+    }
   }
 
   ServerSettings settings;
@@ -143,13 +147,13 @@ int main(int argc, char** argv) {
   settings.stateFile = options.stateFile;
   FaultInjector faults(options.faults);
   SimServer server(module, faults, pty, log, settings);
-  log.Note("serving " + pty.slavePath() + " at " + module.line().describe());
+  log.Note(strprintf(trFormat("обслуживаю %s при %s"), pty.slavePath().c_str(), module.line().describe().c_str()));
   std::printf("%s\n", pty.slavePath().c_str());
   std::fflush(stdout);
 
   const int result = server.Run(stopPipe[0], controlFd, options.control == "-");
   if (!server.SaveState(error)) std::fprintf(stderr, "kvtr-sim: %s\n", error.c_str());
   if (madeFifo) ::unlink(options.control.c_str());
-  log.Note("stopped");
+  log.Note(tr("остановлен"));
   return result;
 }

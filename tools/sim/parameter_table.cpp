@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/desc_branch.h"
@@ -29,7 +30,7 @@ void collect(const DescBranch& branch, ParameterTable& table, std::vector<std::s
     const std::string name = entry.name;
     if (!table.Add(std::move(entry)) && warnings != nullptr) {
       const SimParameter* other = table.Find(hashName(name));
-      warnings->push_back(strprintf("parameter '%s' has the hash 0x%04X of '%s' and is left out", name.c_str(),
+      warnings->push_back(strprintf(trFormat("у параметра «%s» хеш-сумма 0x%04X, как у «%s»; он пропущен"), name.c_str(),
                                     hashName(name), other != nullptr ? other->name.c_str() : "?"));
     }
   }

@@ -1,5 +1,8 @@
 #include "sim/pty_endpoint.h"
 
+#include "common/catalogue.h"
+#include "common/format.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -26,25 +29,25 @@ PtyEndpoint::~PtyEndpoint() {
 bool PtyEndpoint::Open(const LineSettings& line, std::string& error) {
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-    error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
+    error = tr("не удалось открыть псевдотерминал: ") + std::string(std::strerror(errno));
     return false;
   }
   const char* name = ::ptsname(master_);
   if (name == nullptr) {
-    error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
+    error = tr("не удалось получить имя псевдотерминала: ") + std::string(std::strerror(errno));
     return false;
   }
   slavePath_ = name;
   slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave_ < 0) {
-    error = "cannot open " + slavePath_ + ": " + std::strerror(errno);
+    error = strprintf(trFormat("не удалось открыть %s: %s"), slavePath_.c_str(), std::strerror(errno));
     return false;
   }
   (void)::fcntl(master_, F_SETFD, FD_CLOEXEC);
   (void)::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
   termios t{};
   if (::tcgetattr(slave_, &t) != 0) {
-    error = std::string("cannot read the terminal settings: ") + std::strerror(errno);
+    error = tr("не удалось прочитать настройки терминала: ") + std::string(std::strerror(errno));
     return false;
   }
   // No echo, no line editing, no translation of carriage returns: bytes pass as they are.
@@ -55,7 +58,7 @@ bool PtyEndpoint::Open(const LineSettings& line, std::string& error) {
   if (line.parity == Parity::Odd) t.c_cflag |= PARENB | PARODD;
   (void)::tcsetattr(slave_, TCSANOW, &t);
   if (!writeTerminalSpeed(slave_, line.baud)) {
-    error = "cannot set the speed of " + slavePath_;
+    error = strprintf(trFormat("не удалось установить скорость %s"), slavePath_.c_str());
     return false;
   }
   return true;
@@ -66,12 +69,12 @@ bool PtyEndpoint::AddLink(const std::filesystem::path& link, std::string& error)
   if (std::filesystem::is_symlink(link, ec)) {
     std::filesystem::remove(link, ec);
   } else if (std::filesystem::exists(link, ec)) {
-    error = link.string() + " exists and is not a symbolic link";
+    error = strprintf(trFormat("%s уже есть и не является символической ссылкой"), link.string().c_str());
     return false;
   }
   std::filesystem::create_symlink(slavePath_, link, ec);
   if (ec) {
-    error = "cannot make the link " + link.string() + ": " + ec.message();
+    error = strprintf(trFormat("не удалось создать ссылку %s: %s"), link.string().c_str(), ec.message().c_str());
     return false;
   }
   link_ = link;

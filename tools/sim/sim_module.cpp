@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/text_encoding.h"
@@ -35,10 +36,10 @@ std::string_view protocolName(ProtocolMode mode) {
   switch (mode) {
     case ProtocolMode::ModbusRtu: return "Modbus RTU";
     case ProtocolMode::ModbusAscii: return "Modbus ASCII";
-    case ProtocolMode::PercentCommand: return "the '%' command protocol";
+    case ProtocolMode::PercentCommand: return tr("протокол команд «%»");
     case ProtocolMode::Native: break;
   }
-  return "the device protocol";
+  return tr("протокол прибора");
 }
 
 unsigned bigEndian(std::span<const std::uint8_t> bytes) {
@@ -141,7 +142,7 @@ SimModule::Answer dataAnswer(std::uint16_t hash, std::vector<std::uint8_t> data,
 }
 
 SimModule::Answer errorAnswer(std::uint8_t code, const std::string& why) {
-  return dataAnswer(kErrorReplyHash, {code}, strprintf("error %u: %s", code, why.c_str()));
+  return dataAnswer(kErrorReplyHash, {code}, strprintf(trFormat("ошибка %u: %s"), code, why.c_str()));
 }
 
 Reply unanswered(std::string note) {
@@ -177,35 +178,35 @@ SimModule::SimModule(ParameterTable table, ModuleIdentity identity, InputBehavio
 
 Reply SimModule::HandleNative(std::string_view frame, Millis now) {
   if (protocol_ != ProtocolMode::Native) {
-    return unanswered(strprintf("not heard: the module runs %s", std::string(protocolName(protocol_)).c_str()));
+    return unanswered(strprintf(trFormat("не услышан: прибор работает по протоколу %s"), std::string(protocolName(protocol_)).c_str()));
   }
-  if (frame.size() < 2 || frame.front() != kFrameStart || frame.back() != kFrameEnd) return unanswered("no frame");
+  if (frame.size() < 2 || frame.front() != kFrameStart || frame.back() != kFrameEnd) return unanswered(tr("не посылка"));
   const std::string_view chars = frame.substr(1, frame.size() - 2);
-  if (chars.size() % 2 != 0) return unanswered("odd number of tetrad characters");
+  if (chars.size() % 2 != 0) return unanswered(tr("нечетное число символов тетрад"));
   const std::size_t count = chars.size() / 2;
-  if (count < kFrameOverhead || count > kMaxFrameBytes) return unanswered("frame length out of range");
+  if (count < kFrameOverhead || count > kMaxFrameBytes) return unanswered(tr("длина посылки вне пределов"));
   std::array<std::uint8_t, kMaxFrameBytes> bytes{};
   if (!decodeTetrads(std::span<const char>(chars.data(), chars.size()), std::span<std::uint8_t>(bytes.data(), count))) {
-    return unanswered("characters outside G..V");
+    return unanswered(tr("символы вне G..V"));
   }
   const std::uint16_t crc = frameCrc(std::span<const std::uint8_t>(bytes.data(), count - 2));
-  if (crc != ((static_cast<unsigned>(bytes[count - 2]) << 8) | bytes[count - 1])) return unanswered("CRC error");
+  if (crc != ((static_cast<unsigned>(bytes[count - 2]) << 8) | bytes[count - 1])) return unanswered(tr("ошибка CRC"));
   const std::uint8_t control = bytes[1];
   const std::size_t n = control & 0x0F;
   if (n != count - kFrameOverhead) {
-    return unanswered(strprintf("length field %zu for %zu data bytes", n, count - kFrameOverhead));
+    return unanswered(strprintf(trFormat("поле длины %zu при %zu байтах данных"), n, count - kFrameOverhead));
   }
   Request request;
   if (line_.addressBits == 11) {
     request.address = (bytes[0] << 3) | (control >> 5);
   } else {
     // A frame with address bits in the control byte was sent with 11-bit addressing.
-    if ((control >> 5) != 0) return unanswered("11-bit frame, the module uses 8-bit addresses");
+    if ((control >> 5) != 0) return unanswered(tr("посылка с 11-битным адресом, а у прибора 8-битные"));
     request.address = bytes[0];
   }
   request.offset = request.address - line_.address;
   if (request.offset < 0 || request.offset >= kAddressIndexSpan) {
-    return unanswered(strprintf("for address %d", request.address));
+    return unanswered(strprintf(trFormat("для адреса %d"), request.address));
   }
   request.read = (control & 0x10) != 0;
   request.hash = static_cast<std::uint16_t>((bytes[2] << 8) | bytes[3]);
@@ -231,33 +232,33 @@ SimModule::Answer SimModule::Dispatch(const Request& request, Millis now) {
   if (request.hash == kAttributesHash) return Attributes(request);
   if (isService(request.hash)) {
     // Service commands have no index: at an offset address they are for a neighbour.
-    if (request.offset != 0) return silence(strprintf("for address %d", request.address));
+    if (request.offset != 0) return silence(strprintf(trFormat("для адреса %d"), request.address));
     return Service(request, now);
   }
   if (request.hash == kNameCharHash) return NetworkName(request);
   if (const SimParameter* p = table_.Find(request.hash)) return ReadOrWrite(request, *p, now);
-  if (request.offset != 0) return silence(strprintf("for address %d", request.address));
-  return errorAnswer(kErrUnknownParameter, strprintf("unknown parameter 0x%04X", request.hash));
+  if (request.offset != 0) return silence(strprintf(trFormat("для адреса %d"), request.address));
+  return errorAnswer(kErrUnknownParameter, strprintf(trFormat("неизвестный параметр 0x%04X"), request.hash));
 }
 
 SimModule::Answer SimModule::ReadOrWrite(const Request& request, const SimParameter& p, Millis now) {
   const std::size_t n = request.data.size();
-  if (!request.read && isReadOnly(p)) return errorAnswer(kErrRomParameter, p.name + " cannot be written");
+  if (!request.read && isReadOnly(p)) return errorAnswer(kErrRomParameter, p.name + tr(" не записывается"));
   int index = 0;
   bool indexInData = false;
   std::span<const std::uint8_t> value;
   const std::span<const std::uint8_t> data(request.data);
   if (request.offset > 0) {
-    if (!p.indexed) return silence(strprintf("for address %d", request.address));
+    if (!p.indexed) return silence(strprintf(trFormat("для адреса %d"), request.address));
     index = request.offset;
-    if (request.read ? n != 0 : !accepts(p, n)) return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
+    if (request.read ? n != 0 : !accepts(p, n)) return errorAnswer(kErrDataSize, strprintf(trFormat("%zu байт данных"), n));
     value = data;
   } else if (p.indexed) {
     if (request.read) {
       if (n == 2) {
         indexInData = true;
       } else if (n != 0) {
-        return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
+        return errorAnswer(kErrDataSize, strprintf(trFormat("%zu байт данных"), n));
       }
     } else if (n >= 2 && accepts(p, n - 2)) {
       indexInData = true;
@@ -265,29 +266,29 @@ SimModule::Answer SimModule::ReadOrWrite(const Request& request, const SimParame
     } else if (accepts(p, n)) {
       value = data;
     } else {
-      return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
+      return errorAnswer(kErrDataSize, strprintf(trFormat("%zu байт данных"), n));
     }
     if (indexInData) index = static_cast<int>(bigEndian(data.last(2)));
   } else {
-    if (request.read ? n != 0 : !accepts(p, n)) return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
+    if (request.read ? n != 0 : !accepts(p, n)) return errorAnswer(kErrDataSize, strprintf(trFormat("%zu байт данных"), n));
     value = data;
   }
   if (!p.hasIndex(index)) {
-    return errorAnswer(kErrIndexBeyondLimiter, strprintf("%s has no index %d", p.name.c_str(), index));
+    return errorAnswer(kErrIndexBeyondLimiter, strprintf(trFormat("у %s нет индекса %d"), p.name.c_str(), index));
   }
   std::string note;
   if (!request.read) {
     const Slot& slot = store_.At(p.hash, index);
     if (p.hasAttributes && (slot.attributes & kAttrEditable) == 0) {
-      return errorAnswer(kErrRefusedByAttributes, p.name + " is not editable");
+      return errorAnswer(kErrRefusedByAttributes, p.name + tr(" не редактируется"));
     }
     if (const int code = CheckWrite(p, index, value); code != 0) {
-      return errorAnswer(static_cast<std::uint8_t>(code), p.name + " refused the value");
+      return errorAnswer(static_cast<std::uint8_t>(code), p.name + tr(" не принял значение"));
     }
     store_.At(p.hash, index).bytes.assign(value.begin(), value.end());
     AfterWrite(p, index, now);
     dirty_ = true;
-    note = "written";
+    note = tr("записано");
   }
   std::vector<std::uint8_t> answer = CurrentBytes(p, index, now);
   if (indexInData) appendIndex(answer, index);
@@ -300,28 +301,28 @@ SimModule::Answer SimModule::Attributes(const Request& request) {
   // Read: [00 index] hash. Write: attribute [00 index] hash. Only the index's low byte travels.
   const std::size_t attributeBytes = request.read ? 0 : 1;
   if (n != attributeBytes + 2 && n != attributeBytes + 4) {
-    return errorAnswer(kErrDataSize, strprintf("attribute exchange with %zu data bytes", n));
+    return errorAnswer(kErrDataSize, strprintf(trFormat("обмен атрибутами с %zu байтами данных"), n));
   }
   const bool indexInData = n == attributeBytes + 4;
   const auto hash = static_cast<std::uint16_t>(bigEndian(data.last(2)));
   const int index = indexInData ? data[attributeBytes + 1] : request.offset;
   const SimParameter* p = table_.Find(hash);
   if (p == nullptr) {
-    if (request.offset != 0) return silence(strprintf("for address %d", request.address));
-    return errorAnswer(kErrUnknownParameter, strprintf("attributes of unknown parameter 0x%04X", hash));
+    if (request.offset != 0) return silence(strprintf(trFormat("для адреса %d"), request.address));
+    return errorAnswer(kErrUnknownParameter, strprintf(trFormat("атрибуты неизвестного параметра 0x%04X"), hash));
   }
   const bool nameCharacter = hash == kNameCharHash;
-  if (request.offset != 0 && !p->indexed && !nameCharacter) return silence(strprintf("for address %d", request.address));
-  if (!p->hasAttributes) return errorAnswer(kErrNoAttributes, p->name + " has no attributes");
+  if (request.offset != 0 && !p->indexed && !nameCharacter) return silence(strprintf(trFormat("для адреса %d"), request.address));
+  if (!p->hasAttributes) return errorAnswer(kErrNoAttributes, p->name + tr(" без атрибутов"));
   if (nameCharacter ? (index < 0 || index >= kNameCharacters) : !p->hasIndex(index)) {
-    return errorAnswer(kErrIndexBeyondLimiter, strprintf("%s has no index %d", p->name.c_str(), index));
+    return errorAnswer(kErrIndexBeyondLimiter, strprintf(trFormat("у %s нет индекса %d"), p->name.c_str(), index));
   }
   Slot& slot = store_.At(hash, index);
   std::string note;
   if (!request.read) {
     slot.attributes = data[0] & (kAttrEditable | kAttrUserOwned);
     dirty_ = true;
-    note = strprintf("attributes of %s:%d set to %u", p->name.c_str(), index, slot.attributes);
+    note = strprintf(trFormat("атрибуты %s:%d установлены в %u"), p->name.c_str(), index, slot.attributes);
   }
   std::vector<std::uint8_t> answer{slot.attributes};
   if (indexInData) answer.insert(answer.end(), {0x00, static_cast<std::uint8_t>(index)});
@@ -332,7 +333,7 @@ SimModule::Answer SimModule::Attributes(const Request& request) {
 SimModule::Answer SimModule::NetworkName(const Request& request) {
   const SimParameter* p = table_.Find(kNameCharHash);
   if (p == nullptr) {
-    if (request.offset != 0) return silence(strprintf("for address %d", request.address));
+    if (request.offset != 0) return silence(strprintf(trFormat("для адреса %d"), request.address));
     return errorAnswer(kErrUnknownParameter, "no network name");
   }
   const std::size_t n = request.data.size();
@@ -383,7 +384,7 @@ SimModule::Answer SimModule::NetworkName(const Request& request) {
 SimModule::Answer SimModule::Service(const Request& request, Millis now) {
   const std::size_t n = request.data.size();
   if (request.hash == kApplyHash || request.hash == kInitHash) {
-    if (n != 0) return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
+    if (n != 0) return errorAnswer(kErrDataSize, strprintf(trFormat("%zu байт данных"), n));
     const std::optional<LineSettings> kept = fromNetworkBytes(StoredNetwork());
     if (kept) line_ = *kept;
     if (request.hash == kApplyHash) {
@@ -397,7 +398,7 @@ SimModule::Answer SimModule::Service(const Request& request, Millis now) {
                                std::string(protocolName(protocol_)).c_str()));
   }
   if (!request.read) return errorAnswer(kErrRomParameter, "service command cannot be written");
-  if (n != 0) return errorAnswer(kErrDataSize, strprintf("%zu data bytes", n));
+  if (n != 0) return errorAnswer(kErrDataSize, strprintf(trFormat("%zu байт данных"), n));
   if (request.hash == kExitHash) return dataAnswer(kExitHash, {0x00, 0x00, exitCode_});
   // Texts travel last character first.
   std::string text = utf8ToCp1251(request.hash == kDevHash ? identity_.device : identity_.version);
@@ -453,7 +454,7 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
   if (line_.addressBits != 8 || address != line_.address) return unanswered(strprintf("for address %d", address));
   reply.answered = true;
   reply.line = std::move(answer);
-  reply.note = "switch command: back to the device protocol";
+  reply.note = tr("команда переключения: снова протокол прибора");
   protocol_ = ProtocolMode::Native;
   StoreNumber("Prot", 0, 0, 1);
   dirty_ = true;

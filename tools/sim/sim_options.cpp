@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/text_encoding.h"
@@ -92,7 +93,7 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
     if (arg.substr(0, 2) != "--" || arg.size() == 2) {
-      error = "unexpected argument: " + std::string(arg);
+      error = strprintf(trFormat("лишний аргумент: %s"), std::string(arg).c_str());
       return result;
     }
     arg.remove_prefix(2);
@@ -102,7 +103,7 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
       value = std::string(arg.substr(arg.find('=') + 1));
     } else if (!isFlag(name)) {
       if (i + 1 >= args.size()) {
-        error = "--" + name + " needs a value";
+        error = strprintf(trFormat("параметру --%s нужно значение"), name.c_str());
         return result;
       }
       value = args[++i];
@@ -110,7 +111,7 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
     int number = 0;
     auto needNumber = [&](int low, int high) {
       if (!readNumber(value, number) || number < low || number > high) {
-        error = strprintf("--%s takes a number from %d to %d, not '%s'", name.c_str(), low, high, value.c_str());
+        error = strprintf(trFormat("--%s принимает число от %d до %d, а не «%s»"), name.c_str(), low, high, value.c_str());
         return false;
       }
       return true;
@@ -125,7 +126,7 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
       o.link = value;
     } else if (name == "baud") {
       if (!readNumber(value, number) || speedPosition(number) < 0) {
-        error = "--baud takes one of the module's speeds 2400 4800 9600 14400 19200 28800 38400 57600 115200";
+        error = tr("--baud принимает одну из скоростей прибора: 2400 4800 9600 14400 19200 28800 38400 57600 115200");
         return result;
       }
       o.line.baud = number;
@@ -135,7 +136,7 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "parity") {
       o.line.parity = parseParity(value);
       if (!o.line.parity) {
-        error = "--parity takes none, even or odd";
+        error = tr("--parity принимает none, even или odd");
         return result;
       }
     } else if (name == "stop-bits") {
@@ -146,20 +147,20 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
       o.line.address = number;
     } else if (name == "address-length") {
       if (!readNumber(value, number) || (number != 8 && number != 11)) {
-        error = "--address-length takes 8 or 11";
+        error = tr("--address-length принимает 8 или 11");
         return result;
       }
       o.line.addressBits = number;
     } else if (name == "protocol") {
       o.protocol = parseProtocol(value);
       if (!o.protocol) {
-        error = "--protocol takes native, rtu, ascii or percent";
+        error = tr("--protocol принимает native, rtu, ascii или percent");
         return result;
       }
     } else if (name == "dev" || name == "ver") {
       bool lossless = true;
       if (utf8ToCp1251(value, &lossless).size() > 8 || !lossless) {
-        error = "--" + name + " takes a text of at most 8 characters";
+        error = strprintf(trFormat("--%s принимает текст не длиннее 8 символов"), name.c_str());
         return result;
       }
       (name == "dev" ? o.identity.device : o.identity.version) = value;
@@ -177,7 +178,7 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "seed") {
       std::uint64_t seed = 0;
       if (!readNumber(value, seed)) {
-        error = "--seed takes a number";
+        error = tr("--seed принимает число");
         return result;
       }
       o.faults.seed = seed;
@@ -203,7 +204,7 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
       const std::optional<FaultKind> kind =
           dash == std::string::npos ? std::nullopt : parseFaultName(std::string_view(name).substr(0, dash));
       if (!kind) {
-        error = "unknown option --" + name;
+        error = strprintf(trFormat("неизвестный параметр --%s"), name.c_str());
         return result;
       }
       if (!SetFaultField(o.faults.rule(*kind), std::string_view(name).substr(dash + 1), value, error)) {
@@ -214,52 +215,61 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
   }
   const LineSettings line = o.line.ApplyTo(LineSettings{});
   if (o.line.address.value_or(0) > 255 && o.line.addressBits.value_or(8) != 11) {
-    error = "an address above 255 needs --address-length 11";
+    error = tr("адресу больше 255 нужен --address-length 11");
   } else if (o.line.parity && o.line.dataBits && o.line.stopBits && !refusedCombination(line, 0).empty()) {
-    error = "the module refuses " + refusedCombination(line, 0);
+    error = tr("прибор не принимает сочетание ") + refusedCombination(line, 0);
   } else if (o.protocol && *o.protocol != ProtocolMode::Native && o.line.addressBits.value_or(8) != 8) {
-    error = "the foreign protocols use 8-bit addresses";
+    error = tr("чужие протоколы используют 8-битные адреса");
   }
   return result;
 }
 
 std::string UsageText() {
-  return R"(Usage: kvtr-sim [options]
-A simulated КВТР module on a pseudo-terminal. Prints the slave path on its first line and
-serves until SIGTERM, SIGINT or SIGHUP (or the end of its standard input with --control -).
+  return tr(R"(Использование: kvtr-sim [ПАРАМЕТРЫ]
+Модуль КВТР, смоделированный на псевдотерминале. Первой строкой печатает путь к подчиненной
+стороне псевдотерминала и работает до SIGTERM, SIGINT или SIGHUP (с --control - также до конца
+стандартного ввода).
 
-  --descriptor PATH       kvtr.tree.dat to load (default: beside the program)
-  --link PATH             also make PATH a symbolic link to the slave (removed at exit)
-  --baud N                2400 4800 9600 14400 19200 28800 38400 57600 115200 (default 9600)
-  --data-bits 7|8         (default 8; a pseudo-terminal cannot show it, so it is not compared)
-  --parity none|even|odd  (default none; even parity cannot be seen on a pseudo-terminal)
-  --stop-bits 1|2         (default 1)
-  --address N             base address 0..2047 (default 16)
-  --address-length 8|11   (default 8)
+  --help                  показать эту справку и выйти
+  --descriptor ПУТЬ       файл описателя kvtr.tree.dat (по умолчанию рядом с программой)
+  --link ПУТЬ             также сделать ПУТЬ символической ссылкой на псевдотерминал
+                          (удаляется при выходе)
+Параметры линии прибора (не заданные берутся из файла состояния --state, иначе
+подставляются значения по умолчанию):
+  --baud N                скорость, бод: 2400 4800 9600 14400 19200 28800 38400 57600 115200
+                          (по умолчанию 9600)
+  --data-bits 7|8         длина слова данных (по умолчанию 8; псевдотерминал ее не передает,
+                          поэтому она не сверяется)
+  --parity none|even|odd  четность (по умолчанию none; четность even на псевдотерминале не видна)
+  --stop-bits 1|2         число стоп-бит (по умолчанию 1)
+  --address N             базовый адрес 0..2047 (по умолчанию 16)
+  --address-length 8|11   длина адреса, бит (по умолчанию 8)
   --protocol native|rtu|ascii|percent
-                          start in a foreign protocol: only its switch command is answered
-  --dev TEXT, --ver TEXT  what "dev" and "ver" answer (default KVTR and 1.0)
-  --inputs auto|MASK      input waves (default) or a fixed 12-bit mask
-  --input-period MS       input k changes every (k+1) x MS milliseconds (default 500)
-  --state FILE            keep the module's memory in FILE between runs
-  --log FILE              one line per frame: "RX <frame>", "TX <frame>", "-- <note>"
-  --control PATH|-        read control commands from a FIFO (created when missing) or, with
-                          "-", from the standard input; each gets "ok" or "error: ..." on stdout
-  --wire-time             every character takes its time at the set speed, both ways
-  --delay-ms MS           extra pause before every answer
-  --slow-reply MS         send answers character by character, MS after each
-  --late-ms MS            how late the "late" fault answers (default 500)
-  --KIND-every N          fault on every N-th answer
-  --KIND-first N          fault on the first N answers
-  --KIND-probability P    fault on each answer with probability P (0..1)
-                          KIND: drop garbage lost-start bad-crc other-hash late
-  --seed N                makes every random choice repeatable (default 1)
+                          начать в чужом протоколе: отвечать только на его команду переключения
+Прибор:
+  --dev ТЕКСТ, --ver ТЕКСТ  ответы на «dev» и «ver» (по умолчанию KVTR и 1.0)
+  --inputs auto|МАСКА     входы меняются сами (по умолчанию) или стоят по 12-битной маске
+  --input-period МС       вход k меняется каждые (k+1) × МС миллисекунд (по умолчанию 500)
+  --state ФАЙЛ            хранить память прибора в ФАЙЛЕ между запусками
+  --log ФАЙЛ              по строке на посылку: «RX <посылка>», «TX <посылка>», «-- <заметка>»
+  --control ПУТЬ|-        команды управления из FIFO (создается, если его нет) или, с «-», со
+                          стандартного ввода; на каждую в стандартный вывод идет «ok» или
+                          «error: ...»
+Время и сбои:
+  --wire-time             каждый символ занимает свое время на заданной скорости, в обе стороны
+  --delay-ms МС           добавочная пауза перед каждым ответом
+  --slow-reply МС         посылать ответ по символу, через МС после каждого
+  --late-ms МС            на сколько опаздывает сбой late (по умолчанию 500)
+  --ВИД-every N           сбой на каждом N-м ответе
+  --ВИД-first N           сбой на первых N ответах
+  --ВИД-probability P     сбой на каждом ответе с вероятностью P (0..1)
+                          ВИД: drop garbage lost-start bad-crc other-hash late
+  --seed N                делает всякий случайный выбор повторяемым (по умолчанию 1)
 
-Values in the line settings that are not given come from the state file, else the defaults.
-Control commands: fault KIND every N|first N|probability P|off; faults off; delay MS; slow MS;
-late-ms MS; wire-time on|off; inputs auto|MASK; attr NAME INDEX BYTE; factory; save; ping;
-frames (the count of frames received); frames N (answers once N frames have been received).
-)";
+Команды управления: fault ВИД every N|first N|probability P|off; faults off; delay МС;
+slow МС; late-ms МС; wire-time on|off; inputs auto|МАСКА; attr ИМЯ ИНДЕКС БАЙТ; factory; save;
+ping; frames (число принятых посылок); frames N (ответ, когда принято N посылок).
+)");
 }
 
 std::optional<ControlCommand> ParseControl(std::string_view line, std::string& error) {

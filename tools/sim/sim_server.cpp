@@ -1,5 +1,7 @@
 #include "sim/sim_server.h"
 
+#include "common/catalogue.h"
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -50,7 +52,7 @@ int SimServer::Run(int stopFd, int controlFd, bool controlEndsRun) {
     const int ready = ::poll(fds, count, timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
-      std::fprintf(stderr, "kvtr-sim: poll: %s\n", std::strerror(errno));
+      std::fprintf(stderr, trFormat("kvtr-sim: ошибка poll: %s\n"), std::strerror(errno));
       return 1;
     }
     if ((fds[0].revents & POLLIN) != 0) break;
@@ -94,7 +96,7 @@ void SimServer::Process(const ReceivedFrame& frame) {
   const LineSettings line = module_.line();
   const LineView view = pty_.View();
   if (!hears(line, view)) {
-    log_.Note("not heard: " + mismatchText(line, view));
+    log_.Note(tr("не услышан: ") + mismatchText(line, view));
     return;
   }
   if (settings_.wireTime) {
@@ -122,7 +124,7 @@ void SimServer::Process(const ReceivedFrame& frame) {
       if (h != reply.hash && h != kErrorReplyHash) others.push_back(h);
     }
     const AnswerPlan plan = faults_.Plan(reply.line, native, others);
-    if (!plan.fault.empty()) log_.Note("fault: " + plan.fault);
+    if (!plan.fault.empty()) log_.Note(tr("сбой: ") + plan.fault);
     if (plan.send) {
       const auto due = Clock::now() + std::chrono::milliseconds(module_.replyDelayMs() + plan.extraDelayMs);
       if (!WaitUntil(due)) return;

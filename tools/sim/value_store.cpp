@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "sim/parameter_table.h"
@@ -66,7 +67,7 @@ std::optional<ValueStore> StoreFromText(std::string_view text, const ParameterTa
   int lineNumber = 0;
   bool headerSeen = false;
   auto fail = [&](const char* what) -> std::optional<ValueStore> {
-    if (error != nullptr) *error = strprintf("state line %d: %s", lineNumber, what);
+    if (error != nullptr) *error = strprintf(trFormat("строка %d файла состояния: %s"), lineNumber, tr(what));
     return std::nullopt;
   };
   for (std::string_view rest = text; !rest.empty();) {
@@ -76,25 +77,25 @@ std::optional<ValueStore> StoreFromText(std::string_view text, const ParameterTa
     ++lineNumber;
     if (line.empty()) continue;
     if (!headerSeen) {
-      if (line != kHeader) return fail("not a kvtr-sim state file");
+      if (line != kHeader) return fail(trMark("это не файл состояния kvtr-sim"));
       headerSeen = true;
       continue;
     }
     const std::vector<std::string_view> t = splitTokens(line, " \t");
-    if (t[0] != "value") return fail("unknown statement");
+    if (t[0] != "value") return fail(trMark("неизвестная запись"));
     int index = 0;
     int attributes = 0;
     Slot slot;
     if (t.size() != 5 || !readInt(t[2], index) || !fromHex(t[3], slot.bytes) || !readInt(t[4], attributes) ||
         attributes < 0 || attributes > 3 || slot.bytes.size() > 15) {
-      return fail("malformed value");
+      return fail(trMark("неверное значение"));
     }
     slot.attributes = static_cast<std::uint8_t>(attributes);
     const SimParameter* p = table.FindByName(t[1]);
     if (p == nullptr || !equalsNoCase(p->name, t[1])) continue;
     store.At(p->hash, index) = std::move(slot);
   }
-  if (!headerSeen) return fail("empty state file");
+  if (!headerSeen) return fail(trMark("пустой файл состояния"));
   return store;
 }
 

@@ -82,7 +82,7 @@ TEST_F(NamedEventTest, EveryHolderSeesTheSet) {
 TEST_F(NamedEventTest, NobodyWaiting) {
   std::string error;
   EXPECT_FALSE(SetNamedEvent("nobody", &error));
-  EXPECT_NE(error.find("no program waits"), std::string::npos) << error;
+  EXPECT_NE(error.find("не ждет ни одна программа"), std::string::npos) << error;
   // The FIFO of a run that has ended stays behind; it is no waiter, and a new run of the same
   // name does not inherit the old set.
   {
@@ -111,7 +111,7 @@ TEST_F(NamedEventTest, RefusesFoldersAndFilesThatAreNotTheUsersOwn) {
   std::string error;
   ASSERT_EQ(::mkdir(folder().c_str(), 0755), 0);
   EXPECT_EQ(NamedEvent::Open("x", &error), nullptr);
-  EXPECT_NE(error.find("only this user"), std::string::npos) << error;
+  EXPECT_NE(error.find("закрытая для других"), std::string::npos) << error;
 
   ASSERT_EQ(::chmod(folder().c_str(), 0700), 0);
   std::ofstream(folder() / "plain") << "not a fifo";

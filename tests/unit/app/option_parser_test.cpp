@@ -73,14 +73,14 @@ TEST(OptionParser, Errors) {
     const char* error;
   };
   const Case cases[] = {
-      {{"--frob"}, "unknown option '--frob'"},
-      {{"--frob=1"}, "unknown option '--frob'"},
-      {{"-x"}, "unknown option '-x'"},
-      {{"--addr", "1"}, "unknown option '--addr'"},
-      {{"--address"}, "option '--address' needs a value"},
-      {{"-a"}, "option '-a' needs a value"},
-      {{"--write=yes"}, "option '--write' takes no value"},
-      {{"-wq"}, "option '-w' takes no value"},
+      {{"--frob"}, "неизвестный параметр «--frob»"},
+      {{"--frob=1"}, "неизвестный параметр «--frob»"},
+      {{"-x"}, "неизвестный параметр «-x»"},
+      {{"--addr", "1"}, "неизвестный параметр «--addr»"},
+      {{"--address"}, "параметру «--address» нужно значение"},
+      {{"-a"}, "параметру «-a» нужно значение"},
+      {{"--write=yes"}, "параметр «--write» не принимает значения"},
+      {{"-wq"}, "параметр «-w» не принимает значения"},
   };
   for (const auto& c : cases) {
     OptionParseResult r;

@@ -348,95 +348,95 @@ TEST_P(CompoundFileDamage, IsRejectedWithAClearError) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, CompoundFileDamage,
     testing::Values(
-        DamageCase{"badSignature", [](Damaged& f) { f.bytes[3] ^= 0x01; }, CompoundFileErrc::notCompoundFile, "signature"},
+        DamageCase{"badSignature", [](Damaged& f) { f.bytes[3] ^= 0x01; }, CompoundFileErrc::notCompoundFile, "подписи"},
         DamageCase{"tooShortForSignature", [](Damaged& f) { f.bytes.resize(5); }, CompoundFileErrc::notCompoundFile,
-                   "signature"},
-        DamageCase{"headerCut", [](Damaged& f) { f.bytes.resize(300); }, CompoundFileErrc::malformed, "header"},
+                   "подписи"},
+        DamageCase{"headerCut", [](Damaged& f) { f.bytes.resize(300); }, CompoundFileErrc::malformed, "заголовк"},
         DamageCase{"lastSectorCut", [](Damaged& f) { f.bytes.resize(f.bytes.size() - 1); },
-                   CompoundFileErrc::malformed, "beyond the end of the file"},
+                   CompoundFileErrc::malformed, "за концом файла"},
         DamageCase{"halfTheFileCut", [](Damaged& f) { f.bytes.resize(f.bytes.size() / 2); },
-                   CompoundFileErrc::malformed, "the file holds only"},
+                   CompoundFileErrc::malformed, "а в файле"},
         DamageCase{"byteOrder", [](Damaged& f) { f.set16(header::byteOrder, 0xFEFF); }, CompoundFileErrc::unsupported,
-                   "byte order"},
+                   "порядка байтов"},
         DamageCase{"version", [](Damaged& f) { f.set16(header::majorVersion, 5); }, CompoundFileErrc::unsupported,
-                   "version 5"},
+                   "версия 5"},
         DamageCase{"sectorShiftOfVersion4", [](Damaged& f) { f.set16(header::sectorShift, 12); },
-                   CompoundFileErrc::unsupported, "sector shift 12"},
+                   CompoundFileErrc::unsupported, "сдвиг сектора 12"},
         DamageCase{"sectorShiftHuge", [](Damaged& f) { f.set16(header::sectorShift, 0xFFFF); },
-                   CompoundFileErrc::unsupported, "sector shift"},
+                   CompoundFileErrc::unsupported, "сдвиг сектора"},
         DamageCase{"miniSectorShift", [](Damaged& f) { f.set16(header::miniSectorShift, 7); },
-                   CompoundFileErrc::unsupported, "mini sector shift"},
+                   CompoundFileErrc::unsupported, "сдвиг мини-сектора"},
         DamageCase{"cutoff", [](Damaged& f) { f.set32(header::miniStreamCutoff, 100); }, CompoundFileErrc::unsupported,
-                   "cutoff"},
+                   "порог мини-потока"},
         DamageCase{"fatCountHuge", [](Damaged& f) { f.set32(header::fatSectorCount, 0x7FFFFFFF); },
-                   CompoundFileErrc::malformed, "FAT sectors"},
+                   CompoundFileErrc::malformed, "секторов FAT"},
         DamageCase{"fatCountZero", [](Damaged& f) { f.set32(header::fatSectorCount, 0); }, CompoundFileErrc::malformed,
-                   "no FAT"},
+                   "нет секторов FAT"},
         DamageCase{"fatSectorOutside", [](Damaged& f) { f.set32(header::difat, 100000); }, CompoundFileErrc::malformed,
-                   "beyond the end of the file"},
+                   "за концом файла"},
         DamageCase{"fatSectorMissing", [](Damaged& f) { f.set32(header::fatSectorCount, 2); },
-                   CompoundFileErrc::malformed, "placed at sector 4294967295"},
+                   CompoundFileErrc::malformed, "помещен в сектор 4294967295"},
         DamageCase{"streamChainLoops",
                    [](Damaged& f) {
                      const std::uint32_t start = f.entries[1].startSector;
                      f.set32(f.fatEntry(start + 4), start + 1);
                    },
-                   CompoundFileErrc::malformed, "loops"},
+                   CompoundFileErrc::malformed, "зацикливается"},
         DamageCase{"streamChainLeavesFile",
                    [](Damaged& f) { f.set32(f.fatEntry(f.entries[1].startSector + 2), 90000); },
-                   CompoundFileErrc::malformed, "beyond the end of the file"},
+                   CompoundFileErrc::malformed, "за концом файла"},
         DamageCase{"streamChainReachesFreeMark",
                    [](Damaged& f) { f.set32(f.fatEntry(f.entries[1].startSector + 2), kFreeSector); },
-                   CompoundFileErrc::malformed, "mark 0xFFFFFFFF"},
+                   CompoundFileErrc::malformed, "метки 0xFFFFFFFF"},
         DamageCase{"streamStartOutside", [](Damaged& f) { f.set32(f.entryAt(1) + entry::startSector, 70000); },
-                   CompoundFileErrc::malformed, "beyond the end of the file"},
+                   CompoundFileErrc::malformed, "за концом файла"},
         DamageCase{"streamChainShort",
                    [](Damaged& f) { f.set32(f.fatEntry(f.entries[1].startSector + 3), kEndOfChain); },
-                   CompoundFileErrc::malformed, "ends after 4 of 10"},
+                   CompoundFileErrc::malformed, "кончается после 4 из 10"},
         DamageCase{"streamChainLong", [](Damaged& f) { f.set64(f.entryAt(1) + entry::size, 4600); },
-                   CompoundFileErrc::malformed, "longer than its size"},
+                   CompoundFileErrc::malformed, "длиннее, чем нужно по размеру"},
         DamageCase{"streamSizeHuge", [](Damaged& f) { f.set64(f.entryAt(1) + entry::size, 0xFFFFFFF0u); },
-                   CompoundFileErrc::malformed, "the file holds only"},
+                   CompoundFileErrc::malformed, "а в файле"},
         DamageCase{"miniChainLoops",
                    [](Damaged& f) {
                      const std::uint32_t start = f.entries[2].startSector;
                      f.set32(f.miniFatEntry(start + 2), start);
                    },
-                   CompoundFileErrc::malformed, "loops at mini sector"},
+                   CompoundFileErrc::malformed, "зацикливается на мини-секторе"},
         DamageCase{"miniChainLeavesMiniStream",
                    [](Damaged& f) { f.set32(f.miniFatEntry(f.entries[2].startSector), 5000); },
-                   CompoundFileErrc::malformed, "beyond the end of the mini stream"},
+                   CompoundFileErrc::malformed, "за концом мини-потока"},
         DamageCase{"miniStreamSizeHuge", [](Damaged& f) { f.set64(f.entryAt(0) + entry::size, 0x10000000); },
-                   CompoundFileErrc::malformed, "the mini stream needs"},
+                   CompoundFileErrc::malformed, "мини-поток: нужно"},
         DamageCase{"miniFatCountHuge", [](Damaged& f) { f.set32(header::miniFatSectorCount, 0x40000000); },
-                   CompoundFileErrc::malformed, "the mini FAT needs"},
+                   CompoundFileErrc::malformed, "мини-FAT: нужно"},
         DamageCase{"directoryChainLoops",
                    [](Damaged& f) {
                      const std::uint32_t directory = load32(f.bytes, header::firstDirectorySector);
                      f.set32(f.fatEntry(directory), directory);
                    },
-                   CompoundFileErrc::malformed, "directory chain loops"},
+                   CompoundFileErrc::malformed, "каталог: цепочка зацикливается"},
         DamageCase{"directoryStartOutside", [](Damaged& f) { f.set32(header::firstDirectorySector, 123456); },
-                   CompoundFileErrc::malformed, "beyond the end of the file"},
+                   CompoundFileErrc::malformed, "за концом файла"},
         DamageCase{"rootChildOutside", [](Damaged& f) { f.set32(f.entryAt(0) + entry::child, 4000); },
-                   CompoundFileErrc::malformed, "outside the directory"},
+                   CompoundFileErrc::malformed, "вне каталога"},
         DamageCase{"siblingLoop",
                    [](Damaged& f) {
                      const std::uint32_t top = f.entries[0].child;
                      f.set32(f.entryAt(top) + entry::leftSibling, top);
                    },
-                   CompoundFileErrc::malformed, "loops at entry"},
+                   CompoundFileErrc::malformed, "зацикливается на записи"},
         DamageCase{"siblingToUnusedEntry",
                    [](Damaged& f) { f.set32(f.entryAt(f.entries[0].child) + entry::rightSibling, 0); },
-                   CompoundFileErrc::malformed, "neither a stream nor a storage"},
+                   CompoundFileErrc::malformed, "не поток и не хранилище"},
         DamageCase{"nameLength", [](Damaged& f) { f.set16(f.entryAt(2) + entry::nameLength, 66); },
-                   CompoundFileErrc::malformed, "malformed name"},
+                   CompoundFileErrc::malformed, "неверное имя"},
         DamageCase{"unknownType", [](Damaged& f) { f.bytes[f.entryAt(3) + entry::type] = 9; },
-                   CompoundFileErrc::malformed, "unknown type"},
+                   CompoundFileErrc::malformed, "неизвестный тип"},
         DamageCase{"secondRoot", [](Damaged& f) { f.bytes[f.entryAt(3) + entry::type] = 5; },
-                   CompoundFileErrc::malformed, "second root"},
+                   CompoundFileErrc::malformed, "вторым корнем"},
         DamageCase{"noRoot", [](Damaged& f) { f.bytes[f.entryAt(0) + entry::type] = 1; }, CompoundFileErrc::malformed,
-                   "not the root"}),
+                   "не корень"}),
     [](const testing::TestParamInfo<DamageCase>& param) { return std::string(param.param.label); });
 
 TEST(CompoundFile, DifatDamageIsRejected) {
@@ -446,13 +446,13 @@ TEST(CompoundFile, DifatDamageIsRejected) {
   store32(bytes, header::difatSectorCount, 0);
   auto error = firstError(bytes);
   ASSERT_TRUE(error.has_value());
-  EXPECT_NE(error->message.find("the DIFAT ends after 109 of"), std::string::npos) << error->message;
+  EXPECT_NE(error->message.find("DIFAT кончается после 109 из"), std::string::npos) << error->message;
 
   bytes = pristine;
   store32(bytes, header::firstDifatSector, 999999);
   error = firstError(bytes);
   ASSERT_TRUE(error.has_value());
-  EXPECT_NE(error->message.find("DIFAT sector 999999 lies beyond"), std::string::npos) << error->message;
+  EXPECT_NE(error->message.find("сектор DIFAT 999999 лежит за концом"), std::string::npos) << error->message;
 
   bytes = pristine;
   const std::uint32_t difat = load32(bytes, header::firstDifatSector);
@@ -463,7 +463,7 @@ TEST(CompoundFile, DifatDamageIsRejected) {
   store32(bytes, (std::size_t{difat} + 1) * 512 + 508, difat);
   error = firstError(bytes);
   ASSERT_TRUE(error.has_value());
-  EXPECT_NE(error->message.find("DIFAT chain loops"), std::string::npos) << error->message;
+  EXPECT_NE(error->message.find("цепочка DIFAT зацикливается"), std::string::npos) << error->message;
 }
 
 TEST(CompoundFile, StorageIsNotAStream) {
@@ -474,7 +474,7 @@ TEST(CompoundFile, StorageIsNotAStream) {
   auto stream = opened.value().openStream("kvtr.tree");
   ASSERT_FALSE(stream.ok());
   EXPECT_EQ(stream.code(), CompoundFileErrc::streamNotFound);
-  EXPECT_NE(stream.message().find("storage"), std::string::npos);
+  EXPECT_NE(stream.message().find("хранилище"), std::string::npos);
 }
 
 TEST(CompoundFile, Version3IgnoresTheUpperHalfOfSizes) {
@@ -494,7 +494,7 @@ TEST(CompoundFile, Version4HugeSizeIsAnErrorNotAnAllocation) {
   store64(bytes, at + entry::size, std::uint64_t{1} << 62);
   const auto error = firstError(bytes);
   ASSERT_TRUE(error.has_value());
-  EXPECT_NE(error->message.find("the file holds only"), std::string::npos) << error->message;
+  EXPECT_NE(error->message.find("а в файле"), std::string::npos) << error->message;
 }
 
 // Every single damaged byte in the header, the FAT and the directory ends in a result: a clean

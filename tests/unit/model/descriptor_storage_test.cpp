@@ -159,19 +159,19 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         StatusCase{"otherStream", fileWithStream("other", deflatedCp1251(kText)), DescriptorReadStatus::streamMissing,
                    "kvtr.tree"},
-        StatusCase{"emptyStream", fileWithStream("kvtr.tree", {}), DescriptorReadStatus::emptyText, "empty"},
+        StatusCase{"emptyStream", fileWithStream("kvtr.tree", {}), DescriptorReadStatus::emptyText, "пуст"},
         StatusCase{"emptyText", fileWithStream("kvtr.tree", deflatedCp1251("")), DescriptorReadStatus::emptyText,
-                   "empty"},
+                   "пуст"},
         StatusCase{"corruptZlib", fileWithStream("kvtr.tree", corruptZlib()), DescriptorReadStatus::streamUnreadable,
-                   "corrupt"},
+                   "повреждены"},
         StatusCase{"cutZlib", fileWithStream("kvtr.tree", cutZlib()), DescriptorReadStatus::streamUnreadable,
-                   "cut short"},
+                   "оборваны"},
         StatusCase{"uncompressed", fileWithStream("kvtr.tree", {'r', 'o', 'o', 't'}),
-                   DescriptorReadStatus::streamUnreadable, "corrupt"},
-        StatusCase{"brokenChain", brokenChain(), DescriptorReadStatus::streamUnreadable, "ends after 1 of 12"},
-        StatusCase{"notCompound", {'a', 'b', 'c'}, DescriptorReadStatus::notCompoundFile, "signature"},
+                   DescriptorReadStatus::streamUnreadable, "повреждены"},
+        StatusCase{"brokenChain", brokenChain(), DescriptorReadStatus::streamUnreadable, "кончается после 1 из 12"},
+        StatusCase{"notCompound", {'a', 'b', 'c'}, DescriptorReadStatus::notCompoundFile, "подписи"},
         StatusCase{"damagedHeader", std::vector<std::uint8_t>(cfb::kSignature.begin(), cfb::kSignature.end()),
-                   DescriptorReadStatus::storageUnreadable, "header"}),
+                   DescriptorReadStatus::storageUnreadable, "заголовк"}),
     [](const testing::TestParamInfo<StatusCase>& param) { return std::string(param.param.label); });
 
 TEST(DescriptorStorage, FailureTexts) {
@@ -204,12 +204,12 @@ TEST(DescriptorStorage, UnencodableTextNamesTheLine) {
   const std::vector<Case> cases = {
       {"Вход №1 € «»\n", ""},
       {"", ""},
-      {"a\nb\nжук 日本\n", "line 3: the character '日' has no Windows-1251 byte"},
-      {"x\n\xFF\n", "line 2: the text is not valid UTF-8 (byte 0xFF)"},
-      {"x\n\n\n\xD0", "line 4: the text is not valid UTF-8 (byte 0xD0)"},
-      {"\xC0\x80", "line 1: the text is not valid UTF-8 (byte 0xC0)"},
-      {"ok\n\xF0\x9F\x98\x80", "line 2: the character '\xF0\x9F\x98\x80' has no Windows-1251 byte"},
-      {"\xEF\xBB\xBF" "bom", "line 1: the character '\xEF\xBB\xBF' has no Windows-1251 byte"},
+      {"a\nb\nжук 日本\n", "строка 3: для символа «日» нет байта в Windows-1251"},
+      {"x\n\xFF\n", "строка 2: текст — не правильный UTF-8 (байт 0xFF)"},
+      {"x\n\n\n\xD0", "строка 4: текст — не правильный UTF-8 (байт 0xD0)"},
+      {"\xC0\x80", "строка 1: текст — не правильный UTF-8 (байт 0xC0)"},
+      {"ok\n\xF0\x9F\x98\x80", "строка 2: для символа «\xF0\x9F\x98\x80» нет байта в Windows-1251"},
+      {"\xEF\xBB\xBF" "bom", "строка 1: для символа «\xEF\xBB\xBF» нет байта в Windows-1251"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(findUnencodableText(c.text), c.expected) << c.text;

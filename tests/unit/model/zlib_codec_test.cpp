@@ -71,10 +71,10 @@ TEST(ZlibCodec, DamageIsAnError) {
   const std::vector<std::uint8_t> cut(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() / 2));
   const std::vector<std::uint8_t> rawDeflate(packed.begin() + 2, packed.end());
   const std::vector<Case> cases = {
-      {"body", flippedBody, "corrupt"},        {"checksum", badChecksum, "corrupt"},
-      {"header", badHeader, "corrupt"},        {"cut", cut, "cut short"},
-      {"rawDeflate", rawDeflate, "corrupt"},   {"empty", {}, "cut short"},
-      {"text", bytesOf("plain text, not compressed"), "corrupt"},
+      {"body", flippedBody, "повреждены"},        {"checksum", badChecksum, "повреждены"},
+      {"header", badHeader, "повреждены"},        {"cut", cut, "оборваны"},
+      {"rawDeflate", rawDeflate, "повреждены"},   {"empty", {}, "оборваны"},
+      {"text", bytesOf("plain text, not compressed"), "повреждены"},
   };
   for (const Case& c : cases) {
     const auto result = inflateZlib(c.bytes);
@@ -102,7 +102,7 @@ TEST(ZlibCodec, PresetDictionaryIsRefused) {
   deflateEnd(&z);
   const auto result = inflateZlib(out);
   EXPECT_FALSE(result.ok);
-  EXPECT_NE(result.error.find("dictionary"), std::string::npos) << result.error;
+  EXPECT_NE(result.error.find("словарь"), std::string::npos) << result.error;
 }
 
 TEST(ZlibCodec, OutputLimitStopsABomb) {
@@ -111,7 +111,7 @@ TEST(ZlibCodec, OutputLimitStopsABomb) {
   ASSERT_LT(packed.size(), 20000u);
   const auto limited = inflateZlib(packed, 1u << 20);
   EXPECT_FALSE(limited.ok);
-  EXPECT_NE(limited.error.find("more than 1048576 bytes"), std::string::npos) << limited.error;
+  EXPECT_NE(limited.error.find("больше чем в 1048576 байт"), std::string::npos) << limited.error;
   const auto exact = inflateZlib(packed, 8u << 20);
   ASSERT_TRUE(exact.ok) << exact.error;
   EXPECT_EQ(exact.data.size(), 8u << 20);

@@ -403,13 +403,13 @@ TEST(ConfigurationFile, MalformedArchivesAreReported) {
   Layout parameterAsBranch;
   parameterAsBranch.newClass(4, "CZRP8Doc").dword(3).newClass(1, "Parameter");
   const Row rows[] = {
-      {"unknown class", unknownClass.bytes, "unknown class"},
-      {"document of another class", wrongDocument.bytes, "unexpected class"},
-      {"parameter where the root belongs", parameterAsBranch.bytes, "unexpected class"},
-      {"text length of 2 GB", hugeText.bytes, "past the end"},
-      {"class number never announced", withRoot({1, 0, 0, 0, 0x28, 0x36, 0xFF, 0xFF, 0x07, 0x80}), "bad class tag"},
-      {"object tag", withRoot({1, 0, 0, 0, 0x28, 0x36, 0xFF, 0xFF, 0x01, 0x00}), "bad class tag"},
-      {"empty file", {}, "past the end"},
+      {"unknown class", unknownClass.bytes, "неизвестный класс"},
+      {"document of another class", wrongDocument.bytes, "неожиданный класс"},
+      {"parameter where the root belongs", parameterAsBranch.bytes, "неожиданный класс"},
+      {"text length of 2 GB", hugeText.bytes, "за концом данных"},
+      {"class number never announced", withRoot({1, 0, 0, 0, 0x28, 0x36, 0xFF, 0xFF, 0x07, 0x80}), "неверная метка класса"},
+      {"object tag", withRoot({1, 0, 0, 0, 0x28, 0x36, 0xFF, 0xFF, 0x01, 0x00}), "неверная метка класса"},
+      {"empty file", {}, "за концом данных"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

@@ -68,8 +68,8 @@ TEST(Mkdesc, RefusesTextItCannotStoreAndKeepsTheOldFile) {
     const char* expected;
   };
   const Case cases[] = {
-      {"root a 1 0 0\nparameter x int:1 \xFF\xFE\n", "in.txt: line 2: the text is not valid UTF-8 (byte 0xFF)"},
-      {"; 1\n; 2\nparameter x int:1 温度\n", "in.txt: line 3: the character '温' has no Windows-1251 byte"},
+      {"root a 1 0 0\nparameter x int:1 \xFF\xFE\n", "in.txt: строка 2: текст — не правильный UTF-8 (байт 0xFF)"},
+      {"; 1\n; 2\nparameter x int:1 温度\n", "in.txt: строка 3: для символа «温» нет байта в Windows-1251"},
       {"", "in.txt: the text is empty"},
   };
   for (const Case& c : cases) {

@@ -53,7 +53,7 @@ TEST_F(BatchCommandsTest, TestOptionDoesTheRegistryStepsOnly) {
 TEST_F(BatchCommandsTest, UnknownOptionsAreReportedAndTheRunGoesOn) {
   const auto run = runTool("kvtr", {"batch", "-frob/silent", "/prty:mark"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_NE(run.err.find("kvtr batch: unknown option 'frob'"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("kvtr batch: неизвестный параметр «frob»"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("prty:mark"), std::string::npos) << run.err;
 }
 
@@ -75,12 +75,12 @@ TEST_F(BatchCommandsTest, ErrorLogIsCreatedEmptyAndKeepsItsCase) {
 TEST_F(BatchCommandsTest, HelpAndUsage) {
   const auto help = runTool("kvtr", {"batch", "--help"});
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("Usage: kvtr batch"), std::string::npos);
+  EXPECT_NE(help.out.find("Использование: kvtr batch"), std::string::npos);
   EXPECT_EQ(runTool("kvtr", {"signal-exit"}).exitCode, 2);
   EXPECT_EQ(runTool("kvtr", {"signal-exit", "a", "b"}).exitCode, 2);
   const auto nobody = runTool("kvtr", {"signal-exit", "nobody-waits"});
   EXPECT_EQ(nobody.exitCode, 1);
-  EXPECT_NE(nobody.err.find("no program waits"), std::string::npos) << nobody.err;
+  EXPECT_NE(nobody.err.find("не ждет ни одна программа"), std::string::npos) << nobody.err;
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ TEST(KvtrExportHtml, Failures) {
   {
     const auto run = runTool("kvtr", {"export-html", target, target});
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_NE(run.err.find("more than one file given"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("задано больше одного файла"), std::string::npos) << run.err;
   }
   {
     const auto run = runTool("kvtr", {"export-html", "--descriptor", (folder.path() / "none.dat").string(), target});
@@ -138,10 +138,10 @@ TEST(KvtrExportHtml, Failures) {
 
 TEST(KvtrExportHtml, Help) {
   const auto help = runTool("kvtr", {"--help"});
-  EXPECT_NE(help.out.find("export-html [FILE]"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("export-html [ФАЙЛ]"), std::string::npos) << help.out;
   const auto usage = runTool("kvtr", {"export-html", "--help"});
   EXPECT_EQ(usage.exitCode, 0);
-  EXPECT_EQ(usage.out.rfind("Usage: kvtr export-html [FILE] [--descriptor PATH]", 0), 0u) << usage.out;
+  EXPECT_EQ(usage.out.rfind("Использование: kvtr export-html [ФАЙЛ] [--descriptor ПУТЬ]", 0), 0u) << usage.out;
 }
 
 }  // namespace

@@ -36,20 +36,20 @@ void check(const std::vector<CliCase>& cases) {
 
 TEST(KvtrTool, ProgramLevel) {
   check({
-      {{}, 2, "", "no command given"},
-      {{"frobnicate"}, 2, "", "unknown command 'frobnicate'"},
-      {{"--frob", "hash", "x"}, 2, "", "unknown option '--frob'"},
+      {{}, 2, "", "не задана команда"},
+      {{"frobnicate"}, 2, "", "неизвестная команда «frobnicate»"},
+      {{"--frob", "hash", "x"}, 2, "", "неизвестный параметр «--frob»"},
       {{"--version"}, 0, "kvtr " KVTR_VERSION "\n", ""},
       {{"--", "hash", "APLY"}, 0, "APLY 0x8403\n", ""},
   });
   const auto help = runTool("kvtr", {"--help"});
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* command : {"hash NAME", "frame (NAME", "encode --type", "decode --type", "parse LINE"}) {
+  for (const char* command : {"hash ИМЯ", "frame (ИМЯ", "encode --type", "decode --type", "parse СТРОКА"}) {
     EXPECT_NE(help.out.find(command), std::string::npos) << command;
   }
   const auto usage = runTool("kvtr", {"frame", "--help"});
   EXPECT_EQ(usage.exitCode, 0);
-  EXPECT_EQ(usage.out.rfind("Usage: kvtr frame (NAME | --hash 0xHHHH)", 0), 0u) << usage.out;
+  EXPECT_EQ(usage.out.rfind("Использование: kvtr frame (ИМЯ | --hash 0xHHHH)", 0), 0u) << usage.out;
 }
 
 TEST(KvtrTool, Hash) {
@@ -59,8 +59,8 @@ TEST(KvtrTool, Hash) {
       {{"hash", "r.oe", "abcde"}, 0, "r.oe 0xE894\nabcde 0xDE1B\n", ""},
       // A name that starts with '-' follows "--".
       {{"hash", "--", "-_ 9"}, 0, "-_ 9 0x543A\n", ""},
-      {{"hash"}, 2, "", "Usage: kvtr hash NAME..."},
-      {{"hash", "-_ 9"}, 2, "", "unknown option '-_'"},
+      {{"hash"}, 2, "", "Использование: kvtr hash ИМЯ..."},
+      {{"hash", "-_ 9"}, 2, "", "неизвестный параметр «-_»"},
   });
 }
 
@@ -83,28 +83,28 @@ TEST(KvtrTool, Frame) {
       {{"frame", "--hash", "0x1234", "--write", "--data", fifteen}, 0,
        "#HGGVHIJKGGGHGIGJGKGLGMGNGOGPGQGRGSGTGURULJ\n", ""},
       // Never a malformed frame: 16 data bytes, given or made by the index, are refused.
-      {{"frame", "--hash", "0x1234", "--data", fifteen, "0F"}, 1, "", "at most 15 bytes"},
-      {{"frame", "--hash", "0x1234", "--data", fifteen, "--index", "1"}, 1, "", "at most 15 bytes"},
+      {{"frame", "--hash", "0x1234", "--data", fifteen, "0F"}, 1, "", "не больше 15 байт"},
+      {{"frame", "--hash", "0x1234", "--data", fifteen, "--index", "1"}, 1, "", "не больше 15 байт"},
       {{"frame", "NAM", "--write", "--type", "name", "--value", ""}, 1, "", "Сетевое имя пусто"},
       {{"frame", "dev", "--write", "--type", "string", "--value", "x"}, 1, "",
        "Метод формирования посылки записи для команды 'dev' не определен."},
       // Usage errors.
-      {{"frame"}, 2, "", "no name or --hash given"},
-      {{"frame", "r.oe", "bPS"}, 2, "", "more than one name"},
-      {{"frame", "r.oe", "--hash", "0x1"}, 2, "", "not both"},
-      {{"frame", "--hash", "0xGGGG"}, 2, "", "malformed hash"},
-      {{"frame", "--hash", "0x12345"}, 2, "", "malformed hash"},
-      {{"frame", "r.oe", "--data", "0G"}, 2, "", "malformed hex"},
-      {{"frame", "r.oe", "--data", "001"}, 2, "", "malformed hex"},
-      {{"frame", "r.oe", "--data", "00", "--type", "int", "--value", "1"}, 2, "", "not both"},
-      {{"frame", "r.oe", "--type", "int"}, 2, "", "go together"},
-      {{"frame", "r.oe", "--address", "256"}, 2, "", "malformed address"},
-      {{"frame", "r.oe", "--address", "2048", "--address-length", "11"}, 2, "", "malformed address"},
-      {{"frame", "r.oe", "--address", "250", "--address-offset", "6"}, 2, "", "does not fit"},
-      {{"frame", "r.oe", "--address-length", "16"}, 2, "", "8 or 11"},
-      {{"frame", "r.oe", "--index", "65536"}, 2, "", "malformed index"},
-      {{"frame", "r.oe", "--index"}, 2, "", "needs a value"},
-      {{"frame", "r.oe", "--write=1"}, 2, "", "takes no value"},
+      {{"frame"}, 2, "", "не задано ни имя, ни --hash"},
+      {{"frame", "r.oe", "bPS"}, 2, "", "больше одного имени"},
+      {{"frame", "r.oe", "--hash", "0x1"}, 2, "", "но не оба"},
+      {{"frame", "--hash", "0xGGGG"}, 2, "", "неверная хеш-сумма"},
+      {{"frame", "--hash", "0x12345"}, 2, "", "неверная хеш-сумма"},
+      {{"frame", "r.oe", "--data", "0G"}, 2, "", "неверные байты"},
+      {{"frame", "r.oe", "--data", "001"}, 2, "", "неверные байты"},
+      {{"frame", "r.oe", "--data", "00", "--type", "int", "--value", "1"}, 2, "", "но не оба"},
+      {{"frame", "r.oe", "--type", "int"}, 2, "", "задаются вместе"},
+      {{"frame", "r.oe", "--address", "256"}, 2, "", "неверный адрес"},
+      {{"frame", "r.oe", "--address", "2048", "--address-length", "11"}, 2, "", "неверный адрес"},
+      {{"frame", "r.oe", "--address", "250", "--address-offset", "6"}, 2, "", "не помещается"},
+      {{"frame", "r.oe", "--address-length", "16"}, 2, "", "8 или 11"},
+      {{"frame", "r.oe", "--index", "65536"}, 2, "", "неверный индекс"},
+      {{"frame", "r.oe", "--index"}, 2, "", "нужно значение"},
+      {{"frame", "r.oe", "--write=1"}, 2, "", "не принимает значения"},
   });
 }
 
@@ -123,9 +123,9 @@ TEST(KvtrTool, EncodeAndDecode) {
       {{"encode", "--type", "OFF:ON", "maybe"}, 1, "", "Неверное значение (неудается закодировать данные)"},
       {{"encode", "--type", "name", "ABCDEFGHI"}, 1, "", "Сетевое имя слишком длинное"},
       {{"encode", "--type", "CLK_frm", "12h"}, 1, "", "Метод формирования посылки записи для команды '' не определен."},
-      {{"encode", "1.5"}, 2, "", "no --type given"},
-      {{"encode", "--type", "int"}, 2, "", "exactly one TEXT"},
-      {{"encode", "--type", "int", "1", "2"}, 2, "", "exactly one TEXT"},
+      {{"encode", "1.5"}, 2, "", "не задан --type"},
+      {{"encode", "--type", "int"}, 2, "", "ровно один ТЕКСТ"},
+      {{"encode", "--type", "int", "1", "2"}, 2, "", "ровно один ТЕКСТ"},
       {{"encode", "--type", "int", "--", "-5"}, 0, "FF FB\n", ""},
 
       {{"decode", "--type", "float", "3F", "C0", "00", "00"}, 0, "1.500\n", ""},
@@ -140,9 +140,9 @@ TEST(KvtrTool, EncodeAndDecode) {
       {{"decode", "--type", "OFF:ON", "02"}, 1, "", "Не могу раскодировать ответ"},
       {{"decode", "--type", "int", "01 02 03 04 05"}, 1, "", "Ошибка; (Непонятная длина ответа:5)"},
       {{"decode", "--type", "int"}, 1, "", "Не могу раскодировать ответ"},
-      {{"decode", "--type", "int", "0G"}, 2, "", "malformed hex"},
-      {{"decode", "--type", "int", "1"}, 2, "", "malformed hex"},
-      {{"decode", "01"}, 2, "", "no --type given"},
+      {{"decode", "--type", "int", "0G"}, 2, "", "неверные байты"},
+      {{"decode", "--type", "int", "1"}, 2, "", "неверные байты"},
+      {{"decode", "01"}, 2, "", "не задан --type"},
   });
 }
 
@@ -152,10 +152,10 @@ TEST(KvtrTool, Parse) {
       {{"parse", "--hash=e894", "#HGGJUOPKJVSGGGROQV\r"}, 0, "ok\n3F C0 00\n", ""},
       {{"parse", "#HGHGUOPKHPOP", "--hash", "0xE894"}, 0, "ok\n\n", ""},
       {{"parse", "#HGGHGIJJJPPSRG", "--hash", "0xB760"}, 1,
-       "device error 57\nЗапрещающий групповой атрибут находится на уровне 1\n", ""},
-      {{"parse", "#HGGHGIJJSOMVTR", "--hash", "0xE894"}, 1, "device error -56\nНе найдено значение ошибки. (Код -56)\n",
+       "ошибка прибора 57\nЗапрещающий групповой атрибут находится на уровне 1\n", ""},
+      {{"parse", "#HGGHGIJJSOMVTR", "--hash", "0xE894"}, 1, "ошибка прибора -56\nНе найдено значение ошибки. (Код -56)\n",
        ""},
-      {{"parse", "#HGGGGIJJGRLI", "--hash", "0xE894"}, 1, "device error\n\n", ""},
+      {{"parse", "#HGGGGIJJGRLI", "--hash", "0xE894"}, 1, "ошибка прибора\n\n", ""},
       {{"parse", "#HGGHRNMGGIHTOT", "--hash", "0xE894"}, 1,
        "Пришла посылка с кодом команды, отличным от посланной и от n.Err.\n", ""},
       {{"parse", "#HGGIUOPKJVSGGGQRVH", "--hash", "0xE894"}, 1, "Ошибка в контрольной сумме ответа\n", ""},
@@ -167,10 +167,10 @@ TEST(KvtrTool, Parse) {
       {{"parse", "#" + std::string(100000, 'H'), "--hash", "0xE894"}, 1, "Ошибка в контрольной сумме ответа\n", ""},
       {{"parse", "HGHGUOPKHPOP", "--hash", "0xE894"}, 1, "Потеря начала посылки.\n", ""},
       {{"parse", "", "--hash", "0xE894"}, 1, "Потеря начала посылки.\n", ""},
-      {{"parse", "#HGHGUOPKHPOP"}, 2, "", "no --hash given"},
-      {{"parse", "--hash", "0xE894"}, 2, "", "exactly one LINE"},
-      {{"parse", "#A", "#B", "--hash", "0xE894"}, 2, "", "exactly one LINE"},
-      {{"parse", "#HGHGUOPKHPOP", "--hash", "hash"}, 2, "", "malformed hash"},
+      {{"parse", "#HGHGUOPKHPOP"}, 2, "", "не задан --hash"},
+      {{"parse", "--hash", "0xE894"}, 2, "", "ровно одна СТРОКА"},
+      {{"parse", "#A", "#B", "--hash", "0xE894"}, 2, "", "ровно одна СТРОКА"},
+      {{"parse", "#HGHGUOPKHPOP", "--hash", "hash"}, 2, "", "неверная хеш-сумма"},
   });
 }
 

@@ -98,14 +98,14 @@ TEST_F(SimModuleTest, NoiseAndForeignAddressesGetNoAnswer) {
     const char* note;
   } cases[] = {
       {"bad CRC", frame.substr(0, frame.size() - 2) + (frame[frame.size() - 2] == 'G' ? "H" : "G") + "\r",
-       "CRC error"},
-      {"character outside G..V", "#" + std::string(12, 'Z') + "\r", "outside"},
-      {"odd length", frame.substr(0, 5) + frame.substr(6), "odd"},
+       "ошибка CRC"},
+      {"character outside G..V", "#" + std::string(12, 'Z') + "\r", "вне G..V"},
+      {"odd length", frame.substr(0, 5) + frame.substr(6), "нечетное"},
       {"address 24, beyond the index bits", std::string(buildRequest(true, hashName("r.oe"), {}, 24, 8).text()),
-       "for address 24"},
+       "для адреса 24"},
       {"no index at address 17", std::string(buildRequest(true, hashName("t.Ans"), {}, 17, 8).text()),
-       "for address 17"},
-      {"11-bit frame", std::string(buildRequest(true, hashName("dev"), {}, 16 * 8 + 1, 11).text()), "11-bit"},
+       "для адреса 17"},
+      {"11-bit frame", std::string(buildRequest(true, hashName("dev"), {}, 16 * 8 + 1, 11).text()), "11-битным"},
   };
   for (const Case& c : cases) {
     const Reply r = module.HandleNative(c.line, 0);
@@ -289,12 +289,12 @@ TEST_F(SimModuleTest, MemoryRoundTripsThroughItsStateText) {
   const struct {
     const char* text;
     const char* error;
-  } bad[] = {{"", "empty"},
-             {"something else\n", "line 1: not a kvtr-sim state file"},
-             {"kvtr-sim state 1\nvalue I.Flt x 0A 3\n", "line 2: malformed"},
-             {"kvtr-sim state 1\nvalue I.Flt 1 0A 7\n", "line 2: malformed"},
-             {"kvtr-sim state 1\nvalue I.Flt 1 0G 3\n", "line 2: malformed"},
-             {"kvtr-sim state 1\nlimit 3\n", "line 2: unknown"}};
+  } bad[] = {{"", "пустой"},
+             {"something else\n", "строка 1 файла состояния: это не файл состояния kvtr-sim"},
+             {"kvtr-sim state 1\nvalue I.Flt x 0A 3\n", "строка 2 файла состояния: неверное"},
+             {"kvtr-sim state 1\nvalue I.Flt 1 0A 7\n", "строка 2 файла состояния: неверное"},
+             {"kvtr-sim state 1\nvalue I.Flt 1 0G 3\n", "строка 2 файла состояния: неверное"},
+             {"kvtr-sim state 1\nlimit 3\n", "строка 2 файла состояния: неизвестная"}};
   for (const auto& b : bad) {
     EXPECT_FALSE(StoreFromText(b.text, module.table(), &error)) << b.text;
     EXPECT_NE(error.find(b.error), std::string::npos) << error;
