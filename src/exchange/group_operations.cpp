@@ -228,7 +228,9 @@ int GroupOperations::CompareParameter(Parameter& p) {
   if (before >= kReportedDifferences) return result;
   {
     std::lock_guard lock(reportMutex_);
-    compareReport_ += strprintf("\n%i) Параметер '", before + 1) + p.name + " (" + p.description +
+    // The name with its index, so that each of the instances is told apart ("C.Mod:3").
+    const std::string shownName = p.hasIndex ? strprintf("%s:%i", p.name.c_str(), p.index) : p.name;
+    compareReport_ += strprintf("\n%i) Параметер '", before + 1) + shownName + " (" + p.description +
                       ") в конфигурации: значение=" + p.value + "," + editableText(p.editable) + ",принадлежит " +
                       ownerText(p.ownerFirm) + "; в приборе: значение=" + device->value + "," +
                       editableText(device->editable) + ",принадлежит " + ownerText(device->ownerFirm) + ".\n";

@@ -143,6 +143,30 @@ TEST_F(ConnectionTest, AScanThatFindsNothingPutsTheOldSpeedBack) {
   EXPECT_EQ(progress.statuses().back(), "!Не удалось установить связь с прибором!");
 }
 
+TEST_F(ConnectionTest, AScanThatFindsNothingSaysSoOnceAndPointsToTheAddressSearch) {
+  // The module listens at 40..47: a search at the stored address 16 cannot find it.
+  SimProcess& sim = StartSim({"--address", "40"});
+  ASSERT_TRUE(sim.running());
+  const struct {
+    std::vector<std::string> args;
+    bool hint;
+  } cases[] = {
+      {{"scan", "--port", sim.port()}, true},
+      {{"scan", "--port", sim.port(), "--addresses", "16-17"}, false},
+  };
+  for (const auto& c : cases) {
+    const auto run = runTool("kvtr", c.args);
+    EXPECT_EQ(run.exitCode, 202) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("Поиск прибора: 115200 бод"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Не удалось"), std::string::npos) << run.err;
+    const std::size_t verdict = run.err.find("kvtr scan: прибор не найден");
+    ASSERT_NE(verdict, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("kvtr scan: прибор не найден", verdict + 1), std::string::npos) << "once: " << run.err;
+    EXPECT_EQ(run.err.find("kvtr scan --addresses all") != std::string::npos, c.hint) << run.err;
+  }
+}
+
 TEST_F(ConnectionTest, AddressSearchFindsAModuleWhoseSpeedAndAddressAreBothLost) {
   SimProcess& sim = StartSim({"--baud", "19200", "--address", "37"});
   ASSERT_TRUE(sim.running());

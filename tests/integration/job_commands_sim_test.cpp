@@ -301,7 +301,7 @@ TEST_F(JobsOverSim, CompareWithTwelveDifferencesShowsTheFirstTen) {
   std::string expected = "Обнаружено 12 отличий (показанны только первые 10):\n";
   for (int i = 0; i < 10; ++i) {
     const Parameter& p = *changed[static_cast<std::size_t>(i)];
-    expected += strprintf("\n%d) Параметер '", i + 1) + p.name + " (" + p.description +
+    expected += strprintf("\n%d) Параметер '%s:%d (", i + 1, p.name.c_str(), p.index) + p.description +
                 ") в конфигурации: значение=" + p.value + "," + (p.editable ? "Редактируемый" : "Не редактируемый") +
                 ",принадлежит " + (p.ownerFirm ? "фирме" : "пользователю") + "; в приборе: значение=" +
                 ModuleValue(module, p) + "," + (p.editable ? "Редактируемый" : "Не редактируемый") + ",принадлежит " +
@@ -388,6 +388,37 @@ TEST_F(JobsOverSim, WriteWithoutItsFileEndsWith200) {
   std::ofstream(ScratchPath("empty.kvtr")).close();
   EXPECT_EQ(Kvtr({"write", ScratchPath("empty.kvtr")}).exitCode, 200);
   EXPECT_TRUE(HeardFrames(log).empty()) << "nothing goes out";
+}
+
+TEST_F(JobsOverSim, AFileMadeByNewAndEditIsWrittenAndWhatHasNoDataIsPassedOver) {
+  ASSERT_TRUE(Start().running());
+  ASSERT_EQ(kvtr::testing::runTool("kvtr", {"new", file}).exitCode, 0);
+  ASSERT_EQ(kvtr::testing::runTool("kvtr", {"edit", file, "I.Flt:2=33"}).exitCode, 0);
+  const ToolRun run = Kvtr({"write", file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("kvtr write: задание выполнено; пропущено параметров без данных: "), std::string::npos)
+      << run.err;
+  auto tree = Open(file);
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(ModuleValue(Module(), *Find(*tree, "I.Flt", 2)), "33");
+}
+
+TEST_F(JobsOverSim, AJobThatFailsSaysSoOnItsLastLineAndNotInTheWindowsWords) {
+  ASSERT_TRUE(Start().running());
+  ASSERT_EQ(Kvtr({"read", file}).exitCode, 0);
+  auto tree = Open(file);
+  ASSERT_NE(tree, nullptr);
+  ASSERT_TRUE(Find(*tree, "I.Flt", 4)->SetValueFromText("77"));
+  ASSERT_TRUE(Find(*tree, "C.Lim", 2)->SetValueFromText("1000"));
+  Save(*tree, file);
+  // The first parameter's exchange is lost every time it is tried; the second goes through.
+  ASSERT_EQ(sim->Control("fault drop first 4"), "ok");
+
+  const ToolRun run = Kvtr({"write-changed", "--verbose", file});
+  EXPECT_NE(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err.find("Окно будет закрыто"), std::string::npos) << run.err;
+  EXPECT_TRUE(run.err.ends_with("\nkvtr write-changed: задание не выполнено: ошибки обмена у 1 из 2 параметров\n"))
+      << run.err;
 }
 
 TEST_F(JobsOverSim, FailuresGoToTheErrorLog) {
@@ -643,7 +674,7 @@ TEST_F(JobsOverSim, AReadUnderEveryFaultSavesOnlyWhatTheModuleGaveOrAnError) {
   std::ifstream frames(log);
   std::stringstream text;
   text << frames.rdbuf();
-  for (const char* fault : {"fault: late", "fault: other-hash", "fault: lost-start", "fault: drop"}) {
+  for (const char* fault : {"сбой: late", "сбой: other-hash", "сбой: lost-start", "сбой: drop"}) {
     EXPECT_NE(text.str().find(fault), std::string::npos) << fault << " never happened: the mix proves nothing";
   }
 }

@@ -210,8 +210,15 @@ struct Job {
   // over for lack of data are named by their count.
   void PrintVerdict(const TaskOutcome& outcome) {
     const int nameSize = static_cast<int>(command.name.size());
-    if (outcome.interrupted) {
+    const bool stoppedByOperator = (engine().state().linkStatus.load() & link_status::kInterrupted) != 0;
+    if (outcome.interrupted && stoppedByOperator) {
       std::fprintf(context.err, trFormat("kvtr %.*s: задание прервано\n"), nameSize, command.name.data());
+    } else if (outcome.interrupted) {
+      // The failure limit stopped the task: the module does not answer.
+      std::fprintf(context.err,
+                   trFormat("kvtr %.*s: задание не выполнено: обмен остановлен после ошибок (ошибки у %d из %d "
+                            "обработанных параметров)\n"),
+                   nameSize, command.name.data(), outcome.counts.failed, outcome.counts.visited);
     } else if (outcome.counts.failed > 0) {
       std::fprintf(context.err, trFormat("kvtr %.*s: задание не выполнено: ошибки обмена у %d из %d параметров\n"),
                    nameSize, command.name.data(), outcome.counts.failed, outcome.counts.visited);

@@ -76,11 +76,11 @@ std::optional<LineSettings> fromNetworkBytes(const NetworkBytes& b) {
 }
 
 std::string refusedCombination(const LineSettings& line, int protocol) {
-  if (line.address > 2047) return "address above 2047";
-  if (line.address > 255 && line.addressBits != 11) return "address above 255 with 8-bit addressing";
-  if (line.address > 255 && protocol != 0) return "address above 255 with a foreign protocol";
+  if (line.address > 2047) return tr("адрес больше 2047");
+  if (line.address > 255 && line.addressBits != 11) return tr("адрес больше 255 при 8-битной адресации");
+  if (line.address > 255 && protocol != 0) return tr("адрес больше 255 в чужом протоколе");
   if (line.parity != Parity::None && line.dataBits == 8 && line.stopBits == 2) {
-    return "parity with 8 data bits and 2 stop bits";
+    return tr("четность при 8 битах данных и 2 стоп-битах");
   }
   return {};
 }

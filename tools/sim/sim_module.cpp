@@ -334,7 +334,7 @@ SimModule::Answer SimModule::NetworkName(const Request& request) {
   const SimParameter* p = table_.Find(kNameCharHash);
   if (p == nullptr) {
     if (request.offset != 0) return silence(strprintf(trFormat("для адреса %d"), request.address));
-    return errorAnswer(kErrUnknownParameter, "no network name");
+    return errorAnswer(kErrUnknownParameter, tr("нет сетевого имени"));
   }
   const std::size_t n = request.data.size();
   const std::span<const std::uint8_t> data(request.data);
@@ -346,15 +346,15 @@ SimModule::Answer SimModule::NetworkName(const Request& request) {
   if (whole) {
     if (!request.read) {
       for (int i = 0; i < kNameCharacters; ++i) {
-        if (refused(i)) return errorAnswer(kErrRefusedByAttributes, "network name is not editable");
-        if (data[kNameCharacters - 1 - i] > kMaxNameCode) return errorAnswer(kErrBeyondLimits, "character code above 79");
+        if (refused(i)) return errorAnswer(kErrRefusedByAttributes, tr("сетевое имя не редактируется"));
+        if (data[kNameCharacters - 1 - i] > kMaxNameCode) return errorAnswer(kErrBeyondLimits, tr("код символа больше 79"));
       }
       for (int i = 0; i < kNameCharacters; ++i) store_.At(kNameCharHash, i).bytes = {data[kNameCharacters - 1 - i]};
       dirty_ = true;
     }
     std::vector<std::uint8_t> answer;
     for (int i = kNameCharacters; i-- > 0;) answer.push_back(code(i));
-    return dataAnswer(kNameCharHash, answer, request.read ? "" : "network name written");
+    return dataAnswer(kNameCharHash, answer, request.read ? "" : tr("сетевое имя записано"));
   }
 
   // One character: index in the data field or in the address.
@@ -365,20 +365,20 @@ SimModule::Answer SimModule::NetworkName(const Request& request) {
     indexInData = true;
     index = static_cast<int>(bigEndian(data.last(2)));
   } else if (n != valueBytes) {
-    return errorAnswer(kErrDataSize, strprintf("network name character with %zu data bytes", n));
+    return errorAnswer(kErrDataSize, strprintf(trFormat("символ сетевого имени с %zu байтами данных"), n));
   }
   if (index < 0 || index >= kNameCharacters) {
-    return errorAnswer(kErrIndexBeyondLimiter, strprintf("network name has no character %d", index));
+    return errorAnswer(kErrIndexBeyondLimiter, strprintf(trFormat("в сетевом имени нет символа %d"), index));
   }
   if (!request.read) {
-    if (refused(index)) return errorAnswer(kErrRefusedByAttributes, "network name is not editable");
-    if (data[0] > kMaxNameCode) return errorAnswer(kErrBeyondLimits, "character code above 79");
+    if (refused(index)) return errorAnswer(kErrRefusedByAttributes, tr("сетевое имя не редактируется"));
+    if (data[0] > kMaxNameCode) return errorAnswer(kErrBeyondLimits, tr("код символа больше 79"));
     store_.At(kNameCharHash, index).bytes = {data[0]};
     dirty_ = true;
   }
   std::vector<std::uint8_t> answer{code(index)};
   if (indexInData) appendIndex(answer, index);
-  return dataAnswer(kNameCharHash, answer, request.read ? "" : "network name character written");
+  return dataAnswer(kNameCharHash, answer, request.read ? "" : tr("символ сетевого имени записан"));
 }
 
 SimModule::Answer SimModule::Service(const Request& request, Millis now) {
@@ -388,7 +388,7 @@ SimModule::Answer SimModule::Service(const Request& request, Millis now) {
     const std::optional<LineSettings> kept = fromNetworkBytes(StoredNetwork());
     if (kept) line_ = *kept;
     if (request.hash == kApplyHash) {
-      return dataAnswer(kApplyHash, {}, "APLY: now listening with " + line_.describe());
+      return dataAnswer(kApplyHash, {}, tr("APLY: теперь слушаю при ") + line_.describe());
     }
     protocol_ = protocolFromPosition(static_cast<unsigned>(StoredProtocol()));
     exitCode_ = kExitExternalReset;
@@ -397,7 +397,7 @@ SimModule::Answer SimModule::Service(const Request& request, Millis now) {
                      strprintf("INIT: restarted with %s, %s", line_.describe().c_str(),
                                std::string(protocolName(protocol_)).c_str()));
   }
-  if (!request.read) return errorAnswer(kErrRomParameter, "service command cannot be written");
+  if (!request.read) return errorAnswer(kErrRomParameter, tr("служебная команда не записывается"));
   if (n != 0) return errorAnswer(kErrDataSize, strprintf(trFormat("%zu байт данных"), n));
   if (request.hash == kExitHash) return dataAnswer(kExitHash, {0x00, 0x00, exitCode_});
   // Texts travel last character first.
@@ -414,13 +414,13 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
   std::string answer;
   int address = -1;
   switch (protocol_) {
-    case ProtocolMode::Native: return unanswered("not a device-protocol frame");
+    case ProtocolMode::Native: return unanswered(tr("не посылка протокола прибора"));
     case ProtocolMode::ModbusRtu:
     case ProtocolMode::ModbusAscii: {
       const SwitchResponse r = checkSwitchResponse(protocol_, frame);
-      if (r.result != kLinkOk) return unanswered(r.result == kLinkBadChecksum ? "checksum error" : "malformed frame");
+      if (r.result != kLinkOk) return unanswered(r.result == kLinkBadChecksum ? tr("ошибка контрольной суммы") : tr("неверная посылка"));
       if (r.length != payload.size() + 1 || !std::equal(payload.begin(), payload.end(), r.bytes.begin() + 1)) {
-        return unanswered("not the switch command");
+        return unanswered(tr("не команда переключения"));
       }
       address = r.bytes[0];
       // Both Modbus framings answer a coil write with an echo of the request.
@@ -429,7 +429,7 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
     }
     case ProtocolMode::PercentCommand: {
       // '%', two address digits, the command, two sum digits, carriage return.
-      if (frame.size() < 6 || frame.front() != '%' || frame.back() != '\r') return unanswered("malformed frame");
+      if (frame.size() < 6 || frame.front() != '%' || frame.back() != '\r') return unanswered(tr("неверная посылка"));
       const std::size_t summed = frame.size() - 3;
       unsigned sum = 0;
       for (std::size_t i = 0; i < summed; ++i) sum += frame[i];
@@ -439,9 +439,9 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
       const unsigned long stored = std::strtoul(digits.c_str(), &end, 16);
       if (end != digits.c_str() + 2 || stored != (sum & 0xFF)) return unanswered("checksum error");
       const unsigned long parsedAddress = std::strtoul(addressDigits.c_str(), &end, 16);
-      if (end != addressDigits.c_str() + 2) return unanswered("malformed frame");
+      if (end != addressDigits.c_str() + 2) return unanswered(tr("неверная посылка"));
       if (!std::equal(payload.begin(), payload.end(), frame.begin() + 3, frame.begin() + static_cast<std::ptrdiff_t>(summed))) {
-        return unanswered("not the switch command");
+        return unanswered(tr("не команда переключения"));
       }
       address = static_cast<int>(parsedAddress);
       answer = strprintf("!%02X", static_cast<unsigned>(address));
@@ -451,7 +451,7 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
       break;
     }
   }
-  if (line_.addressBits != 8 || address != line_.address) return unanswered(strprintf("for address %d", address));
+  if (line_.addressBits != 8 || address != line_.address) return unanswered(strprintf(trFormat("для адреса %d"), address));
   reply.answered = true;
   reply.line = std::move(answer);
   reply.note = tr("команда переключения: снова протокол прибора");
