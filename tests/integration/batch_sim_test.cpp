@@ -62,6 +62,18 @@ class BatchOverSim : public SimFixture {
     return run.get();
   }
 
+  // Opens a configuration file, lets the test change it as an operator would, saves it again.
+  template <typename Change>
+  static void EditFile(const std::string& file, Change change) {
+    SilentUserInterface ui;
+    OpenOptions options;
+    options.loadDescriptor = DescriptorFromFile(kDescriptor);
+    OpenResult opened = OpenConfigurationFile(file, ui, options);
+    ASSERT_TRUE(opened.tree && opened.tree->root()) << opened.detail;
+    change(*opened.tree);
+    ASSERT_TRUE(SaveConfigurationFile(*opened.tree, file));
+  }
+
   // The lines of the error log, as UTF-8.
   std::vector<std::string> ErrorLog(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -191,17 +203,11 @@ TEST_F(BatchOverSim, WriteJobDoesNotSendAValueThatFailsTheRules) {
   ASSERT_TRUE(sim.running());
   const std::string file = ScratchPath("conf.kvtr");
   ASSERT_EQ(Batch({PortOption(sim), "/read", file}).exitCode, 0);
-  {
-    SilentUserInterface ui;
-    OpenOptions options;
-    options.loadDescriptor = DescriptorFromFile(kDescriptor);
-    OpenResult opened = OpenConfigurationFile(file, ui, options);
-    ASSERT_TRUE(opened.tree && opened.tree->root());
-    ParameterTree::ForEachParameter(*opened.tree->root(), [](Parameter& p) {
+  EditFile(file, [](ParameterTree& tree) {
+    ParameterTree::ForEachParameter(*tree.root(), [](Parameter& p) {
       if (p.name == "I.Flt" && p.index == 3) p.value = "ZZ";
     });
-    ASSERT_TRUE(SaveConfigurationFile(*opened.tree, file));
-  }
+  });
   const std::string log = ScratchPath("errors.log");
   const ToolRun run = Batch({"/write", PortOption(sim), "-elog:" + log, file});
   EXPECT_EQ(run.exitCode, 1) << run.err;
@@ -218,16 +224,11 @@ TEST_F(BatchOverSim, AplyFollowsAWrittenNetworkSetting) {
   ASSERT_TRUE(sim.running());
   const std::string file = ScratchPath("conf.kvtr");
   ASSERT_EQ(Batch({PortOption(sim), "/read", file}).exitCode, 0);
-  {
-    // The configuration asks for another speed.
-    SilentUserInterface ui;
-    OpenOptions options;
-    options.loadDescriptor = DescriptorFromFile(kDescriptor);
-    OpenResult opened = OpenConfigurationFile(file, ui, options);
-    ASSERT_TRUE(opened.tree && opened.tree->networkSettings());
-    ASSERT_EQ(opened.tree->networkSettings()->SetValueByName("bPS", "19200"), SetValueResult::Stored);
-    ASSERT_TRUE(SaveConfigurationFile(*opened.tree, file));
-  }
+  // The configuration asks for another speed.
+  EditFile(file, [](ParameterTree& tree) {
+    ASSERT_TRUE(tree.networkSettings());
+    ASSERT_EQ(tree.networkSettings()->SetValueByName("bPS", "19200"), SetValueResult::Stored);
+  });
   // Without "aply" the module gets the setting but keeps its speed until told, and so does the
   // program.
   ToolRun run = Batch({"/write", PortOption(sim), file});

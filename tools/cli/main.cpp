@@ -83,10 +83,10 @@ void printHelp(std::FILE* out) {
   std::fputs(portOptionsHelp(), out);
   std::fputs(tr("\n"
                 "Параметры заданий (перед командой или после нее):\n"
-                "  -v, --verbose  строки журнала задания в поток ошибок\n"
-                "  -q, --quiet    без строки хода работы\n"
+                "  -v, --verbose      строки журнала задания в поток ошибок\n"
+                "  -q, --quiet        без строки хода работы\n"
                 "      --elog ЖУРНАЛ  журнал неудачных обменов (создается пустым)\n"
-                "      --json     вывод в формате JSON (show, tree, poll, watch)\n"
+                "      --json         вывод в формате JSON (show, tree, poll, watch)\n"
                 "\n"
                 "Команды:\n"),
              out);
