@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/format.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"

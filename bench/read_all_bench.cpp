@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "exchange/exchange_engine.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"

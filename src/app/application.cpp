@@ -5,7 +5,7 @@
 
 #include "app/read_job.h"
 #include "app/settings_store.h"
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "exchange/connection.h"

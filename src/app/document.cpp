@@ -1,6 +1,6 @@
 #include "app/document.h"
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/catalogue.h"
 #include "model/descriptor_loader.h"
 #include "storage/configuration_file.h"

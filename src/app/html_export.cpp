@@ -12,7 +12,7 @@
 #include "model/parameter_tree.h"
 #include "model/text_encoding.h"
 #include "protocol/frame_codec.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 
 #ifndef KVTR_INSTALL_DATADIR
 #error "KVTR_INSTALL_DATADIR is set by the build"

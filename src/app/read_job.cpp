@@ -6,7 +6,7 @@
 #include "common/format.h"
 #include "exchange/exchange_engine.h"
 #include "model/parameter_tree.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 #include "storage/configuration_file.h"
 
 namespace kvtr {

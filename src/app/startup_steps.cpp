@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "app/settings_store.h"
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/object_with_parameters.h"

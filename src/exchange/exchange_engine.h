@@ -32,7 +32,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/clock.h"
 #include "common/event.h"
 #include "exchange/task_kind.h"

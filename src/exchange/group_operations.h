@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/parameter_steps.h"
 #include "protocol/link_parameter_steps.h"
 

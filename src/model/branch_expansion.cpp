@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/parameter_tree.h"

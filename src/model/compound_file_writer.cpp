@@ -6,7 +6,7 @@
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "model/compound_file_layout.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace kvtr {
 

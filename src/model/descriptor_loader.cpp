@@ -6,7 +6,7 @@
 #include <limits>
 #include <system_error>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/branch_expansion.h"

@@ -1,6 +1,6 @@
 #include "model/object_with_parameters.h"
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/format.h"
 #include "common/strings.h"
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/parameter.h"
 #include "model/parameter_steps.h"
 #include "protocol/device_link.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "app/settings_store.h"
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/strings.h"
 #include "protocol/device_errors.h"
 #include "protocol/network_settings.h"

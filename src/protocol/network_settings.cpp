@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/strings.h"
 #include "model/my_converter.h"
 

@@ -7,7 +7,7 @@
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "protocol/frame_codec.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace kvtr {
 namespace {

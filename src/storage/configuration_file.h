@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"
 #include "model/tree_nodes.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "storage/configuration_file.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/branch_view.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"

@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/strings.h"
 #include "integration/sim_fixture.h"
 #include "model/descriptor_loader.h"

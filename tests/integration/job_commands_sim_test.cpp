@@ -19,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "exchange/group_operations.h"

@@ -21,7 +21,7 @@
 #include "app/application.h"
 #include "app/named_event.h"
 #include "app/settings_store.h"
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/descriptor_loader.h"
 
 namespace kvtr::cli {

@@ -5,7 +5,7 @@
 
 #include "command.h"
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/program_directory.h"
 #include "model/parameter_tree.h"
 

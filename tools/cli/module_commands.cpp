@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/settings_store.h"
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/catalogue.h"
 #include "common/event.h"
 #include "common/format.h"

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "model/descriptor_storage.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "common/program_directory.h"
@@ -31,7 +31,7 @@
 #include "sim/sim_options.h"
 #include "sim/sim_server.h"
 #include "sim/value_store.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "common/format.h"
 #include "protocol/frame_codec.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace kvtr::sim {
 

@@ -18,7 +18,7 @@
 #include "model/parameter_tree.h"
 #include "model/text_encoding.h"
 #include "protocol/frame_codec.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 #include "unit/model/recording_user_interface.h"
 #include "unit/model/scratch_folder.h"
 

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "app/settings_store.h"
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/net_rs485.h"
 #include "unit/model/scratch_folder.h"
 

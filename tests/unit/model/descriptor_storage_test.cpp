@@ -10,7 +10,7 @@
 #include "model/compound_file_writer.h"
 #include "model/text_encoding.h"
 #include "model/zlib_codec.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 #include "unit/model/scratch_folder.h"
 
 namespace kvtr {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/tree_nodes.h"
 
 namespace kvtr {

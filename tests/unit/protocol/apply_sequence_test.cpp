@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/net_rs485.h"
 #include "protocol/link_parameter_steps.h"
 #include "unit/protocol/scripted_link.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/settings_store.h"
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "unit/protocol/scripted_link.h"
 
 namespace kvtr {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/desc_branch.h"
 #include "unit/model/recording_user_interface.h"
 

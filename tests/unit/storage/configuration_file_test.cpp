@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "model/text_encoding.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 #include "unit/storage/configuration_test_support.h"
 
 namespace kvtr {

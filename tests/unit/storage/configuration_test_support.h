@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/text_encoding.h"
 #include "unit/model/recording_user_interface.h"
 #include "unit/model/scratch_folder.h"

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/user_interface.h"
+#include "common/user_interface.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"
 #include "sim/parameter_table.h"

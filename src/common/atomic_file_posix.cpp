@@ -7,7 +7,7 @@
 #include <random>
 
 #include "common/format.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace kvtr {
 namespace {

@@ -1,4 +1,4 @@
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

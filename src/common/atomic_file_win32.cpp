@@ -4,7 +4,7 @@
 #include <random>
 
 #include "common/format.h"
-#include "storage/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace kvtr {
 namespace {
