@@ -1,5 +1,6 @@
 #include "app/document.h"
 
+#include "app/settings_store.h"
 #include "common/user_interface.h"
 #include "common/catalogue.h"
 #include "model/descriptor_loader.h"

@@ -228,22 +228,9 @@ bool MemorySettingsStore::write(SettingsKey key, const std::vector<SettingsValue
 
 // ------------------------------------------------------------------ port settings
 
-std::string StoredPortSettings::port() const {
-  if (!portName.empty()) return portName;
-  return "COM" + std::to_string(portNumber);
-}
+StoredPortSettings SettingsStore::LoadPortSettings() const { return loadPortSettings(*this); }
 
-void StoredPortSettings::setPort(std::string_view port) {
-  // "COMn" with n from 1 to 256, any case, as the serial port reads it.
-  if (port.size() > 3 && startsWithNoCase(port, "COM")) {
-    if (auto n = parseUnsigned(port.substr(3)); n && *n >= 1 && *n <= 256) {
-      portNumber = *n;
-      portName.clear();
-      return;
-    }
-  }
-  portName = std::string(port);
-}
+bool SettingsStore::SavePortSettings(const StoredPortSettings& settings) { return savePortSettings(*this, settings); }
 
 StoredPortSettings loadPortSettings(const SettingsStore& store) {
   StoredPortSettings s;

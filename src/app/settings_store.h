@@ -21,6 +21,8 @@
 #include <variant>
 #include <vector>
 
+#include "protocol/port_settings_storage.h"
+
 namespace kvtr {
 
 // The two keys of the program. Their registry paths are under HKEY_LOCAL_MACHINE.
@@ -49,9 +51,13 @@ struct SettingsValue {
   std::variant<std::uint32_t, std::string> data;
 };
 
-class SettingsStore {
+class SettingsStore : public PortSettingsStorage {
  public:
-  virtual ~SettingsStore() = default;
+  ~SettingsStore() override = default;
+
+  // The port key read with the program's defaults, and written whole (see loadPortSettings).
+  [[nodiscard]] StoredPortSettings LoadPortSettings() const override;
+  bool SavePortSettings(const StoredPortSettings& settings) override;
 
   // Nothing when the key or the value is missing, or the value has the other type.
   [[nodiscard]] virtual std::optional<std::uint32_t> readNumber(SettingsKey key, std::string_view name) const = 0;
@@ -120,23 +126,6 @@ struct SettingsFileEntry {
 [[nodiscard]] std::vector<SettingsFileEntry> parseSettingsText(std::string_view text);
 [[nodiscard]] std::string formatSettingsText(const std::vector<SettingsFileEntry>& entries);
 
-// The port settings as stored, with the program's defaults for anything missing.
-struct StoredPortSettings {
-  std::uint32_t address = 16;
-  std::uint32_t addressLength = 8;
-  std::uint32_t baudRate = 9600;
-  std::uint32_t byteSize = 8;
-  std::uint32_t stopBits = 1;
-  std::uint32_t parityScheme = 3;  // 1 even, 3 none, 4 odd
-  std::uint32_t portNumber = 1;    // COMn
-  std::string portName;            // a port that is not COMn; wins over portNumber when set
-  std::string comPortMap;          // "COM3=/dev/ttyUSB0;..."
-
-  // "COMn", or the stored name when there is one.
-  [[nodiscard]] std::string port() const;
-  // Keeps a COM port in portNumber (and empties portName), any other port in portName.
-  void setPort(std::string_view port);
-};
 
 [[nodiscard]] StoredPortSettings loadPortSettings(const SettingsStore& store);
 // Stores every value of the port key; nothing when the key does not exist (see write()).

@@ -5,7 +5,6 @@
 #include <bit>
 #include <cmath>
 
-#include "app/settings_store.h"
 #include "common/user_interface.h"
 #include "common/strings.h"
 #include "protocol/device_errors.h"
@@ -166,7 +165,7 @@ DeviceLink::DeviceLink(const DeviceLinkOptions& options)
   programPort_->RebuildParameters();
   if (options.settings != nullptr) {
     BindProgramPortNode(*programPort_, *options.settings);
-    port_.setComPortMap(parseComPortMap(loadPortSettings(*options.settings).comPortMap));
+    port_.setComPortMap(parseComPortMap(options.settings->LoadPortSettings().comPortMap));
   }
 }
 

@@ -31,7 +31,7 @@
 
 namespace kvtr {
 
-class SettingsStore;
+class PortSettingsStorage;
 class UserInterface;
 
 // Results of Transact.
@@ -111,7 +111,7 @@ struct DeviceLinkOptions {
   int accessLevel = 2;
   // Where the program's port settings are loaded from and saved to when the link goes; none:
   // the defaults, and nothing is saved.
-  SettingsStore* settings = nullptr;
+  PortSettingsStorage* settings = nullptr;
   // The program's state; none: processLinkState().
   LinkState* state = nullptr;
   // How OpenLink reports a port that cannot be opened; none: it does not.

@@ -139,10 +139,10 @@ StoredPortSettings ProgramPortSettings(const NetRS485prg& node, StoredPortSettin
   return base;
 }
 
-void BindProgramPortNode(NetRS485prg& node, SettingsStore& store) {
-  LoadProgramPortNode(node, loadPortSettings(store));
+void BindProgramPortNode(NetRS485prg& node, PortSettingsStorage& store) {
+  LoadProgramPortNode(node, store.LoadPortSettings());
   node.onDestroy = [&store](const NetRS485prg& n) {
-    (void)savePortSettings(store, ProgramPortSettings(n, loadPortSettings(store)));
+    (void)store.SavePortSettings(ProgramPortSettings(n, store.LoadPortSettings()));
   };
 }
 

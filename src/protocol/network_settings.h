@@ -10,9 +10,9 @@
 #include <array>
 #include <string_view>
 
-#include "app/settings_store.h"
 #include "model/net_rs485.h"
 #include "model/object_with_parameters.h"
+#include "protocol/port_settings_storage.h"
 
 namespace kvtr {
 
@@ -73,6 +73,6 @@ void LoadProgramPortNode(NetRS485prg& node, const StoredPortSettings& stored);
 
 // Loads the node from `store` and makes the node save its values there when it is destroyed.
 // `store` must outlive the node.
-void BindProgramPortNode(NetRS485prg& node, SettingsStore& store);
+void BindProgramPortNode(NetRS485prg& node, PortSettingsStorage& store);
 
 }  // namespace kvtr

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/settings_store.h"
 #include "common/user_interface.h"
 #include "model/desc_branch.h"
 #include "unit/model/recording_user_interface.h"
