@@ -1,7 +1,6 @@
 #include "app/settings_store.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdlib>
 
 #include "common/catalogue.h"
@@ -19,13 +18,6 @@ std::optional<SettingsKey> keyOfSection(std::string_view section) {
   if (equalsNoCase(section, kPortKeyPath)) return SettingsKey::Port;
   if (equalsNoCase(section, kDevicesKeyPath)) return SettingsKey::Devices;
   return std::nullopt;
-}
-
-std::optional<std::uint32_t> parseUnsigned(std::string_view text) {
-  std::uint32_t v = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
-  return v;
 }
 
 // A quoted text with \\, \", \n and \r escapes; nothing when the quoting is broken.
@@ -116,7 +108,7 @@ std::vector<SettingsFileEntry> parseSettingsText(std::string_view text) {
       if (!t) continue;
       entry.value.data = std::move(*t);
     } else {
-      auto n = parseUnsigned(data);
+      auto n = parseWholeUnsigned(data);
       if (!n) continue;
       entry.value.data = *n;
     }

@@ -1,5 +1,7 @@
 #include "common/strings.h"
 
+#include <charconv>
+
 namespace kvtr {
 
 char toUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -75,6 +77,13 @@ std::string replaceAll(std::string_view text, std::string_view from, std::string
   }
   out.append(text.substr(pos));
   return out;
+}
+
+std::optional<std::uint32_t> parseWholeUnsigned(std::string_view text) {
+  std::uint32_t v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return v;
 }
 
 }  // namespace kvtr

@@ -2,6 +2,8 @@
 // the case of Latin letters; texts inside the program are UTF-8.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,5 +29,8 @@ std::vector<std::string_view> splitTokens(std::string_view text, std::string_vie
 // Replaces every occurrence of `from` with `to`.
 std::string replaceAll(std::string_view text, char from, char to);
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to);
+
+// A decimal number that is the whole text: no sign, no blanks, nothing after it, no overflow.
+[[nodiscard]] std::optional<std::uint32_t> parseWholeUnsigned(std::string_view text);
 
 }  // namespace kvtr

@@ -1,6 +1,8 @@
 #include "storage/offline_edit.h"
 
-#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <optional>
 
 #include "common/format.h"
 #include "common/strings.h"
@@ -16,13 +18,9 @@ std::optional<ValueEdit> ParseValueEdit(std::string_view argument) {
   edit.text = std::string(argument.substr(equals + 1));
   const std::size_t colon = target.rfind(':');
   if (colon != std::string_view::npos) {
-    const std::string_view digits = target.substr(colon + 1);
-    int index = 0;
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
-    if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty() || index < 0) {
-      return std::nullopt;
-    }
-    edit.index = index;
+    const std::optional<std::uint32_t> index = parseWholeUnsigned(target.substr(colon + 1));
+    if (!index || *index > static_cast<std::uint32_t>(std::numeric_limits<int>::max())) return std::nullopt;
+    edit.index = static_cast<int>(*index);
     target = target.substr(0, colon);
   }
   if (target.empty()) return std::nullopt;
