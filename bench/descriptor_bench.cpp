@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "common/user_interface.h"
 #include "common/format.h"
+#include "common/user_interface.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"
 

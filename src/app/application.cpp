@@ -5,9 +5,9 @@
 
 #include "app/read_job.h"
 #include "app/settings_store.h"
-#include "common/user_interface.h"
 #include "common/catalogue.h"
 #include "common/format.h"
+#include "common/user_interface.h"
 #include "exchange/connection.h"
 #include "exchange/group_operations.h"
 #include "protocol/apply_sequence.h"

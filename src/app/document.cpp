@@ -1,8 +1,8 @@
 #include "app/document.h"
 
 #include "app/settings_store.h"
-#include "common/user_interface.h"
 #include "common/catalogue.h"
+#include "common/user_interface.h"
 #include "model/descriptor_loader.h"
 #include "storage/configuration_file.h"
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <set>
 
+#include "common/atomic_file.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/desc_branch.h"
@@ -12,7 +13,6 @@
 #include "model/parameter_tree.h"
 #include "model/text_encoding.h"
 #include "protocol/frame_codec.h"
-#include "common/atomic_file.h"
 
 #ifndef KVTR_INSTALL_DATADIR
 #error "KVTR_INSTALL_DATADIR is set by the build"

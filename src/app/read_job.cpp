@@ -2,11 +2,11 @@
 
 #include <system_error>
 
+#include "common/atomic_file.h"
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "exchange/exchange_engine.h"
 #include "model/parameter_tree.h"
-#include "common/atomic_file.h"
 #include "storage/configuration_file.h"
 
 namespace kvtr {

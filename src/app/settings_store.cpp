@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "common/atomic_file.h"
 #include "common/catalogue.h"
 #include "common/strings.h"
-#include "common/atomic_file.h"
 
 namespace kvtr {
 

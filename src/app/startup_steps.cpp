@@ -3,9 +3,9 @@
 #include <system_error>
 
 #include "app/settings_store.h"
-#include "common/user_interface.h"
 #include "common/format.h"
 #include "common/strings.h"
+#include "common/user_interface.h"
 #include "model/object_with_parameters.h"
 #include "protocol/network_settings.h"
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <random>
 
-#include "common/format.h"
 #include "common/atomic_file.h"
+#include "common/format.h"
 
 namespace kvtr {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <random>
 
-#include "common/format.h"
 #include "common/atomic_file.h"
+#include "common/format.h"
 
 namespace kvtr {
 namespace {

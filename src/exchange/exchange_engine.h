@@ -32,9 +32,9 @@
 #include <thread>
 #include <vector>
 
-#include "common/user_interface.h"
 #include "common/clock.h"
 #include "common/event.h"
+#include "common/user_interface.h"
 #include "exchange/task_kind.h"
 #include "model/parameter_steps.h"
 #include "protocol/device_link.h"

@@ -229,8 +229,7 @@ int GroupOperations::CompareParameter(Parameter& p) {
   {
     std::lock_guard lock(reportMutex_);
     // The name with its index, so that each of the instances is told apart ("C.Mod:3").
-    const std::string shownName = p.hasIndex ? strprintf("%s:%i", p.name.c_str(), p.index) : p.name;
-    compareReport_ += strprintf("\n%i) Параметер '", before + 1) + shownName + " (" + p.description +
+    compareReport_ += strprintf("\n%i) Параметер '", before + 1) + nameWithIndex("", p) + " (" + p.description +
                       ") в конфигурации: значение=" + p.value + "," + editableText(p.editable) + ",принадлежит " +
                       ownerText(p.ownerFirm) + "; в приборе: значение=" + device->value + "," +
                       editableText(device->editable) + ",принадлежит " + ownerText(device->ownerFirm) + ".\n";

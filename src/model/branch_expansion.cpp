@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "common/user_interface.h"
 #include "common/format.h"
 #include "common/strings.h"
+#include "common/user_interface.h"
 #include "model/parameter_tree.h"
 
 namespace kvtr {

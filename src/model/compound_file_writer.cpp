@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <numeric>
 
+#include "common/atomic_file.h"
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "model/compound_file_layout.h"
-#include "common/atomic_file.h"
 
 namespace kvtr {
 

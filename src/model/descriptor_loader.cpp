@@ -6,9 +6,9 @@
 #include <limits>
 #include <system_error>
 
-#include "common/user_interface.h"
 #include "common/format.h"
 #include "common/strings.h"
+#include "common/user_interface.h"
 #include "model/branch_expansion.h"
 #include "model/descriptor_storage.h"
 #include "model/my_converter.h"

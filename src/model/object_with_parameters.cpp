@@ -1,8 +1,8 @@
 #include "model/object_with_parameters.h"
 
-#include "common/user_interface.h"
 #include "common/format.h"
 #include "common/strings.h"
+#include "common/user_interface.h"
 
 namespace kvtr {
 

@@ -5,8 +5,8 @@
 #include <bit>
 #include <cmath>
 
-#include "common/user_interface.h"
 #include "common/strings.h"
+#include "common/user_interface.h"
 #include "protocol/device_errors.h"
 #include "protocol/network_settings.h"
 #include "protocol/port_names.h"

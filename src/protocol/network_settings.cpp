@@ -4,8 +4,8 @@
 #include <cmath>
 #include <string>
 
-#include "common/user_interface.h"
 #include "common/strings.h"
+#include "common/user_interface.h"
 #include "model/my_converter.h"
 
 namespace kvtr {

@@ -4,10 +4,10 @@
 #include <unordered_map>
 #include <utility>
 
+#include "common/atomic_file.h"
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "protocol/frame_codec.h"
-#include "common/atomic_file.h"
 
 namespace kvtr {
 namespace {

@@ -17,8 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/user_interface.h"
 #include "common/strings.h"
+#include "common/user_interface.h"
 #include "integration/sim_fixture.h"
 #include "model/descriptor_loader.h"
 #include "model/text_encoding.h"

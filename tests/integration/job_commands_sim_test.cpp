@@ -19,9 +19,9 @@
 
 #include <gtest/gtest.h>
 
-#include "common/user_interface.h"
 #include "common/format.h"
 #include "common/strings.h"
+#include "common/user_interface.h"
 #include "exchange/group_operations.h"
 #include "integration/module_state.h"
 #include "integration/sim_fixture.h"

@@ -5,8 +5,8 @@
 
 #include "command.h"
 
-#include "common/user_interface.h"
 #include "common/program_directory.h"
+#include "common/user_interface.h"
 #include "model/parameter_tree.h"
 
 #include <cstdio>

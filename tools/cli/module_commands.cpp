@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "app/settings_store.h"
-#include "common/user_interface.h"
 #include "common/catalogue.h"
 #include "common/event.h"
 #include "common/format.h"
 #include "common/strings.h"
+#include "common/user_interface.h"
 #include "exchange/connection.h"
 #include "exchange/exchange_engine.h"
 #include "exchange/group_operations.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "model/descriptor_storage.h"
 #include "common/atomic_file.h"
+#include "model/descriptor_storage.h"
 
 namespace {
 

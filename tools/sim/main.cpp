@@ -17,10 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "common/user_interface.h"
+#include "common/atomic_file.h"
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "common/program_directory.h"
+#include "common/user_interface.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"
 #include "sim/fault_injector.h"
@@ -31,7 +32,6 @@
 #include "sim/sim_options.h"
 #include "sim/sim_server.h"
 #include "sim/value_store.h"
-#include "common/atomic_file.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <cstring>
 #include <thread>
 
+#include "common/atomic_file.h"
 #include "common/format.h"
 #include "protocol/frame_codec.h"
-#include "common/atomic_file.h"
 
 namespace kvtr::sim {
 

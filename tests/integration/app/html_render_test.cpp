@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "app/html_export.h"
+#include "common/atomic_file.h"
 #include "common/user_interface.h"
 #include "model/descriptor_loader.h"
 #include "model/descriptor_storage.h"
 #include "model/parameter_tree.h"
-#include "common/atomic_file.h"
 #include "unit/model/scratch_folder.h"
 
 extern char** environ;

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "common/atomic_file.h"
 #include "common/format.h"
 #include "model/descriptor_loader.h"
 #include "model/descriptor_storage.h"
 #include "model/parameter_tree.h"
 #include "model/text_encoding.h"
 #include "protocol/frame_codec.h"
-#include "common/atomic_file.h"
 #include "unit/model/recording_user_interface.h"
 #include "unit/model/scratch_folder.h"
 

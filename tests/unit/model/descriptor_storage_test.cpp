@@ -6,11 +6,11 @@
 #include <iterator>
 #include <random>
 
+#include "common/atomic_file.h"
 #include "model/compound_file_layout.h"
 #include "model/compound_file_writer.h"
 #include "model/text_encoding.h"
 #include "model/zlib_codec.h"
-#include "common/atomic_file.h"
 #include "unit/model/scratch_folder.h"
 
 namespace kvtr {

@@ -8,8 +8,8 @@
 #include "common/user_interface.h"
 #include "model/net_rs485.h"
 #include "protocol/link_parameter_steps.h"
-#include "unit/protocol/scripted_link.h"
 #include "unit/model/recording_user_interface.h"
+#include "unit/protocol/scripted_link.h"
 
 namespace kvtr {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "model/text_encoding.h"
 #include "common/atomic_file.h"
+#include "model/text_encoding.h"
 #include "unit/storage/configuration_test_support.h"
 
 namespace kvtr {

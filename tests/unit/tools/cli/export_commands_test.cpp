@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "app/html_export.h"
+#include "common/atomic_file.h"
 #include "common/user_interface.h"
 #include "model/descriptor_loader.h"
 #include "model/descriptor_storage.h"
 #include "model/parameter_tree.h"
 #include "model/text_encoding.h"
-#include "common/atomic_file.h"
 
 namespace kvtr {
 namespace {
