@@ -6,10 +6,11 @@ namespace kvtr {
 
 namespace {
 
-TreeViewRow parameterRow(Parameter& p, bool showIndexes, int depth) {
+TreeViewRow parameterRow(Parameter& p, bool showIndexes, int depth, DescBranch& holder) {
   TreeViewRow row;
   row.kind = TreeRowKind::Parameter;
   row.depth = depth;
+  row.branch = &holder;
   row.parameter = &p;
   row.cells = p.GetViewRow(showIndexes);
   return row;
@@ -25,15 +26,12 @@ std::vector<TreeViewRow> InsertBranchIntoView(DescBranch& branch, bool showIndex
   return rows;
 }
 
-void InsertBranchIntoView(DescBranch& branch, bool showIndexes, UserInterface& ui, int depth,
-                          std::vector<TreeViewRow>& rows) {
-  TreeViewRow own;
-  own.kind = TreeRowKind::Branch;
-  own.depth = depth;
-  own.branch = &branch;
-  own.node = branch.GetViewRow(showIndexes, ui);
-  rows.push_back(std::move(own));
+namespace {
 
+// The rows below `branch` at `depth` + 1; a child branch of its own is handed to `childBranch`.
+template <typename ChildBranch>
+void walkBranchChildren(DescBranch& branch, bool showIndexes, int depth, std::vector<TreeViewRow>& rows,
+                        ChildBranch childBranch) {
   // The order list interleaves parameters and child branches as the descriptor declared them. A
   // template that could not become a parameter leaves the list longer than the array, so both
   // walks stop at the end of what exists.
@@ -45,13 +43,13 @@ void InsertBranchIntoView(DescBranch& branch, bool showIndexes, UserInterface& u
       if (nextChild >= branch.children.size()) continue;
       DescBranch& child = *branch.children[nextChild++];
       if (isSingleParameterBranch(child)) {
-        rows.push_back(parameterRow(*child.parameters().front(), showIndexes, depth + 1));
+        rows.push_back(parameterRow(*child.parameters().front(), showIndexes, depth + 1, child));
       } else {
-        InsertBranchIntoView(child, showIndexes, ui, depth + 1, rows);
+        childBranch(child);
       }
     } else {
       if (nextParameter >= params.size()) continue;
-      rows.push_back(parameterRow(*params[nextParameter++], showIndexes, depth + 1));
+      rows.push_back(parameterRow(*params[nextParameter++], showIndexes, depth + 1, branch));
     }
   }
 
@@ -64,6 +62,31 @@ void InsertBranchIntoView(DescBranch& branch, bool showIndexes, UserInterface& u
     extra.cells.image = 0;
     rows.push_back(std::move(extra));
   }
+}
+
+TreeViewRow branchRow(DescBranch& branch, bool showIndexes, UserInterface& ui, int depth) {
+  TreeViewRow own;
+  own.kind = TreeRowKind::Branch;
+  own.depth = depth;
+  own.branch = &branch;
+  own.node = branch.GetViewRow(showIndexes, ui);
+  return own;
+}
+
+}  // namespace
+
+void InsertBranchIntoView(DescBranch& branch, bool showIndexes, UserInterface& ui, int depth,
+                          std::vector<TreeViewRow>& rows) {
+  rows.push_back(branchRow(branch, showIndexes, ui, depth));
+  walkBranchChildren(branch, showIndexes, depth, rows,
+                     [&](DescBranch& child) { InsertBranchIntoView(child, showIndexes, ui, depth + 1, rows); });
+}
+
+std::vector<TreeViewRow> BranchViewChildren(DescBranch& branch, bool showIndexes, UserInterface& ui) {
+  std::vector<TreeViewRow> rows;
+  walkBranchChildren(branch, showIndexes, 0, rows,
+                     [&](DescBranch& child) { rows.push_back(branchRow(child, showIndexes, ui, 1)); });
+  return rows;
 }
 
 }  // namespace kvtr

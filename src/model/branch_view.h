@@ -22,7 +22,7 @@ enum class TreeRowKind {
 struct TreeViewRow {
   TreeRowKind kind = TreeRowKind::Branch;
   int depth = 0;                    // 0 for the branch the listing started from
-  DescBranch* branch = nullptr;     // Branch rows
+  DescBranch* branch = nullptr;     // Branch rows: the branch; Parameter rows: the branch holding it
   Parameter* parameter = nullptr;   // Parameter rows
   NodeRow node;                     // Branch rows: title, "(n)" of the linear index, images
   ParameterRow cells;               // Parameter and Extra rows
@@ -35,6 +35,10 @@ struct TreeViewRow {
 [[nodiscard]] std::vector<TreeViewRow> InsertBranchIntoView(DescBranch& branch, bool showIndexes, UserInterface& ui);
 void InsertBranchIntoView(DescBranch& branch, bool showIndexes, UserInterface& ui, int depth,
                           std::vector<TreeViewRow>& rows);
+
+// The rows directly below a branch (depth 1), without the branch's own row and without going
+// further down: a view that creates rows only as branches are opened asks for one level at a time.
+[[nodiscard]] std::vector<TreeViewRow> BranchViewChildren(DescBranch& branch, bool showIndexes, UserInterface& ui);
 
 // The texts of the extra row that a "БУИМ" branch past the eighth shows.
 inline constexpr const char* kActuatorTypeText = "Тип исполнительного механизма";

@@ -72,6 +72,49 @@ void collect(const DescBranch& branch, const ValueEdit& edit, std::vector<Named>
 
 }  // namespace
 
+EditResult CheckParameterEdit(const ParameterTree* tree, const ObjectWithParameters* owner, const Parameter& p,
+                              std::string_view text, std::string* stored) {
+  EditResult result;
+  if (p.ownerFirm) {
+    result.outcome = EditOutcome::MakerOwned;
+    result.message = "Параметр '" + p.name + "' (" + p.description +
+                     ") принадлежит фирме-изготовителю; его значение не может быть изменено";
+    result.caption = kRefusalCaption;
+    return result;
+  }
+  const ValueCheck check = p.CheckText(text);
+  // A parameter that is only read ("dev", "ver", "exit") would never reach the module.
+  if (!p.exchangeable || !check.writable) {
+    result.outcome = EditOutcome::ReadOnly;
+    result.message = ReadOnlyRefusalMessage(p);
+    result.caption = kRefusalCaption;
+    return result;
+  }
+  if (!check.accepted) {
+    result.outcome = EditOutcome::Refused;
+    result.message = ValueRefusalMessage(p, text);
+    result.caption = kRefusalCaption;
+    return result;
+  }
+  if (tree != nullptr && tree->IsNetworkSettingsNode(owner) && !CheckNetworkEdit(*owner, p.name, check.stored, nullptr)) {
+    result.outcome = EditOutcome::Forbidden;
+    result.message = kNetworkCombinationRefusedText;
+    result.caption = kNetworkCombinationRefusedCaption;
+    return result;
+  }
+  if (stored != nullptr) *stored = check.stored;
+  // Only a text that differs from the one kept is a change ("12.5" over "12.500" is none).
+  result.outcome = p.value != check.stored ? EditOutcome::Changed : EditOutcome::Unchanged;
+  return result;
+}
+
+EditResult ApplyParameterEdit(const ParameterTree* tree, const ObjectWithParameters* owner, Parameter& parameter,
+                              std::string_view text) {
+  EditResult result = CheckParameterEdit(tree, owner, parameter, text, nullptr);
+  if (result.outcome == EditOutcome::Changed) (void)parameter.SetValueFromText(text);
+  return result;
+}
+
 EditResult ApplyValueEdit(ParameterTree& tree, const ValueEdit& edit) {
   EditResult result;
   std::vector<Named> named;
@@ -93,33 +136,9 @@ EditResult ApplyValueEdit(ParameterTree& tree, const ValueEdit& edit) {
   bool anyDiffers = false;
   std::string stored;
   for (const auto& [p, owner] : named) {
-    if (p->ownerFirm) {
-      result.outcome = EditOutcome::MakerOwned;
-      result.message = "Параметр '" + p->name + "' (" + p->description +
-                       ") принадлежит фирме-изготовителю; его значение не может быть изменено";
-      return result;
-    }
-    const ValueCheck check = p->CheckText(edit.text);
-    // A parameter that is only read ("dev", "ver", "exit") would never reach the module.
-    if (!p->exchangeable || !check.writable) {
-      result.outcome = EditOutcome::ReadOnly;
-      result.message = ReadOnlyRefusalMessage(*p);
-      return result;
-    }
-    if (!check.accepted) {
-      result.outcome = EditOutcome::Refused;
-      result.message = ValueRefusalMessage(*p, edit.text);
-      result.caption = kRefusalCaption;
-      return result;
-    }
-    if (tree.IsNetworkSettingsNode(owner) && !CheckNetworkEdit(*owner, p->name, check.stored, nullptr)) {
-      result.outcome = EditOutcome::Forbidden;
-      result.message = kNetworkCombinationRefusedText;
-      result.caption = kNetworkCombinationRefusedCaption;
-      return result;
-    }
-    stored = check.stored;
-    if (p->value != stored) anyDiffers = true;
+    EditResult check = CheckParameterEdit(&tree, owner, *p, edit.text, &stored);
+    if (check.outcome == EditOutcome::Changed) anyDiffers = true;
+    else if (check.outcome != EditOutcome::Unchanged) return check;
   }
   result.outcome = anyDiffers ? EditOutcome::Changed : EditOutcome::Unchanged;
   for (const auto& [p, owner] : named) {

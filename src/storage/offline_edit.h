@@ -51,6 +51,18 @@ struct EditResult {
   std::string caption;
 };
 
+// The rules for one parameter, as the tree's value editor applies them when an edit ends: a
+// parameter owned by the maker keeps its value, one that is only read from the module takes
+// none, the text must pass the value rules, and a setting of the module's network-settings node
+// (`owner`, the node that holds the parameter) must leave a combination the module supports.
+// Changed (with `stored`, the text as the parameter would keep it) or Unchanged when the text
+// passes; otherwise the refusal with its message and caption.
+[[nodiscard]] EditResult CheckParameterEdit(const ParameterTree* tree, const ObjectWithParameters* owner,
+                                            const Parameter& parameter, std::string_view text, std::string* stored);
+// CheckParameterEdit, and on Changed the text is stored (SetValueFromText: valueChanged is set).
+[[nodiscard]] EditResult ApplyParameterEdit(const ParameterTree* tree, const ObjectWithParameters* owner,
+                                            Parameter& parameter, std::string_view text);
+
 // Applies the edit to every parameter of the tree's root that it names: the name compared
 // without regard to case, and with an index only the indexed parameter of that index, without
 // one only parameters without index. Either every named parameter takes the text or none does.
