@@ -1,0 +1,140 @@
+// The connection dialog against the simulated module: the speed scan finds a module the settings
+// do not match, the factory settings reach a module at its factory settings, "Выход" interrupts a
+// scan and puts the old speed back, and "Работать offline" ends the dialog for offline work.
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTest>
+
+#include "app/document.h"
+#include "gui_support.h"
+#include "integration/sim_fixture.h"
+#include "model/net_rs485.h"
+#include "protocol/network_settings.h"
+#include "screenshot.h"
+#include "ui/setup_carrier_dialog.h"
+#include "ui/table_control.h"
+
+namespace kvtr::test {
+namespace {
+
+using Choice = ApplicationShell::ConnectionChoice;
+using ui::SetupCarrierDialog;
+
+class SetupCarrierDialogTest : public SimFixture {
+ protected:
+  // A document whose program port settings point at `port` at their defaults (9600 8N1, address 16).
+  std::unique_ptr<Document> DocumentOn(const std::string& port) {
+    DocumentOptions options;
+    options.ui = &ui_;
+    options.state = &state_;
+    options.portChoices = " ";
+    auto document = std::make_unique<Document>(options);
+    document->engine().programPortNode().SetValueByName(kPortParameterName, port);
+    return document;
+  }
+  static QPushButton* Button(QWidget& dialog, const QString& text) {
+    for (auto* b : dialog.findChildren<QPushButton*>())
+      if (b->text() == text) return b;
+    ADD_FAILURE() << "no button " << text.toStdString();
+    return nullptr;
+  }
+  static void Click(QWidget& dialog, const QString& text) {
+    if (QPushButton* b = Button(dialog, text)) QTest::mouseClick(b, Qt::LeftButton);
+  }
+  // The value column of the settings list for the setting `name`.
+  static QString Shown(SetupCarrierDialog& dialog, const std::string& name) {
+    const ui::TableModel& rows = dialog.settingsList().table();
+    for (int r = 0; r < rows.rowCount(); ++r)
+      if (rows.parameter(r)->name == name) return rows.text(r, 1);
+    return {};
+  }
+  RecordingQtUserInterface ui_;
+  LinkState state_;
+};
+
+TEST_F(SetupCarrierDialogTest, TheSpeedScanFindsTheModuleAt19200) {
+  SimProcess& sim = StartSim({"--baud", "19200"});
+  ASSERT_TRUE(sim.running());
+  auto document = DocumentOn(sim.port());
+  NetRS485prg& settings = document->engine().programPortNode();
+  ASSERT_EQ(settings.GetValueByName("bPS"), "9600");
+
+  SetupCarrierDialog dialog(*document, ui_, false);
+  dialog.open();
+  EXPECT_FALSE(Button(dialog, "Работать offline")->isEnabled()) << "opened from the menu";
+  EXPECT_EQ(Shown(dialog, "bPS"), "9600");
+  Click(dialog, "Сканирование сети");
+  ASSERT_TRUE(waitUntil([&] { return dialog.statusText().startsWith("Идет сканирование на скорости 4800"); }, 60000));
+  EXPECT_EQ(Shown(dialog, "bPS"), "4800") << "the row shows the speed being tried";
+  EXPECT_FALSE(dialog.settingsList().isEnabled()) << "locked while the worker exchanges";
+  saveScreenshot(dialog, "connection_dialog.png");
+
+  ASSERT_TRUE(waitUntil([&] { return !dialog.isVisible(); }, 120000)) << dialog.statusText().toStdString();
+  EXPECT_EQ(dialog.choice(), Choice::Connected);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_TRUE(ui_.saw("Связь с прибором установлена!"));
+  EXPECT_FALSE(dialog.alarm());
+  EXPECT_EQ(settings.GetValueByName("bPS"), "19200");
+  EXPECT_EQ(Shown(dialog, "bPS"), "19200");
+}
+
+TEST_F(SetupCarrierDialogTest, FactorySettingsKeepThePortAndConnect) {
+  SimProcess& sim = StartSim({});
+  ASSERT_TRUE(sim.running());
+  auto document = DocumentOn(sim.port());
+  NetRS485prg& settings = document->engine().programPortNode();
+  settings.SetValueByName("bPS", "57600");
+  settings.SetValueByName("Addr", "40");
+
+  SetupCarrierDialog dialog(*document, ui_, true);
+  dialog.open();
+  EXPECT_EQ(Shown(dialog, "Addr"), "40");
+  Click(dialog, "Заводские сетевые настройки");
+  EXPECT_EQ(Shown(dialog, "bPS"), "9600");
+  EXPECT_EQ(Shown(dialog, "Addr"), "16");
+  EXPECT_EQ(Shown(dialog, std::string(kPortParameterName)), QString::fromStdString(sim.port()));
+  ASSERT_TRUE(waitUntil([&] { return !dialog.isVisible(); }, 60000)) << dialog.statusText().toStdString();
+  EXPECT_EQ(dialog.choice(), Choice::Connected);
+  EXPECT_TRUE(ui_.saw("Связь с прибором установлена!"));
+  EXPECT_EQ(settings.GetValueByName(kPortParameterName), sim.port());
+}
+
+TEST_F(SetupCarrierDialogTest, ExitInterruptsAScanAndPutsTheSpeedBack) {
+  // The module listens at 16; nobody answers at 100, at any speed.
+  SimProcess& sim = StartSim({});
+  ASSERT_TRUE(sim.running());
+  auto document = DocumentOn(sim.port());
+  NetRS485prg& settings = document->engine().programPortNode();
+  settings.SetValueByName("Addr", "100");
+
+  SetupCarrierDialog dialog(*document, ui_, true);
+  dialog.open();
+  Click(dialog, "Сканирование сети");
+  ASSERT_TRUE(waitUntil([&] { return dialog.statusText().startsWith("Идет сканирование на скорости 4800"); }, 60000));
+  Click(dialog, "Выход");
+  EXPECT_TRUE(dialog.isVisible()) << "the worker ends first";
+  EXPECT_EQ(dialog.statusText(), "Прерывание операции...");
+  ASSERT_TRUE(waitUntil([&] { return !dialog.isVisible(); }, 60000));
+  EXPECT_EQ(dialog.choice(), Choice::Exit);
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  EXPECT_FALSE(dialog.alarm()) << "no failure after an interruption";
+  EXPECT_EQ(settings.GetValueByName("bPS"), "9600");
+  EXPECT_TRUE(ui_.messages.empty());
+}
+
+TEST_F(SetupCarrierDialogTest, WorkOfflineEndsTheDialogForOfflineWork) {
+  SimProcess& sim = StartSim({});
+  ASSERT_TRUE(sim.running());
+  auto document = DocumentOn(sim.port());
+  SetupCarrierDialog dialog(*document, ui_, true);
+  dialog.open();
+  Click(dialog, "Работать offline");
+  ASSERT_TRUE(waitUntil([&] { return !dialog.isVisible(); }));
+  EXPECT_EQ(dialog.choice(), Choice::Offline);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_TRUE(ui_.messages.empty());
+}
+
+}  // namespace
+}  // namespace kvtr::test
