@@ -74,7 +74,7 @@ ParameterTreeView::ParameterTreeView(QtUserInterface& ui, QWidget* parent)
   connect(this, &QWidget::customContextMenuRequested, this, &ParameterTreeView::showContextMenu);
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this] { emit currentBranchChanged(); });
-  connect(delegate_, &ValueDelegate::documentModified, this, &ParameterTreeView::documentModified);
+  connect(delegate_, &ValueDelegate::documentModified, this, &ParameterTreeView::markModified);
   connect(delegate_, &ValueDelegate::refreshNeeded, this, &ParameterTreeView::refreshAll);
 }
 
@@ -97,6 +97,11 @@ void ParameterTreeView::setDocument(Document* document) {
   engine.polling().setResultSink(&ScanResultPoster::instance());
   expand(model_->topIndex());
   if (model_->rootIndex().isValid()) expand(model_->rootIndex());
+}
+
+void ParameterTreeView::markModified() {
+  if (document_ != nullptr) document_->setModified(true);
+  emit documentModified();
 }
 
 void ParameterTreeView::refreshAll() {
@@ -150,7 +155,7 @@ void ParameterTreeView::setParameterNoData() {
   p->value = std::string(kNoDataText);
   p->comment.clear();
   p->valueChanged = p->accessChanged = p->ownerChanged = 0;
-  emit documentModified();
+  markModified();
   refreshAll();
 }
 

@@ -75,12 +75,14 @@ class ParameterTreeView : public QTreeView {
   void takeScanResult(const ScanResult& result, std::uint64_t generation);
 
  signals:
-  // An edit changed the configuration.
+  // An edit changed the configuration (the document is already marked modified).
   void documentModified();
   // The selection moved: the branch commands may be enabled or not.
   void currentBranchChanged();
 
  private:
+  // The document is modified, and whoever shows that is told.
+  void markModified();
   void runBranchTask(TaskKind kind);
   void runParameterTask(TaskKind kind);
   void readOnExpand(const QModelIndex& index);

@@ -170,6 +170,7 @@ TEST_F(TreeView, AnEditTurnsTheRowGreenAndTheRulesRefuseWhatTheyMust) {
   EXPECT_EQ(answerDelay.data().toString(), "5");
   EXPECT_EQ(colour(answerDelay), ParameterTreeModel::changedColour());
   EXPECT_EQ(modified.count(), 1);
+  EXPECT_TRUE(document->modified());
 
   // The same text again changes nothing.
   edit(answerDelay, "5");
