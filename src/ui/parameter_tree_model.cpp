@@ -1,7 +1,9 @@
 #include "ui/parameter_tree_model.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QString>
+#include <QStyle>
 
 #include "app/document.h"
 #include "common/format.h"
@@ -49,6 +51,7 @@ constexpr ColumnSpec kColumns[ParameterTreeModel::ColumnCount] = {
 };
 
 bool branchHasRows(const DescBranch& branch) { return branch.ParameterCount() != 0 || !branch.children.empty(); }
+
 
 }  // namespace
 
@@ -265,6 +268,25 @@ void ParameterTreeModel::fetchMore(const QModelIndex& parent) {
   endInsertRows();
 }
 
+QVariant ParameterTreeModel::rowIcon(const Node& node) const {
+  // The desktop style's own pictures: the configuration, a branch, a value, a value that is only
+  // read from the module. Made once: data() is asked for them on every paint.
+  if (icons_.empty()) {
+    QStyle* style = QApplication::style();
+    icons_ = {style->standardIcon(QStyle::SP_ComputerIcon), style->standardIcon(QStyle::SP_DirIcon),
+              style->standardIcon(QStyle::SP_FileIcon), style->standardIcon(QStyle::SP_FileDialogInfoView)};
+  }
+  switch (node.kind) {
+    case RowKind::Top: return icons_[0];
+    case RowKind::Branch:
+    case RowKind::Undefined: return icons_[1];
+    case RowKind::Parameter: return node.parameter->GetRowImage() == kImageNotExchanged ? icons_[3] : icons_[2];
+    case RowKind::Extra:
+    case RowKind::None: break;
+  }
+  return {};
+}
+
 QString ParameterTreeModel::displayText(const Node& node, int column) const {
   switch (node.kind) {
     case RowKind::Top:
@@ -313,6 +335,9 @@ QVariant ParameterTreeModel::data(const QModelIndex& index, int role) const {
       return displayText(node, index.column());
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(kColumns[index.column()].alignment);
+    case Qt::DecorationRole:
+      if (index.column() != DescriptionColumn) return {};
+      return rowIcon(node);
     case Qt::ForegroundRole:
       if (node.kind == RowKind::Parameter) {
         switch (node.parameter->GetRowColour()) {

@@ -11,6 +11,7 @@
 #include <QAbstractItemModel>
 #include <QColor>
 #include <QHash>
+#include <QIcon>
 #include <memory>
 #include <vector>
 
@@ -102,6 +103,7 @@ class ParameterTreeModel : public QAbstractItemModel {
   void refreshBranchTexts(Node& node);
   void emitChanged(Node& node);
   [[nodiscard]] QString displayText(const Node& node, int column) const;
+  [[nodiscard]] QVariant rowIcon(const Node& node) const;
 
   UserInterface& ui_;
   Document* document_ = nullptr;
@@ -109,6 +111,7 @@ class ParameterTreeModel : public QAbstractItemModel {
   std::unique_ptr<Node> invisibleRoot_;
   QHash<const Parameter*, Node*> parameterRows_;
   QHash<const DescBranch*, Node*> branchRows_;
+  mutable std::vector<QIcon> icons_;
 };
 
 }  // namespace kvtr::ui
