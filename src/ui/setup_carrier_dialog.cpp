@@ -54,7 +54,10 @@ class SetupCarrierDialog::Progress final : public ConnectionProgress {
 };
 
 SetupCarrierDialog::SetupCarrierDialog(Document& document, QtUserInterface& ui, bool offlineAllowed, QWidget* parent)
-    : QDialog(parent), engine_(document.engine()), ui_(ui) {
+    : SetupCarrierDialog(document.engine(), ui, offlineAllowed, parent) {}
+
+SetupCarrierDialog::SetupCarrierDialog(ExchangeEngine& engine, QtUserInterface& ui, bool offlineAllowed, QWidget* parent)
+    : QDialog(parent), engine_(engine), ui_(ui) {
   setObjectName("setupCarrierDialog");
   setWindowTitle("Установка связи с прибором");
 

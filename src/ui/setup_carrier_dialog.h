@@ -34,6 +34,8 @@ class SetupCarrierDialog : public QDialog {
  public:
   // `offlineAllowed` false disables "Работать offline" (the dialog opened from the menu).
   SetupCarrierDialog(Document& document, QtUserInterface& ui, bool offlineAllowed, QWidget* parent = nullptr);
+  // The same over the document's engine: at start-up the application hands the shell the engine.
+  SetupCarrierDialog(ExchangeEngine& engine, QtUserInterface& ui, bool offlineAllowed, QWidget* parent = nullptr);
   // Stops the worker and waits for it.
   ~SetupCarrierDialog() override;
 

@@ -75,6 +75,24 @@ void TableControl::beginEditing(int row, int column) {
   edit(index);
 }
 
+bool TableControl::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  const bool wasEditing = state() == EditingState;
+  if (!QTableView::edit(index, trigger, event)) return false;
+  if (!wasEditing && state() == EditingState) {
+    editing_ = index;
+    emit editingStarted(index.row(), index.column());
+  }
+  return true;
+}
+
+void TableControl::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+  QTableView::closeEditor(editor, hint);
+  if (!editing_.isValid()) return;
+  const QModelIndex edited = editing_;
+  editing_ = QPersistentModelIndex();
+  emit editingFinished(edited.row(), edited.column());
+}
+
 int TableControl::enabledRowFrom(int from, int step) const {
   for (int r = from; r >= 0 && r < model_.rowCount(); r += step) {
     if (!model_.rowDisabled(r)) return r;

@@ -44,13 +44,21 @@ class TableControl : public QTableView {
 
   // Opens the in-place editor of a cell.
   void beginEditing(int row, int column);
+  using QTableView::edit;
 
  signals:
   // A push-button cell was pressed and released.
   void buttonClicked(int row, int column);
+  // An in-place editor opened over a cell, and closed again (after its edit-end operation, or
+  // without one when the edit was abandoned): a window that refreshes its rows from the module
+  // leaves the row alone in between.
+  void editingStarted(int row, int column);
+  void editingFinished(int row, int column);
 
  protected:
   QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+  bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -64,6 +72,7 @@ class TableControl : public QTableView {
   TableDelegate delegate_;
   QList<int> widths_;
   QList<int> shares_;
+  QPersistentModelIndex editing_;
 };
 
 }  // namespace kvtr::ui

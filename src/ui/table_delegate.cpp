@@ -51,6 +51,14 @@ class ValueHint : public QFrame {
     layout->addWidget(icon, 0, Qt::AlignTop);
     layout->addLayout(words, 1);
     QTimer::singleShot(kHintShownMs, this, &QWidget::close);
+    // A window of its own is not hidden with its parent: it goes when the editor closes.
+    editor->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == parent() && event->type() == QEvent::Hide) close();
+    return QFrame::eventFilter(watched, event);
   }
 };
 

@@ -71,6 +71,8 @@ TEST_F(TableControlTest, ValuesAreEditedInPlaceWithTheEditorTheirTypeCallsFor) {
   const int choice = AddParameter("PrtY", "Отсутствует:Четность:Нечетность", "Отсутствует");
   Show();
   EXPECT_EQ(Cell(real, 1).data().toString(), "Н/Д");
+  QSignalSpy started(&control_, &TableControl::editingStarted);
+  QSignalSpy finished(&control_, &TableControl::editingFinished);
 
   // A real number: an edit field holding the cell's text, with the limits in its hint.
   control_.beginEditing(real, 1);
@@ -93,6 +95,10 @@ TEST_F(TableControlTest, ValuesAreEditedInPlaceWithTheEditorTheirTypeCallsFor) {
   QTest::keyClick(edit, Qt::Key_Escape);
   ASSERT_TRUE(waitUntil([&] { return OpenEditor<QLineEdit>() == nullptr; }));
   EXPECT_EQ(parameters_[whole]->value, "16") << "Escape leaves the value";
+  // The window behind the table knows which row is being edited, however the edit ends.
+  EXPECT_EQ(started.count(), 2);
+  ASSERT_EQ(finished.count(), 2);
+  EXPECT_EQ(finished.back(), (QList<QVariant>{whole, 1}));
 
   // An enumeration: a drop-down list of its entries, the current one chosen; a choice commits.
   control_.beginEditing(choice, 1);
