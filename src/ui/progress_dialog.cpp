@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "exchange/exchange_engine.h"
 #include "exchange/task_kind.h"

@@ -7,8 +7,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/document.h"
+#include "common/format.h"
 #include "common/strings.h"
 #include "exchange/network_scan.h"
 #include "model/net_rs485.h"
@@ -77,20 +79,24 @@ SetupCarrierDialog::SetupCarrierDialog(ExchangeEngine& engine, QtUserInterface& 
   // and the row keeps its value, so the port is never opened with settings it cannot have.
   rows.setEditHandler([this](int row, int, const QString& text) -> std::optional<QString> {
     Parameter* p = settingsList_->table().parameter(row);
-    std::string stored;
-    if (p == nullptr || !p->AcceptsText(us(text), stored)) {
-      QApplication::beep();
+    if (p == nullptr) return std::nullopt;
+    const ValueCheck check = p->CheckText(us(text));
+    if (!check.accepted) {
+      SetStatus(qs(strprintf("Значение '%s' не принято: %s", us(text).c_str(), check.reason().c_str())), true);
       return std::nullopt;
     }
-    p->value = stored;
-    return qs(stored);
+    p->value = check.stored;
+    SetStatus({}, false);
+    return qs(p->value);
   });
   for (const auto& p : engine_.programPortNode().parameters()) {
     rows.addRow({qs(p->description), qs(p->value)}, p.get());
   }
-  settingsList_->setRowHeight(kRowHeight);
+  // 18 pixels, or more where the font needs it (a large or high-resolution font).
+  const int rowHeight = std::max(kRowHeight, settingsList_->fontMetrics().height() + 4);
+  settingsList_->setRowHeight(rowHeight);
   settingsList_->setColumnShares({3, 1});
-  const int listHeight = kRowHeight * (rows.rowCount() + 1) + settingsList_->horizontalHeader()->sizeHint().height();
+  const int listHeight = rowHeight * (rows.rowCount() + 1) + settingsList_->horizontalHeader()->sizeHint().height();
   settingsList_->setMinimumSize(460, listHeight);
 
   status_ = new QLabel(this);

@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "common/format.h"
 #include "model/parameter.h"
@@ -84,11 +85,19 @@ Parameter* rowParameter(const QModelIndex& index) {
 ValueHintText valueHintText(const Parameter& parameter) {
   ValueHintText hint;
   hint.title = qs(strprintf("%s (%s)", parameter.description.c_str(), parameter.name.c_str()));
-  hint.text = qs(parameter.kind() == ValueKind::Float
-                     ? strprintf("Значение параметра должно быть вещественного типа, от %.3f до %.3f.", parameter.minimum,
-                                 parameter.maximum)
-                     : strprintf("Значение параметра должно быть целого типа, от %.0f до %.0f.", parameter.minimum,
-                                 parameter.maximum));
+  if (parameter.kind() == ValueKind::Float) {
+    // Without limits a real number has no range to tell: "от 0.000 до 0.000" would mislead.
+    hint.text = qs(parameter.hasLimits()
+                       ? strprintf("Значение параметра должно быть вещественного типа, от %.3f до %.3f.",
+                                   parameter.minimum, parameter.maximum)
+                       : std::string("Значение параметра должно быть вещественного типа."));
+    return hint;
+  }
+  // Without limits a whole number is still held in two bytes: 0 to 65535 is what is taken.
+  constexpr double kLargestWord = 65535.0;
+  const double low = parameter.hasLimits() ? parameter.minimum : 0.0;
+  const double high = parameter.hasLimits() ? parameter.maximum : kLargestWord;
+  hint.text = qs(strprintf("Значение параметра должно быть целого типа, от %.0f до %.0f.", low, high));
   return hint;
 }
 

@@ -3,6 +3,7 @@
 // scan and puts the old speed back, and "Работать offline" ends the dialog for offline work.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -42,12 +43,21 @@ class SetupCarrierDialogTest : public SimFixture {
   static void Click(QWidget& dialog, const QString& text) {
     if (QPushButton* b = Button(dialog, text)) QTest::mouseClick(b, Qt::LeftButton);
   }
-  // The value column of the settings list for the setting `name`.
-  static QString Shown(SetupCarrierDialog& dialog, const std::string& name) {
+  // The row of the setting `name` in the settings list, and what its value column shows.
+  static int Row(SetupCarrierDialog& dialog, const std::string& name) {
     const ui::TableModel& rows = dialog.settingsList().table();
     for (int r = 0; r < rows.rowCount(); ++r)
-      if (rows.parameter(r)->name == name) return rows.text(r, 1);
-    return {};
+      if (rows.parameter(r)->name == name) return r;
+    return -1;
+  }
+  // The edit field standing open over the list; a closed one may still wait to be deleted.
+  static QLineEdit* OpenEditor(SetupCarrierDialog& dialog) {
+    for (auto* e : dialog.settingsList().findChildren<QLineEdit*>())
+      if (e->isVisible()) return e;
+    return nullptr;
+  }
+  static QString Shown(SetupCarrierDialog& dialog, const std::string& name) {
+    return dialog.settingsList().table().text(Row(dialog, name), 1);
   }
   RecordingQtUserInterface ui_;
   LinkState state_;
@@ -79,17 +89,30 @@ TEST_F(SetupCarrierDialogTest, TheSpeedScanFindsTheModuleAt19200) {
   EXPECT_EQ(Shown(dialog, "bPS"), "19200");
 }
 
-TEST_F(SetupCarrierDialogTest, FactorySettingsKeepThePortAndConnect) {
+TEST_F(SetupCarrierDialogTest, SettingsAreEditedInPlaceAndFactorySettingsKeepThePortAndConnect) {
   SimProcess& sim = StartSim({});
   ASSERT_TRUE(sim.running());
   auto document = DocumentOn(sim.port());
   NetRS485prg& settings = document->engine().programPortNode();
   settings.SetValueByName("bPS", "57600");
-  settings.SetValueByName("Addr", "40");
 
   SetupCarrierDialog dialog(*document, ui_, true);
   dialog.open();
+  // The operator types the address into its row: a number is taken, anything else is refused
+  // with the reason in the status line and the row keeps its value.
+  for (const char* typed : {"40", "x40"}) {
+    dialog.settingsList().beginEditing(Row(dialog, "Addr"), 1);
+    QLineEdit* edit = OpenEditor(dialog);
+    ASSERT_NE(edit, nullptr);
+    QTest::keyClicks(edit, QString::fromUtf8(typed));
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return OpenEditor(dialog) == nullptr; }));
+  }
+  EXPECT_EQ(settings.GetValueByName("Addr"), "40");
   EXPECT_EQ(Shown(dialog, "Addr"), "40");
+  EXPECT_TRUE(dialog.alarm());
+  EXPECT_TRUE(dialog.statusText().startsWith("Значение 'x40' не принято")) << dialog.statusText().toStdString();
+
   Click(dialog, "Заводские сетевые настройки");
   EXPECT_EQ(Shown(dialog, "bPS"), "9600");
   EXPECT_EQ(Shown(dialog, "Addr"), "16");
