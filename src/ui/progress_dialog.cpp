@@ -1,5 +1,6 @@
 #include "ui/progress_dialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -78,6 +79,10 @@ ProgressDialog::ProgressDialog(QtUserInterface& ui, ExchangeEngine& engine, QWid
   connect(&ui, &QtUserInterface::taskClosed, this, &ProgressDialog::Close, Qt::QueuedConnection);
 }
 
+ProgressDialog::~ProgressDialog() {
+  if (arrowCursor_) QApplication::restoreOverrideCursor();
+}
+
 QStringList ProgressDialog::logLines() const {
   QStringList lines;
   for (int i = 0; i < log_->count(); ++i) lines << log_->item(i)->text();
@@ -97,6 +102,10 @@ void ProgressDialog::Open(const QString& caption, int total) {
   bar_->setValue(0);
   setWindowTitle(caption.isEmpty() ? QString(kDesignCaption) : caption);
   closing_ = false;
+  // The command that started the task shows the wait cursor; over this window the operator
+  // needs the ordinary one to reach "Прервать!".
+  if (!arrowCursor_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  arrowCursor_ = true;
   show();
   raise();
   activateWindow();
@@ -117,6 +126,8 @@ void ProgressDialog::Update(const kvtr::TaskProgress& update) {
 void ProgressDialog::Close() {
   closing_ = true;
   log_->scrollToBottom();
+  if (arrowCursor_) QApplication::restoreOverrideCursor();
+  arrowCursor_ = false;
   done(0);
 }
 

@@ -30,6 +30,7 @@ class ProgressDialog : public QDialog {
 
  public:
   ProgressDialog(QtUserInterface& ui, ExchangeEngine& engine, QWidget* parent = nullptr);
+  ~ProgressDialog() override;
 
   // What the window shows, for whoever looks at it.
   [[nodiscard]] QStringList logLines() const;
@@ -57,6 +58,7 @@ class ProgressDialog : public QDialog {
   QProgressBar* bar_ = nullptr;
   QPushButton* abort_ = nullptr;
   bool closing_ = false;
+  bool arrowCursor_ = false;  // this window pushed the ordinary cursor
 };
 
 }  // namespace kvtr::ui

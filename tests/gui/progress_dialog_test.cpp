@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -54,6 +55,7 @@ TEST_F(ProgressDialogTest, CountsARealReadAndPrervatStopsIt) {
   // then press "Прервать!".
   QString counterSeen;
   bool modal = false;
+  bool ordinaryCursor = false;
   bool stayedUp = false;
   QTimer operatorHand;
   QObject::connect(&operatorHand, &QTimer::timeout, [&] {
@@ -61,6 +63,7 @@ TEST_F(ProgressDialogTest, CountsARealReadAndPrervatStopsIt) {
     if (!counterSeen.isEmpty() || !window.isVisible() || !m.hasMatch() || m.captured(1).toInt() < 3) return;
     counterSeen = window.counterText();
     modal = QApplication::activeModalWidget() == &window;
+    ordinaryCursor = QApplication::overrideCursor() == nullptr || QApplication::overrideCursor()->shape() == Qt::ArrowCursor;
     saveScreenshot(window, "progress_dialog.png");
     QTest::keyClick(&window, Qt::Key_Escape);
     window.close();
@@ -78,6 +81,7 @@ TEST_F(ProgressDialogTest, CountsARealReadAndPrervatStopsIt) {
   EXPECT_EQ(m.captured(2).toInt(), engine.counters().totalCount.load());
   EXPECT_LT(m.captured(1).toInt(), m.captured(2).toInt());
   EXPECT_TRUE(modal);
+  EXPECT_TRUE(ordinaryCursor) << "the wait cursor is no good for reaching \"Прервать!\"";
   EXPECT_TRUE(stayedUp) << "Escape and the close box leave the window up";
   EXPECT_EQ(window.windowTitle(), "Идет чтение параметров из прибора");
   EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(window.elapsedText()).hasMatch()) << window.elapsedText().toStdString();
