@@ -192,11 +192,17 @@ void Application::StartJob() {
   jobWatcher_ = std::thread([this] { JobWatcher(); });
 }
 
-bool Application::RunCommand(int command) {
+bool Application::RunCommand(int command, const TaskRunner& run) {
   bool ran = false;
   if (document_ != nullptr) {
-    if (command == kCommandReadAll) ran = document_->ReadAll();
-    else if (command == kCommandWriteAll) ran = document_->WriteAll();
+    if (run) {
+      if (command == kCommandReadAll) ran = document_->RunWholeTreeTask(TaskKind::ReadAll, run);
+      else if (command == kCommandWriteAll) ran = document_->RunWholeTreeTask(TaskKind::WriteAll, run);
+    } else if (command == kCommandReadAll) {
+      ran = document_->ReadAll();
+    } else if (command == kCommandWriteAll) {
+      ran = document_->WriteAll();
+    }
   }
   int expected = command;
   if (pendingJob_.compare_exchange_strong(expected, 0) && !ran) {

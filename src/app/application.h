@@ -118,8 +118,9 @@ class Application final : public ExchangeEvents {
 
   // Runs a command of the main window that the application knows (read all 139, write all 140)
   // and returns when its task has finished. False when no task ran; a job that cannot run ends
-  // at once and counts as failed.
-  bool RunCommand(int command);
+  // at once and counts as failed. `run` runs the task (the desktop program: behind its progress
+  // window); none: the document waits for it.
+  bool RunCommand(int command, const TaskRunner& run = {});
 
   // The main window is gone: the quit event is set and the watchers end.
   void MainFrameDestroyed();

@@ -91,6 +91,15 @@ bool Document::StartWholeTreeTask(TaskKind kind, TaskCompletion done) {
   return engine_->StartTask(kind, branch);
 }
 
+bool Document::RunWholeTreeTask(TaskKind kind, const TaskRunner& run) {
+  DescBranch* branch = root();
+  if (branch == nullptr) {
+    ui_->showMessage(std::string(kNoTreeText), std::string(kOperationImpossibleCaption), MessageIcon::Stop);
+    return false;
+  }
+  return run(kind, branch);
+}
+
 bool Document::ReadAll(TaskCompletion done) { return StartWholeTreeTask(TaskKind::ReadAll, std::move(done)); }
 
 bool Document::WriteAll(TaskCompletion done) { return StartWholeTreeTask(TaskKind::WriteAll, std::move(done)); }

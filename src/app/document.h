@@ -20,6 +20,10 @@ class UserInterface;
 // The connection procedure run when the document is made: true when the module answered.
 using ConnectProcedure = std::function<bool(ExchangeEngine& engine)>;
 
+// Runs a group task on a branch and returns when it has finished: the desktop program runs it
+// behind its progress window while its events flow. True when the task ran.
+using TaskRunner = std::function<bool(TaskKind kind, ObjectWithParameters* root)>;
+
 struct DocumentOptions {
   // Where the program's port settings are loaded from and stored to; none: the defaults, and
   // nothing is stored.
@@ -71,6 +75,10 @@ class Document {
   // "Дерево не определено".
   bool ReadAll(TaskCompletion done = {});
   bool WriteAll(TaskCompletion done = {});
+  // A whole-tree command ("Прочитать все параметры", "Записать все параметры", "Записать только
+  // измененные", "Сравнить с реальными значениями", the defaults) run by `run`. Without a tree
+  // the user is told "Дерево не определено" and nothing runs.
+  bool RunWholeTreeTask(TaskKind kind, const TaskRunner& run);
 
  private:
   bool StartWholeTreeTask(TaskKind kind, TaskCompletion done);

@@ -19,6 +19,7 @@
 #include "common/strings.h"
 #include "exchange/exchange_engine.h"
 #include "exchange/group_operations.h"
+#include "exchange/init_command.h"
 #include "exchange/inputs_outputs.h"
 #include "exchange/polling.h"
 #include "interrupt_scope.h"
@@ -109,11 +110,6 @@ constexpr OptionSpec kNoInit{"no-init", 0, OptionArgument::None};
 constexpr OptionSpec kPeriod{"period", 0, OptionArgument::Required};
 constexpr OptionSpec kCount{"count", 0, OptionArgument::Required};
 constexpr OptionSpec kJson{"json", 0, OptionArgument::None};
-
-inline constexpr std::string_view kInitQuestionText =
-    "Предупреждение:\nДанная операция приведет к потере конфигурации в приборе и в программе.\n\nВы уверены, что "
-    "хотите продолжить?";
-inline constexpr std::string_view kInitFailedText = "Комманда INIT вернула ошибку:\n";
 
 // ---------------------------------------------------------------- the job
 
@@ -361,14 +357,11 @@ int runCompare(CommandContext& context, std::span<const std::string> args) {
 
 // INIT restarts the module; it takes a moment before it answers again.
 int sendInit(Job& job) {
-  Parameter init("INIT");
-  init.type = "void";
-  const int result = job.engine().Transact(true, &init);
-  if (result != 0) {
-    job.session->ui.showMessage(std::string(kInitFailedText) + init.comment, "", MessageIcon::None);
+  std::string error;
+  if (SendInit(job.engine(), job.engine().clock(), &error) != 0) {
+    job.session->ui.showMessage(error, "", MessageIcon::None);
     return exitCodeAfter(*job.session, 1);
   }
-  job.engine().clock().sleepFor(std::chrono::milliseconds(1000));
   return kExitOk;
 }
 
@@ -377,7 +370,7 @@ int runInit(CommandContext& context, std::span<const std::string> args) {
   if (auto code = job.Parse(args, {kVerbose, kQuiet, kErrorLog, kYes, kNoInit})) return *code;
   if (!job.options.operands.empty()) return usageError(context, job.command, tr("аргументы не нужны"));
   if (!optionGiven(context, job.options, "yes")) {
-    std::fprintf(context.err, "%s\n", std::string(kInitQuestionText).c_str());
+    std::fprintf(context.err, "%s\n", std::string(kSetDefaultsQuestionText).c_str());
     return usageError(context, job.command, tr("подтвердите параметром --yes"));
   }
   if (auto code = job.LoadDescriptorTree()) return *code;

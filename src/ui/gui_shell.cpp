@@ -1,0 +1,52 @@
+#include "ui/gui_shell.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "app/startup_steps.h"
+#include "ui/main_frame.h"
+#include "ui/qt_user_interface.h"
+
+namespace kvtr::ui {
+
+GuiShell::GuiShell(QtUserInterface& ui, QObject* parent) : QObject(parent), ui_(ui) {}
+
+ApplicationShell::ConnectionChoice GuiShell::ShowConnectionDialog(ExchangeEngine& engine) {
+  (void)engine;
+  QMessageBox box(QMessageBox::Warning, "Конфигуратор КВТР",
+                  "Связь с прибором не установлена.\nПроверьте сетевые параметры порта.", QMessageBox::NoButton,
+                  ui_.parentWidget());
+  QPushButton* offline = box.addButton("Работать offline", QMessageBox::AcceptRole);
+  box.addButton("Выход", QMessageBox::RejectRole);
+  box.exec();
+  return box.clickedButton() == offline ? ConnectionChoice::Offline : ConnectionChoice::Exit;
+}
+
+void GuiShell::CloseSplash() {
+  if (splash_ != nullptr) splash_->close();
+}
+
+bool GuiShell::PostCommand(int command) {
+  if (command != kCommandReadAll && command != kCommandWriteAll) return false;
+  Post([command](MainFrame& frame) { frame.runCommand(command); });
+  return true;
+}
+
+void GuiShell::RequestClose() {
+  Post([](MainFrame& frame) { frame.closeAsRequested(); });
+}
+
+void GuiShell::UnlockWindow() {
+  Post([](MainFrame& frame) { frame.unlock(); });
+}
+
+void GuiShell::NetworkSettingsWritten(Document& document) {
+  (void)document;
+  Post([](MainFrame& frame) { frame.runCommand(command::kApply); });
+}
+
+void GuiShell::DocumentChanged() {
+  Post([](MainFrame& frame) { frame.documentChanged(); });
+}
+
+}  // namespace kvtr::ui

@@ -1,0 +1,266 @@
+// The main window as the operator uses it: the commands of its menus triggered as actions,
+// against the simulated module over a pseudo-terminal; and the desktop program started as a
+// process with a command line, as a script starts it.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <string>
+
+#include "app/document.h"
+#include "exchange/init_command.h"
+#include "gui_support.h"
+#include "integration/sim_fixture.h"
+#include "protocol/network_settings.h"
+#include "ui/main_frame.h"
+#include "unit/tools/cli/run_tool.h"
+
+namespace kvtr::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace command = ui::command;
+
+const std::filesystem::path kDescriptor = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
+
+// The frames the simulator has received so far.
+int framesSeen(SimProcess& sim) {
+  const std::string answer = sim.Control("frames");
+  return answer.rfind("ok ", 0) == 0 ? std::stoi(answer.substr(3)) : -1;
+}
+
+// Answers the questions of the program and notes how many frames the module had received when
+// the INIT question came, so that the frames sent after the answer can be told apart.
+class QuestionLog : public RecordingQtUserInterface {
+ public:
+  SimProcess* sim = nullptr;
+  int framesAtInitQuestion = -1;
+
+ protected:
+  bool AskQuestion(const QString& text, const QString& caption) override {
+    if (sim != nullptr && text.contains("Послать команду INIT?")) framesAtInitQuestion = framesSeen(*sim);
+    return RecordingQtUserInterface::AskQuestion(text, caption);
+  }
+};
+
+class MainFrameTest : public SimFixture {
+ protected:
+  // A document as the program makes it; with a simulator its port points there and the tree of
+  // the shipped descriptor is loaded.
+  void MakeDocument(SimProcess* sim) {
+    DocumentOptions options;
+    options.descriptorFile = kDescriptor;
+    options.ui = &ui;
+    options.portChoices = " ";
+    document = std::make_unique<Document>(options);
+    document->engine().setClosingGrace(std::chrono::milliseconds(0));
+    if (sim != nullptr) {
+      ui.sim = sim;
+      document->engine().programPortNode().SetValueByName(std::string(kPortParameterName), sim->port());
+      ASSERT_TRUE(document->NewDocument());
+    }
+    frame = std::make_unique<ui::MainFrame>(ui);
+    frame->setDocument(document.get());
+  }
+  void TearDown() override {
+    frame.reset();
+    document.reset();
+    SimFixture::TearDown();
+  }
+  void Trigger(int id) {
+    QAction* action = frame->action(id);
+    ASSERT_NE(action, nullptr) << id;
+    action->trigger();
+  }
+
+  QuestionLog ui;
+  std::unique_ptr<Document> document;
+  std::unique_ptr<ui::MainFrame> frame;
+};
+
+TEST_F(MainFrameTest, EveryWholeTreeCommandWithoutATreeSaysSo) {
+  MakeDocument(nullptr);  // no configuration loaded
+  for (const int id : {command::kReadAll, command::kWriteAll, command::kWriteChanged, command::kCompare,
+                       command::kSetDefaults}) {
+    ui.messages.clear();
+    Trigger(id);
+    ASSERT_EQ(ui.messages.size(), 1u) << id;
+    EXPECT_EQ(ui.messages.front().text, "Дерево не определено") << id;
+    EXPECT_EQ(ui.messages.front().caption, "Операция невозможна") << id;
+    EXPECT_EQ(ui.messages.front().icon, MessageIcon::Stop) << id;
+  }
+  EXPECT_TRUE(ui.questions.isEmpty()) << "nothing is asked about a tree that is not there";
+}
+
+TEST_F(MainFrameTest, ModesExplainThemselvesOnlyWhenSwitchedOnAndActOnTheEngine) {
+  MakeDocument(nullptr);
+  ExchangeEngine& engine = document->engine();
+
+  Trigger(command::kImmediateWriting);
+  EXPECT_TRUE(engine.immediateWriting());
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_TRUE(ui.messages.front().text.startsWith("В режиме 'Моментальная запись'"));
+  EXPECT_EQ(ui.messages.front().icon, MessageIcon::Information);
+  Trigger(command::kImmediateWriting);
+  EXPECT_FALSE(engine.immediateWriting());
+  EXPECT_EQ(ui.messages.size(), 1u) << "switching off explains nothing";
+
+  Trigger(command::kNoAttributes);
+  EXPECT_TRUE(engine.attributesSuppressed());
+  ASSERT_EQ(ui.messages.size(), 2u);
+  EXPECT_TRUE(ui.messages.back().text.startsWith("В режиме 'Не передавать атрибуты'"));
+  Trigger(command::kNoAttributes);
+  EXPECT_FALSE(engine.attributesSuppressed());
+  EXPECT_EQ(ui.messages.size(), 2u);
+
+  EXPECT_TRUE(frame->action(command::kAutomaticReading)->isChecked()) << "automatic reading starts on";
+  Trigger(command::kAutomaticReading);
+  EXPECT_FALSE(engine.automaticReading());
+  EXPECT_EQ(ui.messages.size(), 2u);
+}
+
+TEST_F(MainFrameTest, SetDefaultsAsksFirstThenSetsThemThenAsksAboutInit) {
+  SimProcess& sim = StartSim();
+  ASSERT_TRUE(sim.running());
+  MakeDocument(&sim);
+  const int before = framesSeen(sim);
+
+  // "No": nothing goes to the module.
+  ui.answers = {false};
+  Trigger(command::kSetDefaults);
+  ASSERT_EQ(ui.questions.size(), 1);
+  EXPECT_TRUE(ui.questions.front().startsWith("Предупреждение:\nДанная операция приведет к потере конфигурации"));
+  EXPECT_EQ(framesSeen(sim), before);
+
+  // "Yes": the defaults are written, then INIT is asked about; "yes" again sends it, once.
+  ui.questions.clear();
+  ui.answers = {true, true};
+  Trigger(command::kSetDefaults);
+  ASSERT_EQ(ui.questions.size(), 2);
+  EXPECT_EQ(ui.questions[1], QString::fromUtf8(kInitQuestionText.data(), kInitQuestionText.size()));
+  EXPECT_GT(ui.framesAtInitQuestion, before) << "the defaults went out before INIT was asked about";
+  EXPECT_EQ(framesSeen(sim), ui.framesAtInitQuestion + 1) << "INIT is one request";
+  EXPECT_FALSE(ui.saw("Комманда INIT вернула ошибку")) << ui.messages.back().text.toStdString();
+
+  // INIT on its own, answered "no", sends nothing.
+  const int now = framesSeen(sim);
+  ui.answers = {false};
+  Trigger(command::kInit);
+  EXPECT_EQ(framesSeen(sim), now);
+}
+
+TEST_F(MainFrameTest, TitleNamesTheConfigurationAndItsChanges) {
+  SimProcess& sim = StartSim();
+  ASSERT_TRUE(sim.running());
+  MakeDocument(&sim);
+  EXPECT_EQ(frame->windowTitle(), "Конфигуратор КВТР - безымянный файл[*]");
+  EXPECT_FALSE(frame->isWindowModified());
+
+  const std::string file = ScratchPath("Прибор А.kvtr");
+  ASSERT_TRUE(document->SaveDocument(file));
+  ASSERT_TRUE(frame->openFile(QString::fromStdString(file)));
+  EXPECT_EQ(frame->windowTitle(), "Конфигуратор КВТР - Прибор А.kvtr[*]");
+  EXPECT_FALSE(frame->isWindowModified());
+
+  document->setModified(true);  // as an edit or a read leaves it
+  frame->documentChanged();
+  EXPECT_TRUE(frame->isWindowModified());
+}
+
+// Clicks the button `which` of the message box that comes up next.
+void answerNextMessageBox(QMessageBox::StandardButton which, bool* asked) {
+  QTimer::singleShot(0, [which, asked] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) {
+      answerNextMessageBox(which, asked);  // not up yet
+      return;
+    }
+    *asked = true;
+    box->button(which)->click();
+  });
+}
+
+TEST_F(MainFrameTest, ClosingAModifiedConfigurationAsksToSaveIt) {
+  MakeDocument(nullptr);
+  frame->show();
+  document->setModified(true);  // as an edit leaves it
+
+  bool asked = false;
+  answerNextMessageBox(QMessageBox::Cancel, &asked);
+  EXPECT_FALSE(frame->close()) << "cancel keeps the window";
+  EXPECT_TRUE(asked);
+  EXPECT_TRUE(frame->isVisible());
+
+  asked = false;
+  answerNextMessageBox(QMessageBox::No, &asked);
+  EXPECT_TRUE(frame->close());
+  EXPECT_TRUE(asked);
+
+  // An unmodified configuration closes without a question.
+  document->setModified(false);
+  frame->show();
+  EXPECT_TRUE(frame->close());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// ------------------------------------------------------------------ the program started as a process
+
+class ConfiguratorProcess : public SimFixture {
+ protected:
+  void SetUp() override {
+    ::setenv("XDG_CONFIG_HOME", ScratchPath("config").c_str(), 1);
+    std::filesystem::create_directories(ScratchPath("run"));
+    std::filesystem::permissions(ScratchPath("run"), std::filesystem::perms::owner_all);
+    ::setenv("XDG_RUNTIME_DIR", ScratchPath("run").c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+  void TearDown() override {
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    SimFixture::TearDown();
+  }
+  static kvtr::testing::ToolRun Run(const std::vector<std::string>& args) {
+    return kvtr::testing::runTool("kvtr-configurator", args);
+  }
+};
+
+TEST_F(ConfiguratorProcess, ReadJobSavesTheModuleIntoTheFileAndCloses) {
+  SimProcess& sim = StartSim();
+  ASSERT_TRUE(sim.running());
+  const std::string file = ScratchPath("Module A.kvtr");
+  const auto run = Run({"/port:" + sim.port(), "/read", file, "/close"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  ASSERT_TRUE(std::filesystem::exists(file));
+  EXPECT_GT(std::filesystem::file_size(file), 0u);
+}
+
+TEST_F(ConfiguratorProcess, WriteJobWithoutItsFileEndsWith200) {
+  const auto run = Run({"/write/close", ScratchPath("missing.kvtr")});
+  EXPECT_EQ(run.exitCode, 200) << run.err;
+}
+
+TEST_F(ConfiguratorProcess, ExitEventEndsARunningJobWith205) {
+  // Slow answers keep the read going far longer than the test waits.
+  SimProcess& sim = StartSim({"--delay-ms", "60"});
+  ASSERT_TRUE(sim.running());
+  auto job = std::async(std::launch::async, [&] {
+    return Run({"/port:" + sim.port(), "/read/exitevent:Stop configurator", ScratchPath("out.kvtr")});
+  });
+  ASSERT_EQ(sim.Control("frames 10", 30s), "ok");
+  const auto signal = kvtr::testing::runTool("kvtr", {"signal-exit", "Stop configurator"});
+  EXPECT_EQ(signal.exitCode, 0) << signal.err;
+  ASSERT_EQ(job.wait_for(60s), std::future_status::ready) << "the program did not end";
+  const auto run = job.get();
+  EXPECT_EQ(run.exitCode, 205) << run.err;
+}
+
+}  // namespace
+}  // namespace kvtr::test
