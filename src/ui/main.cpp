@@ -58,6 +58,14 @@ int main(int argc, char** argv) {
       shell.setMainFrame(&frame);
       frame.setApplication(&application);
       QObject::connect(&frame, &ui::MainFrame::frameClosing, [&application] { application.MainFrameDestroyed(); });
+      // The run ends when the main window goes; a close that comes before the event loop runs
+      // (asked by the command line while a nested loop ran) ends it before it starts.
+      bool frameGone = false;
+      QApplication::setQuitOnLastWindowClosed(false);
+      QObject::connect(&frame, &ui::MainFrame::frameClosing, &app, [&frameGone] {
+        frameGone = true;
+        QCoreApplication::quit();
+      });
 
       const Application::StartResult started = application.Start();
       if (started == Application::StartResult::Run) {
@@ -73,8 +81,8 @@ int main(int argc, char** argv) {
             break;
           case WindowPlacement::Kind::Maximised: frame.showMaximized(); break;
         }
-        splash.finish(&frame);
-        code = QApplication::exec();
+        splash.close();
+        if (!frameGone) code = QApplication::exec();
       }
       splash.close();
       application.MainFrameDestroyed();

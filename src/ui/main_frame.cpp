@@ -14,8 +14,8 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
-#include <QTreeView>
 #include <QUrl>
 #include <system_error>
 
@@ -28,6 +28,7 @@
 #include "protocol/apply_sequence.h"
 #include "protocol/network_settings.h"
 #include "ui/about_dialog.h"
+#include "ui/parameter_tree_view.h"
 #include "ui/qt_user_interface.h"
 #include "ui/resources.h"
 #include "ui/recent_files.h"
@@ -72,8 +73,13 @@ MainFrame::MainFrame(QtUserInterface& ui, QWidget* parent)
   LoadResources();
   setWindowIcon(QIcon(QStringLiteral(":/icons/kvtr.svg")));
   setAcceptDrops(true);
-  treeView_ = new QTreeView(this);
+  treeView_ = new ParameterTreeView(ui, this);
   setCentralWidget(treeView_);
+  // An edit in the tree changes the configuration: the title shows it.
+  connect(treeView_, &ParameterTreeView::documentModified, this, [this] {
+    if (document_ != nullptr) document_->setModified(true);
+    UpdateTitle();
+  });
   CreateActions();
   CreateMenus();
   CreateToolBar();
@@ -142,8 +148,8 @@ void MainFrame::CreateActions() {
   AddAction(kConverterSemiAutomatic, "Полуавтоматический (PX-3)", "", "", "")->setCheckable(true);
   AddAction(kConverterAutomatic, "Автоматический", "", "", "")->setCheckable(true);
   AddAction(kPortSetup, "Настройка порта", "Настройка сетевых параметров порта", "", "port_setup");
-  // The two windows of the next version: present in the menu, not yet to be opened.
-  for (const int later : {kInputsOutputs, kSingleParameter}) {
+  // The windows of the next version: present in the menu, not yet to be opened.
+  for (const int later : {kInputsOutputs, kSingleParameter, kPortSetup}) {
     action(later)->setEnabled(false);
     action(later)->setToolTip(QString::fromUtf8(kNotYetText));
   }
@@ -285,6 +291,7 @@ void MainFrame::CreateToolBar() {
 
 void MainFrame::setDocument(Document* document) {
   document_ = document;
+  treeView_->setDocument(document);
   UpdateModeMarks();
   RefreshViews();
   UpdateTitle();
@@ -312,7 +319,7 @@ void MainFrame::UpdateModeMarks() {
   action(command::kConverterSemiAutomatic)->setChecked(!automatic);
 }
 
-void MainFrame::RefreshViews() { treeView_->viewport()->update(); }
+void MainFrame::RefreshViews() { treeView_->refreshAll(); }
 
 void MainFrame::documentChanged() {
   RefreshViews();
@@ -345,7 +352,13 @@ void MainFrame::runCommand(int command) {
     case kConverterSemiAutomatic: SetConverter(0); break;
     case kConverterAutomatic: SetConverter(1); break;
     case kPortSetup: PortSetup(); break;
-    case kLinearIndexes: RefreshViews(); break;
+    case kLinearIndexes: treeView_->setShowLinearIndexes(action(kLinearIndexes)->isChecked()); break;
+    case kReadBranch: treeView_->readBranch(); break;
+    case kWriteBranch: treeView_->writeBranch(); break;
+    case kWriteBranchChanged: treeView_->writeBranchChanged(); break;
+    case kCompareBranch: treeView_->compareBranch(); break;
+    case kPreviousProblem: treeView_->previousProblem(); break;
+    case kNextProblem: treeView_->nextProblem(); break;
     case kAutomaticReading:
       if (document_ != nullptr) document_->engine().setAutomaticReading(action(kAutomaticReading)->isChecked());
       break;
@@ -566,6 +579,12 @@ void MainFrame::closeEvent(QCloseEvent* event) {
     // The task's nested loop is still running: the close comes once it has ended.
     closePending_ = true;
     event->ignore();
+    return;
+  }
+  if (document_ != nullptr && document_->engine().taskRunning()) {
+    // A task of the tree view (a branch, a parameter): the close is tried again shortly.
+    event->ignore();
+    QTimer::singleShot(100, this, [this] { close(); });
     return;
   }
   if (!closeWithoutAsking_ && !MayDiscard()) {

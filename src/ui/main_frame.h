@@ -27,7 +27,6 @@ class QAction;
 class QLabel;
 class QMenu;
 class QToolBar;
-class QTreeView;
 
 namespace kvtr {
 class Application;
@@ -35,6 +34,7 @@ class Application;
 
 namespace kvtr::ui {
 
+class ParameterTreeView;
 class QtUserInterface;
 class RecentFiles;
 
@@ -105,7 +105,7 @@ class MainFrame : public QMainWindow {
 
   // The action of a command number; none for a number the window does not know.
   [[nodiscard]] QAction* action(int command) const;
-  [[nodiscard]] QTreeView* treeView() const { return treeView_; }
+  [[nodiscard]] ParameterTreeView* treeView() const { return treeView_; }
 
   // Runs a command of the menus as if the operator chose it. A job from the command line (read
   // all, write all) runs through the application, which then knows that the job has run.
@@ -179,7 +179,7 @@ class MainFrame : public QMainWindow {
   Application* application_ = nullptr;
   std::map<int, QAction*> actions_;
   QToolBar* toolBar_ = nullptr;
-  QTreeView* treeView_ = nullptr;
+  ParameterTreeView* treeView_ = nullptr;
   std::unique_ptr<RecentFiles> recent_;
 
   bool locked_ = false;

@@ -211,6 +211,23 @@ TEST_F(MainFrameTest, ClosingAModifiedConfigurationAsksToSaveIt) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
+TEST_F(MainFrameTest, AWindowPlacedByTheCommandLineStaysPutUntilTheJobEnds) {
+  MakeDocument(nullptr);
+  frame->lockAt(QPoint(10, 10), QSize(800, 600));
+  frame->show();
+  frame->showMaximized();
+  frame->resize(1000, 700);
+  QApplication::processEvents();
+  EXPECT_FALSE(frame->isMaximized());
+  EXPECT_EQ(frame->size(), QSize(800, 600));
+
+  frame->unlock();
+  frame->resize(1000, 700);
+  EXPECT_EQ(frame->size(), QSize(1000, 700));
+  frame->showMaximized();
+  EXPECT_TRUE(waitUntil([&] { return frame->isMaximized(); }, 2000));
+}
+
 // ------------------------------------------------------------------ the program started as a process
 
 class ConfiguratorProcess : public SimFixture {
