@@ -1,25 +1,18 @@
 #include "ui/gui_shell.h"
 
-#include <QMessageBox>
-#include <QPushButton>
-
 #include "app/startup_steps.h"
 #include "ui/main_frame.h"
 #include "ui/qt_user_interface.h"
+#include "ui/setup_carrier_dialog.h"
 
 namespace kvtr::ui {
 
 GuiShell::GuiShell(QtUserInterface& ui, QObject* parent) : QObject(parent), ui_(ui) {}
 
 ApplicationShell::ConnectionChoice GuiShell::ShowConnectionDialog(ExchangeEngine& engine) {
-  (void)engine;
-  QMessageBox box(QMessageBox::Warning, "Конфигуратор КВТР",
-                  "Связь с прибором не установлена.\nПроверьте сетевые параметры порта.", QMessageBox::NoButton,
-                  ui_.parentWidget());
-  QPushButton* offline = box.addButton("Работать offline", QMessageBox::AcceptRole);
-  box.addButton("Выход", QMessageBox::RejectRole);
-  box.exec();
-  return box.clickedButton() == offline ? ConnectionChoice::Offline : ConnectionChoice::Exit;
+  SetupCarrierDialog dialog(engine, ui_, true, ui_.parentWidget());
+  (void)dialog.exec();
+  return dialog.choice();
 }
 
 void GuiShell::CloseSplash() {

@@ -29,9 +29,11 @@
 #include "protocol/network_settings.h"
 #include "ui/about_dialog.h"
 #include "ui/parameter_tree_view.h"
+#include "ui/progress_dialog.h"
 #include "ui/qt_user_interface.h"
 #include "ui/resources.h"
 #include "ui/recent_files.h"
+#include "ui/setup_carrier_dialog.h"
 #include "ui/task_runner.h"
 
 namespace kvtr::ui {
@@ -149,7 +151,7 @@ void MainFrame::CreateActions() {
   AddAction(kConverterAutomatic, "Автоматический", "", "", "")->setCheckable(true);
   AddAction(kPortSetup, "Настройка порта", "Настройка сетевых параметров порта", "", "port_setup");
   // The windows of the next version: present in the menu, not yet to be opened.
-  for (const int later : {kInputsOutputs, kSingleParameter, kPortSetup}) {
+  for (const int later : {kInputsOutputs, kSingleParameter}) {
     action(later)->setEnabled(false);
     action(later)->setToolTip(QString::fromUtf8(kNotYetText));
   }
@@ -291,6 +293,11 @@ void MainFrame::CreateToolBar() {
 
 void MainFrame::setDocument(Document* document) {
   document_ = document;
+  if (document != nullptr && &document->engine() != progressEngine_) {
+    delete progress_;
+    progressEngine_ = &document->engine();
+    progress_ = new ProgressDialog(ui_, *progressEngine_, this);
+  }
   treeView_->setDocument(document);
   UpdateModeMarks();
   RefreshViews();
@@ -451,7 +458,14 @@ void MainFrame::SetConverter(int mode) {
   UpdateModeMarks();
 }
 
-void MainFrame::PortSetup() {}
+void MainFrame::PortSetup() {
+  if (document_ == nullptr) return;
+  SetupCarrierDialog dialog(*document_, ui_, false, this);
+  (void)dialog.exec();
+  // The program's port settings or the module's may have changed.
+  RefreshViews();
+  UpdateModeMarks();
+}
 
 void MainFrame::ToggleImmediateWriting(bool on) {
   if (document_ != nullptr) document_->engine().setImmediateWriting(on);

@@ -35,6 +35,7 @@ class Application;
 namespace kvtr::ui {
 
 class ParameterTreeView;
+class ProgressDialog;
 class QtUserInterface;
 class RecentFiles;
 
@@ -180,6 +181,9 @@ class MainFrame : public QMainWindow {
   std::map<int, QAction*> actions_;
   QToolBar* toolBar_ = nullptr;
   ParameterTreeView* treeView_ = nullptr;
+  // The progress window of the document's engine, made with the first document.
+  ProgressDialog* progress_ = nullptr;
+  ExchangeEngine* progressEngine_ = nullptr;
   std::unique_ptr<RecentFiles> recent_;
 
   bool locked_ = false;
