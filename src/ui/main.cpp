@@ -12,6 +12,8 @@
 
 #include "app/application.h"
 #include "app/settings_store.h"
+#include "app/startup_options.h"
+#include "app/startup_steps.h"
 #include "common/program_directory.h"
 #include "model/descriptor_loader.h"
 #include "ui/gui_shell.h"
@@ -28,20 +30,26 @@ int main(int argc, char** argv) {
   ui::LoadResources();
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kvtr.svg")));
 
-  ui::SplashScreen splash;
-  splash.show();
-  QApplication::processEvents();
-
-  ui::QtUserInterface userInterface;
-  ui::GuiShell shell(userInterface);
-  shell.setSplash(&splash);
-  std::unique_ptr<SettingsStore> store = openSettingsStore();
-
   ApplicationOptions options;
   // Qt has taken its own options out of the arguments; the rest are the program's.
   for (int i = 1; i < argc; ++i) options.arguments.emplace_back(argv[i]);
   std::error_code ec;
   options.workingDirectory = std::filesystem::current_path(ec);
+
+  // A write job without a file to write ends at once with no window at all, not even the splash.
+  const CommandLine preview = parseCommandLine(options.arguments, options.workingDirectory);
+  const bool fileHasData = std::filesystem::is_regular_file(preview.filePath, ec) &&
+                           std::filesystem::file_size(preview.filePath, ec) > 0 && !ec;
+  ui::SplashScreen splash;
+  if (FileActionOf(preview.options, preview.filePath, fileHasData) != FileAction::WriteJobWithoutFile) {
+    splash.show();
+    QApplication::processEvents();
+  }
+
+  ui::QtUserInterface userInterface;
+  ui::GuiShell shell(userInterface);
+  shell.setSplash(&splash);
+  std::unique_ptr<SettingsStore> store = openSettingsStore();
   options.programPath = std::filesystem::path(QCoreApplication::applicationFilePath().toStdU16String());
   options.descriptorFile = FindDescriptorFile(programDirectory());
   options.settings = store.get();

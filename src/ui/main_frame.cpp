@@ -425,12 +425,12 @@ void MainFrame::SendInitCommand() {
 
 void MainFrame::SendApply() {
   if (document_ == nullptr) return;
-  if (tasksRunning_ > 0) {
-    // A task wrote a network setting: the switch-over follows once its window has gone.
-    QMetaObject::invokeMethod(this, [this] { SendApply(); }, Qt::QueuedConnection);
+  ExchangeEngine& engine = document_->engine();
+  if (tasksRunning_ > 0 || engine.taskRunning()) {
+    // A task wrote a network setting: the switch-over follows once the task has ended.
+    QTimer::singleShot(100, this, [this] { SendApply(); });
     return;
   }
-  ExchangeEngine& engine = document_->engine();
   const std::string question =
       std::string(kApplyWarningText) + ApplyDialogSettingsText(&engine, engine.deviceNetworkNode()) +
       "\n\nПослать команду APLY?";

@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "ui/about_dialog.h"
 #include "ui/resources.h"
 
 namespace kvtr::ui {
@@ -14,7 +13,7 @@ SplashScreen::SplashScreen() : QSplashScreen(Artwork(), Qt::WindowStaysOnTopHint
 
 QPixmap SplashScreen::Artwork(qreal devicePixelRatio) {
   LoadResources();
-  const QSize size(400, 250);
+  const QSize size(440, 250);
   QPixmap pixmap(size * devicePixelRatio);
   pixmap.setDevicePixelRatio(devicePixelRatio);
   QPainter painter(&pixmap);
@@ -27,9 +26,9 @@ QPixmap SplashScreen::Artwork(qreal devicePixelRatio) {
 
   // A line of the bus with modules hanging on it: the program's subject, in a few strokes.
   painter.setPen(QPen(QColor(255, 255, 255, 70), 3));
-  painter.drawLine(24, 200, 376, 200);
+  painter.drawLine(24, 200, 416, 200);
   for (int i = 0; i < 4; ++i) {
-    const int x = 60 + i * 90;
+    const int x = 70 + i * 100;
     painter.drawLine(x, 200, x, 178);
     painter.setBrush(QColor(255, 255, 255, i == 1 ? 200 : 60));
     painter.drawRoundedRect(QRect(x - 18, 150, 36, 28), 4, 4);
@@ -38,17 +37,18 @@ QPixmap SplashScreen::Artwork(qreal devicePixelRatio) {
   painter.drawPixmap(QRect(24, 24, 64, 64), QIcon(QStringLiteral(":/icons/kvtr.svg")).pixmap(64 * devicePixelRatio));
   painter.setPen(Qt::white);
   QFont title = painter.font();
-  title.setPixelSize(28);
+  title.setPixelSize(24);
   title.setBold(true);
   painter.setFont(title);
-  painter.drawText(QRect(104, 24, 280, 40), Qt::AlignLeft | Qt::AlignVCenter, "Конфигуратор КВТР");
+  painter.drawText(QRect(104, 24, 320, 40), Qt::AlignLeft | Qt::AlignVCenter, "Конфигуратор КВТР");
   QFont line = painter.font();
   line.setPixelSize(14);
   line.setBold(false);
   painter.setFont(line);
-  painter.drawText(QRect(104, 64, 280, 24), Qt::AlignLeft | Qt::AlignVCenter, AboutDialog::VersionLine());
+  painter.drawText(QRect(104, 64, 320, 24), Qt::AlignLeft | Qt::AlignVCenter,
+                   QStringLiteral("Версия %1").arg(QString::fromUtf8(KVTR_VERSION)));
   painter.setPen(QColor(255, 255, 255, 180));
-  painter.drawText(QRect(24, 214, 352, 24), Qt::AlignLeft | Qt::AlignVCenter, "Загрузка описания прибора...");
+  painter.drawText(QRect(24, 214, 392, 24), Qt::AlignLeft | Qt::AlignVCenter, "Загрузка описания прибора...");
   painter.end();
   return pixmap;
 }
