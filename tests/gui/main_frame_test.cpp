@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLineEdit>
+#include <QTest>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -19,8 +21,11 @@
 #include "exchange/init_command.h"
 #include "gui_support.h"
 #include "integration/sim_fixture.h"
+#include "model/parameter.h"
 #include "protocol/network_settings.h"
 #include "ui/main_frame.h"
+#include "ui/parameter_tree_model.h"
+#include "ui/parameter_tree_view.h"
 #include "unit/tools/cli/run_tool.h"
 
 namespace kvtr::test {
@@ -192,9 +197,32 @@ TEST_F(MainFrameTest, TitleNamesTheConfigurationAndItsChanges) {
   EXPECT_EQ(frame->windowTitle(), "Конфигуратор КВТР - Прибор А.kvtr[*]");
   EXPECT_FALSE(frame->isWindowModified());
 
-  document->setModified(true);  // as an edit or a read leaves it
-  frame->documentChanged();
+  // An edit in the tree: the value typed into its cell and Enter pressed.
+  ui::ParameterTreeView& view = *frame->treeView();
+  ui::ParameterTreeModel& model = view.treeModel();
+  QModelIndex cell;
+  const QModelIndex root = model.rootIndex();
+  for (int r = 0; r < model.rowCount(root) && !cell.isValid(); ++r) {
+    if (model.index(r, 0, root).data().toString() != "Сетевые параметры") continue;
+    const QModelIndex branch = model.index(r, 0, root);
+    view.expand(branch);
+    if (model.canFetchMore(branch)) model.fetchMore(branch);
+    for (int p = 0; p < model.rowCount(branch); ++p) {
+      const Parameter* parameter = model.parameterAt(model.index(p, 0, branch));
+      if (parameter != nullptr && parameter->name == "t.Ans") cell = model.index(p, ui::ParameterTreeModel::ValueColumn, branch);
+    }
+  }
+  ASSERT_TRUE(cell.isValid());
+  view.setCurrentIndex(cell);
+  view.edit(cell);
+  auto* editor = qobject_cast<QLineEdit*>(view.indexWidget(cell));
+  ASSERT_NE(editor, nullptr);
+  editor->setText("5");
+  QTest::keyClick(editor, Qt::Key_Return);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(document->modified());
   EXPECT_TRUE(frame->isWindowModified());
+  EXPECT_EQ(frame->windowTitle(), "Конфигуратор КВТР - Прибор А.kvtr[*]");
 }
 
 // Clicks the button `which` of the message box that comes up next.
