@@ -1,8 +1,11 @@
 #include "ui/parameter_tree_view.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenu>
+#include <QStyle>
+#include <algorithm>
 #include <mutex>
 
 #include "app/document.h"
@@ -65,8 +68,20 @@ ParameterTreeView::ParameterTreeView(QtUserInterface& ui, QWidget* parent)
   // A click in a cell of the selected row opens its editor.
   setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
   setContextMenuPolicy(Qt::CustomContextMenu);
+  // The program's widths, widened where this desktop's font would cut the column's title or the
+  // attribute texts that fill the column.
+  const QFontMetrics metrics(font());
+  const QFontMetrics headerMetrics(header()->font());
+  const int margin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin) + 12;
   for (int column = 0; column < ParameterTreeModel::ColumnCount; ++column) {
-    setColumnWidth(column, ParameterTreeModel::columnWidth(column));
+    int width = std::max(ParameterTreeModel::columnWidth(column),
+                         headerMetrics.horizontalAdvance(model_->headerData(column, Qt::Horizontal).toString()) + margin);
+    if (column == ParameterTreeModel::AccessColumn) {
+      width = std::max(width, metrics.horizontalAdvance(QStringLiteral("Не редактируемый")) + margin);
+    } else if (column == ParameterTreeModel::OwnerColumn) {
+      width = std::max(width, metrics.horizontalAdvance(QStringLiteral("Пользователь")) + margin);
+    }
+    setColumnWidth(column, width);
   }
   header()->setStretchLastSection(true);
 
