@@ -28,6 +28,7 @@
 #include "protocol/apply_sequence.h"
 #include "protocol/network_settings.h"
 #include "ui/about_dialog.h"
+#include "ui/edit_history.h"
 #include "ui/parameter_tree_view.h"
 #include "ui/progress_dialog.h"
 #include "ui/qt_user_interface.h"
@@ -46,6 +47,12 @@ constexpr const char* kApplyCaption = "Перевод прибора на нов
 constexpr const char* kApplyWarningText =
     "ВНИМАНИЕ: Данная операция приведет к переключению прибора на новые сетевые параметры. Это может привести к "
     "потере связи с прибором. Проверьте параметры связи:\n\n";
+constexpr const char* kUndoText = "&Отменить";
+constexpr const char* kRedoText = "&Повторить";
+constexpr const char* kUndoPrompt =
+    "Отменить последнее изменение в дереве параметров (чтение, сравнение и запись параметров прибора "
+    "очищают список изменений этих параметров)\nОтменить";
+constexpr const char* kRedoPrompt = "Повторить отмененное изменение в дереве параметров\nПовторить";
 constexpr const char* kNotYetText = "Это окно появится в следующей версии программы";
 
 QString qpath(const std::filesystem::path& path) { return QString::fromStdU16String(path.u16string()); }
@@ -129,6 +136,10 @@ void MainFrame::CreateActions() {
       ->setIcon(commandIcon("save", "document-save"));
   AddAction(kSaveAs, "Сохранить &как...", "Сохранить конфигурацию, определив имя\nСохранить как", "", "");
   AddAction(kExit, "Вы&ход", "Закрыть конфигуратор\nЗакончить работу", "", "exit");
+
+  AddAction(kUndo, kUndoText, kUndoPrompt, "", "")
+      ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
+  AddAction(kRedo, kRedoText, kRedoPrompt, "Ctrl+Y", "");
 
   AddAction(kReadAll, "Прочитать все параметры", "Прочитать все параметры из прибора\nПрочитать", "Alt+R", "read");
   AddAction(kWriteAll, "Записать все параметры", "Записать все параметры в прибор\nЗаписать", "Alt+W", "write");
@@ -217,6 +228,8 @@ void MainFrame::CreateMenus() {
     }
   });
 
+  CreateEditMenu();
+
   QMenu* device = menuBar()->addMenu("&Прибор");
   device->addAction(action(kReadAll));
   device->addAction(action(kWriteAll));
@@ -273,6 +286,28 @@ void MainFrame::CreateMenus() {
   actions_[kStatusBar] = showStatusBar;
   modes->addAction(showToolBar);
   modes->addAction(showStatusBar);
+}
+
+void MainFrame::CreateEditMenu() {
+  QMenu* edit = menuBar()->addMenu("&Правка");
+  edit->addAction(action(command::kUndo));
+  edit->addAction(action(command::kRedo));
+  QUndoStack& stack = treeView_->editHistory().stack();
+  // The items name the edit they undo or redo, and are enabled only when there is one.
+  const auto follow = [this, &stack] {
+    const auto name = [](const char* text, const QString& what) {
+      return what.isEmpty() ? QString::fromUtf8(text) : QStringLiteral("%1 %2").arg(QString::fromUtf8(text), what);
+    };
+    action(command::kUndo)->setText(name(kUndoText, stack.undoText()));
+    action(command::kUndo)->setEnabled(stack.canUndo());
+    action(command::kRedo)->setText(name(kRedoText, stack.redoText()));
+    action(command::kRedo)->setEnabled(stack.canRedo());
+  };
+  connect(&stack, &QUndoStack::indexChanged, this, follow);
+  connect(&stack, &QUndoStack::undoTextChanged, this, follow);
+  connect(&stack, &QUndoStack::redoTextChanged, this, follow);
+  follow();
+  connect(treeView_, &ParameterTreeView::modificationChanged, this, [this] { UpdateTitle(); });
 }
 
 void MainFrame::CreateToolBar() {
@@ -348,6 +383,8 @@ void MainFrame::runCommand(int command) {
     case kSave: (void)SaveDocument(); break;
     case kSaveAs: (void)SaveDocumentAs(); break;
     case kExit: close(); break;
+    case kUndo: treeView_->editHistory().stack().undo(); break;
+    case kRedo: treeView_->editHistory().stack().redo(); break;
     case kReadAll: (void)RunWholeTreeTask(TaskKind::ReadAll); break;
     case kWriteAll: (void)RunWholeTreeTask(TaskKind::WriteAll); break;
     case kWriteChanged: (void)RunWholeTreeTask(TaskKind::WriteChanged); break;
@@ -383,6 +420,7 @@ bool MainFrame::RunWholeTreeTask(TaskKind kind) {
     ++tasksRunning_;
     const bool ran = RunTask(document_->engine(), taskKind, root);
     --tasksRunning_;
+    treeView_->editHistory().exchanged(root);
     documentChanged();
     UpdateModeMarks();
     if (tasksRunning_ == 0 && closePending_) {
@@ -462,6 +500,10 @@ void MainFrame::PortSetup() {
   if (document_ == nullptr) return;
   SetupCarrierDialog dialog(*document_, ui_, false, this);
   (void)dialog.exec();
+  // The module's network settings may have been restored: their edits are history.
+  if (ObjectWithParameters* network = document_->engine().deviceNetworkNode()) {
+    treeView_->editHistory().exchanged(network);
+  }
   // The program's port settings or the module's may have changed.
   RefreshViews();
   UpdateModeMarks();
@@ -559,6 +601,7 @@ bool MainFrame::SaveDocument() {
     ui_.showMessage(error, "Ошибка", MessageIcon::Stop);
     return false;
   }
+  treeView_->editHistory().saved();
   SetCurrentFile(document_->filePath());
   return true;
 }
@@ -577,6 +620,7 @@ bool MainFrame::SaveDocumentAs() {
     ui_.showMessage(error, "Ошибка", MessageIcon::Stop);
     return false;
   }
+  treeView_->editHistory().saved();
   SetCurrentFile(document_->filePath());
   return true;
 }

@@ -47,6 +47,8 @@ inline constexpr int kOpen = 57601;
 inline constexpr int kSave = 57603;
 inline constexpr int kSaveAs = 57604;
 inline constexpr int kExit = 57665;
+inline constexpr int kUndo = 57643;
+inline constexpr int kRedo = 57644;
 inline constexpr int kReadAll = 139;
 inline constexpr int kWriteAll = 140;
 inline constexpr int kWriteChanged = 256;
@@ -147,6 +149,8 @@ class MainFrame : public QMainWindow {
   void CreateActions();
   void CreateMenus();
   void CreateToolBar();
+  // The "&Правка" menu: undo and redo of the tree's edits, their texts naming the edit.
+  void CreateEditMenu();
   QAction* AddAction(int command, const QString& text, const QString& prompt, const QString& shortcut,
                      const QString& icon);
   void UpdateTitle();

@@ -7,10 +7,12 @@
 #include <QStyle>
 #include <algorithm>
 #include <mutex>
+#include <vector>
 
 #include "app/document.h"
 #include "exchange/group_operations.h"
 #include "exchange/polling.h"
+#include "ui/edit_history.h"
 #include "ui/parameter_tree_model.h"
 #include "ui/qt_user_interface.h"
 #include "ui/task_runner.h"
@@ -58,7 +60,10 @@ class ScanResultPoster final : public ScanResultSink {
 }  // namespace
 
 ParameterTreeView::ParameterTreeView(QtUserInterface& ui, QWidget* parent)
-    : QTreeView(parent), ui_(ui), model_(new ParameterTreeModel(ui, this)), delegate_(new ValueDelegate(ui, *model_, this)) {
+    : QTreeView(parent), ui_(ui), model_(new ParameterTreeModel(ui, this)), delegate_(new ValueDelegate(ui, *model_, this)),
+      history_(new EditHistory([this](Parameter& p, bool periodChanged) { showRestored(p, periodChanged); }, this)) {
+  delegate_->setHistory(history_);
+  connect(history_, &EditHistory::modifiedChanged, this, &ParameterTreeView::modificationChanged);
   setModel(model_);
   setItemDelegate(delegate_);
   setUniformRowHeights(true);
@@ -93,13 +98,19 @@ ParameterTreeView::ParameterTreeView(QtUserInterface& ui, QWidget* parent)
   connect(delegate_, &ValueDelegate::refreshNeeded, this, &ParameterTreeView::refreshAll);
 }
 
-ParameterTreeView::~ParameterTreeView() { ScanResultPoster::instance().detach(this); }
+ParameterTreeView::~ParameterTreeView() {
+  ScanResultPoster::instance().detach(this);
+  // An editor still open commits its text as the view goes; no history is left to take it.
+  delegate_->setHistory(nullptr);
+  delete history_;
+}
 
 void ParameterTreeView::setDocument(Document* document) {
   ScanResultPoster::instance().detach(this);
   ++generation_;
   scanners_.clear();
   document_ = document;
+  history_->setDocument(document);
   model_->setDocument(document);
   emit currentBranchChanged();
   if (document_ == nullptr) return;
@@ -141,7 +152,9 @@ void ParameterTreeView::runBranchTask(TaskKind kind) {
     ui_.showMessage(kNoBranchText, kImpossibleCaption, MessageIcon::Stop);
     return;
   }
-  if (RunTask(document_->engine(), kind, branch)) refreshAll();
+  const bool ran = RunTask(document_->engine(), kind, branch);
+  history_->exchanged(branch);
+  if (ran) refreshAll();
 }
 
 void ParameterTreeView::readBranch() { runBranchTask(TaskKind::ReadAll); }
@@ -155,7 +168,9 @@ void ParameterTreeView::runParameterTask(TaskKind kind) {
     ui_.showMessage(kNothingSelectedText, kImpossibleCaption, MessageIcon::Exclamation);
     return;
   }
-  if (RunSingleTask(document_->engine(), kind, p)) refreshAll();
+  const bool ran = RunSingleTask(document_->engine(), kind, p);
+  history_->exchanged({p});
+  if (ran) refreshAll();
 }
 
 void ParameterTreeView::readParameter() { runParameterTask(TaskKind::ReadOne); }
@@ -167,11 +182,24 @@ void ParameterTreeView::setParameterNoData() {
     ui_.showMessage(kNothingSelectedText, kImpossibleCaption, MessageIcon::Exclamation);
     return;
   }
+  const ParameterState before = ParameterState::of(*p);
   p->value = std::string(kNoDataText);
   p->comment.clear();
   p->valueChanged = p->accessChanged = p->ownerChanged = 0;
   markModified();
+  history_->recorded(QStringLiteral("установку значения \"%1\" для %2").arg(qs(std::string(kNoDataText)), qs(p->name)),
+                     *p, before);
   refreshAll();
+}
+
+void ParameterTreeView::showRestored(Parameter& p, bool periodChanged) {
+  if (periodChanged && p.scanArmed.load() && document_ != nullptr) {
+    // A running timer takes the period at once, as when it is typed.
+    Polling& polling = document_->engine().polling();
+    (void)polling.DisarmScanner(p);
+    (void)polling.ArmScanner(p);
+  }
+  model_->refreshParameter(&p);
 }
 
 void ParameterTreeView::showContextMenu(const QPoint& position) {
@@ -205,6 +233,7 @@ void ParameterTreeView::readOnExpand(const QModelIndex& index) {
   // The tree belongs to a running task until it ends.
   if (!engine.automaticReading() || engine.taskRunning()) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
+  std::vector<const Parameter*> read;
   const int rows = model_->rowCount(index);
   for (int row = 0; row < rows && engine.automaticReading(); ++row) {
     Parameter* p = model_->parameterAt(model_->index(row, 0, index));
@@ -212,9 +241,11 @@ void ParameterTreeView::readOnExpand(const QModelIndex& index) {
     if (p->value != kNoDataText || !p->comment.empty()) continue;
     // One transaction, as a single read: five time-outs in a row switch the mode off.
     (void)engine.operations().ReadParameter(*p, true);
+    read.push_back(p);
     model_->refreshParameter(p);
   }
   QApplication::restoreOverrideCursor();
+  if (!read.empty()) history_->exchanged(read);
 }
 
 // ------------------------------------------------------------------ polled values

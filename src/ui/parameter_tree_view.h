@@ -23,6 +23,7 @@ struct ScanResult;
 
 namespace kvtr::ui {
 
+class EditHistory;
 class ParameterTreeModel;
 class QtUserInterface;
 class ValueDelegate;
@@ -70,6 +71,8 @@ class ParameterTreeView : public QTreeView {
 
   [[nodiscard]] ParameterTreeModel& treeModel() const { return *model_; }
   [[nodiscard]] ValueDelegate& valueDelegate() const { return *delegate_; }
+  // The undo history of the edits made here; the view tells it of every exchange it runs.
+  [[nodiscard]] EditHistory& editHistory() const { return *history_; }
 
   // On the GUI thread: a result of the polling thread for the tree of `generation`.
   void takeScanResult(const ScanResult& result, std::uint64_t generation);
@@ -77,12 +80,16 @@ class ParameterTreeView : public QTreeView {
  signals:
   // An edit changed the configuration (the document is already marked modified).
   void documentModified();
+  // Undo or redo moved the configuration towards or away from its saved state.
+  void modificationChanged();
   // The selection moved: the branch commands may be enabled or not.
   void currentBranchChanged();
 
  private:
   // The document is modified, and whoever shows that is told.
   void markModified();
+  // Undo or redo put a state back into the parameter.
+  void showRestored(Parameter& parameter, bool periodChanged);
   void runBranchTask(TaskKind kind);
   void runParameterTask(TaskKind kind);
   void readOnExpand(const QModelIndex& index);
@@ -98,6 +105,7 @@ class ParameterTreeView : public QTreeView {
   QtUserInterface& ui_;
   ParameterTreeModel* model_;
   ValueDelegate* delegate_;
+  EditHistory* history_;
   Document* document_ = nullptr;
   std::uint64_t generation_ = 0;
   QSet<const Parameter*> scanners_;

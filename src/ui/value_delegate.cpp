@@ -11,6 +11,7 @@
 #include "protocol/network_settings.h"
 #include "protocol/serial_port.h"
 #include "storage/offline_edit.h"
+#include "ui/edit_history.h"
 #include "ui/parameter_tree_model.h"
 #include "ui/qt_user_interface.h"
 #include "ui/task_runner.h"
@@ -125,6 +126,8 @@ void ValueDelegate::setModelData(QWidget* editor, QAbstractItemModel*, const QMo
   if (qobject_cast<QComboBox*>(editor) != nullptr && text.isEmpty()) return;
   if (text == index.data(Qt::EditRole).toString()) return;
   endingEdit_ = true;
+  const ParameterState before = ParameterState::of(*p);
+  exchanged_ = portReopened_ = false;
   if (p->isPolled()) {
     endPolledEdit(*p, index.column(), text);
   } else if (index.column() == Column::ValueColumn) {
@@ -142,7 +145,26 @@ void ValueDelegate::setModelData(QWidget* editor, QAbstractItemModel*, const QMo
     emit documentModified();
   }
   model_.refreshParameter(p);
+  if (history_ != nullptr) {
+    if (exchanged_) {
+      history_->exchanged({p});
+    } else if (portReopened_) {
+      history_->changedOutside();
+    } else {
+      history_->recorded(editName(index.column(), *p), *p, before);
+    }
+  }
   endingEdit_ = false;
+}
+
+QString ValueDelegate::editName(int column, const Parameter& parameter) {
+  const QString name = qs(parameter.name);
+  switch (column) {
+    case Column::NameColumn: return QStringLiteral("изменение периода опроса %1").arg(name);
+    case Column::AccessColumn: return QStringLiteral("изменение атрибута редактирования %1").arg(name);
+    case Column::OwnerColumn: return QStringLiteral("изменение владельца %1").arg(name);
+    default: return QStringLiteral("изменение значения %1").arg(name);
+  }
 }
 
 void ValueDelegate::endPolledEdit(Parameter& p, int column, const QString& text) const {
@@ -187,6 +209,7 @@ void ValueDelegate::endValueEdit(const QModelIndex& index, Parameter& p, const Q
   if (owner == &engine.programPortNode()) {
     // The program's own port settings: the port is opened again with them.
     (void)engine.OpenLink(true);
+    portReopened_ = true;
     emit refreshNeeded();
     return;
   }
@@ -196,6 +219,7 @@ void ValueDelegate::endValueEdit(const QModelIndex& index, Parameter& p, const Q
 void ValueDelegate::writeNow(Parameter& p) const {
   ExchangeEngine& engine = model_.document()->engine();
   p.comment.clear();
+  exchanged_ = true;
   TaskOutcome outcome;
   if (!RunSingleTask(engine, TaskKind::WriteOne, &p, &outcome)) return;
   if (outcome.result != 0) ui_.showMessage(p.comment, kWriteFailedCaption, MessageIcon::Stop);

@@ -14,6 +14,7 @@ class Parameter;
 
 namespace kvtr::ui {
 
+class EditHistory;
 class ParameterTreeModel;
 class QtUserInterface;
 
@@ -40,6 +41,13 @@ class ValueDelegate : public QStyledItemDelegate {
   void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void destroyEditor(QWidget* editor, const QModelIndex& index) const override;
 
+  // Every edit that stays in the configuration enters this history; one written to the module at
+  // once leaves it as any exchange does.
+  void setHistory(EditHistory* history) { history_ = history; }
+
+  // What undo and redo call the edit of `column` of a parameter row.
+  [[nodiscard]] static QString editName(int column, const Parameter& parameter);
+
   // The parameter whose row has an editor open, or none: polled values wait until it closes.
   [[nodiscard]] const Parameter* editingParameter() const;
 
@@ -65,6 +73,11 @@ class ValueDelegate : public QStyledItemDelegate {
   // A message box shown while an edit ends takes the focus from the editor, which would end the
   // same edit a second time.
   mutable bool endingEdit_ = false;
+  EditHistory* history_ = nullptr;
+  // What the edit that is ending did beyond the configuration: it went to the module, or it
+  // changed the program's port settings (which are not undone).
+  mutable bool exchanged_ = false;
+  mutable bool portReopened_ = false;
 };
 
 }  // namespace kvtr::ui
