@@ -128,6 +128,7 @@ void InputsOutputsMonitor::Worker() {
   }
   timer_.cancel();
   workerEnded_.set();
+  if (IoListener* listener = listener_.load()) listener->ioWorkerEnded();
 }
 
 int InputsOutputsMonitor::ReadRow(Row& row, IoCell& cell) {
@@ -156,6 +157,7 @@ void InputsOutputsMonitor::Tick() {
     // A module that did not answer the input word is not asked for a row as well: the failure
     // limit counts one read per expiry, and the worker does not wait out two time-outs each time.
     bool silent = false;
+    state_.counterRead = -1;
     if (inputWord_.copy != nullptr) {
       IoCell ignored;
       if (ReadRow(inputWord_, ignored) == 0) {
@@ -176,7 +178,10 @@ void InputsOutputsMonitor::Tick() {
       if (n > 0) {
         const int row = nextCounter_;
         const bool editing = counterRows_[row].editing;
-        if (!editing) visit(counterRows_[row], state_.counters[row]);
+        if (!editing) {
+          visit(counterRows_[row], state_.counters[row]);
+          if (!silent) state_.counterRead = row;
+        }
         state_.counters[row].marked = false;
         nextCounter_ = (row + 1) % n;
         if (!editing) state_.counters[nextCounter_].marked = true;

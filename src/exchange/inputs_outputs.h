@@ -64,6 +64,8 @@ struct IoSnapshot {
   std::string failure;
   // Reads in a row that got no answer (time-outs); a read that got any answer clears it.
   int failureStreak = 0;
+  // The counter row read at this expiry, or -1 (an outputs' turn, a row being edited, no answer).
+  int counterRead = -1;
 };
 
 // Receives a snapshot after every timer expiry, on the worker thread.
@@ -71,6 +73,8 @@ class IoListener {
  public:
   virtual ~IoListener() = default;
   virtual void ioStateChanged(const IoSnapshot& snapshot) = 0;
+  // The worker has ended (after RequestStop or Stop), on the worker thread.
+  virtual void ioWorkerEnded() {}
 };
 
 class InputsOutputsMonitor {
@@ -93,6 +97,9 @@ class InputsOutputsMonitor {
   bool Start();
   // "Закрыть": asks the worker to stop and waits until it has, a read in progress included.
   void Stop();
+  // Asks the worker to stop and returns at once: a window that must not block its event loop
+  // waits for the listener's ioWorkerEnded (the read in progress has ended), then calls Stop.
+  void RequestStop() { stopRequest_.set(); }
   [[nodiscard]] bool running() const;
 
   // One timer expiry: what the worker does each time. Also for tests.

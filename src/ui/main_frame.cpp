@@ -29,6 +29,7 @@
 #include "protocol/network_settings.h"
 #include "ui/about_dialog.h"
 #include "ui/edit_history.h"
+#include "ui/inputs_outputs_window.h"
 #include "ui/parameter_tree_view.h"
 #include "ui/progress_dialog.h"
 #include "ui/qt_user_interface.h"
@@ -162,7 +163,7 @@ void MainFrame::CreateActions() {
   AddAction(kConverterAutomatic, "Автоматический", "", "", "")->setCheckable(true);
   AddAction(kPortSetup, "Настройка порта", "Настройка сетевых параметров порта", "", "port_setup");
   // The windows of the next version: present in the menu, not yet to be opened.
-  for (const int later : {kInputsOutputs, kSingleParameter}) {
+  for (const int later : {kSingleParameter}) {
     action(later)->setEnabled(false);
     action(later)->setToolTip(QString::fromUtf8(kNotYetText));
   }
@@ -396,6 +397,15 @@ void MainFrame::runCommand(int command) {
     case kConverterSemiAutomatic: SetConverter(0); break;
     case kConverterAutomatic: SetConverter(1); break;
     case kPortSetup: PortSetup(); break;
+    case kInputsOutputs:
+      if (document_ == nullptr || document_->tree() == nullptr || document_->tree()->scanners() == nullptr) {
+        ui_.showMessage(std::string(kNoTreeText), std::string(kOperationImpossibleCaption), MessageIcon::Stop);
+      } else {
+        InputsOutputsWindow window(*document_, this);
+        window.exec();
+        documentChanged();
+      }
+      break;
     case kLinearIndexes: treeView_->setShowLinearIndexes(action(kLinearIndexes)->isChecked()); break;
     case kReadBranch: treeView_->readBranch(); break;
     case kWriteBranch: treeView_->writeBranch(); break;
