@@ -8,6 +8,7 @@
 #include "common/strings.h"
 #include "common/user_interface.h"
 #include "protocol/device_errors.h"
+#include "protocol/frame_trace.h"
 #include "protocol/network_settings.h"
 #include "protocol/port_names.h"
 #include "protocol/protocol_log.h"
@@ -235,6 +236,7 @@ bool DeviceLink::ExchangeFrame(bool read, std::uint16_t hash, std::span<const st
   // "APLY" switches the module to its new settings: it goes out once, and whatever comes back
   // (at the old settings or not at all) says nothing.
   if (hash == kApplyHash) {
+    FrameTrace::NoteSent(request.text());
     const int result = exchangeOnPort(line, response, received, 0, nullptr);
     if (result == serial::kAborted) {
       // Stopped, or the port went away: the command may not have left.
@@ -260,7 +262,9 @@ bool DeviceLink::ExchangeFrame(bool read, std::uint16_t hash, std::span<const st
   int lostStarts = 0;
   for (;;) {
     filter.otherCommand = false;
+    FrameTrace::NoteSent(request.text());
     const int result = exchangeOnPort(line, response, received, 0, &filter);
+    if (received > 0) FrameTrace::NoteReceived(std::string_view(response.data(), static_cast<std::size_t>(received)));
     if (result == serial::kTimedOut) {
       lateAfter.timedOut = true;
       if (filter.otherCommand) {

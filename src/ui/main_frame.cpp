@@ -28,6 +28,7 @@
 #include "protocol/apply_sequence.h"
 #include "protocol/network_settings.h"
 #include "ui/about_dialog.h"
+#include "ui/apply_dialog.h"
 #include "ui/edit_history.h"
 #include "ui/inputs_outputs_window.h"
 #include "ui/parameter_tree_view.h"
@@ -36,6 +37,7 @@
 #include "ui/resources.h"
 #include "ui/recent_files.h"
 #include "ui/setup_carrier_dialog.h"
+#include "ui/single_parameter_dialog.h"
 #include "ui/task_runner.h"
 
 namespace kvtr::ui {
@@ -44,17 +46,12 @@ namespace {
 
 constexpr const char* kProgramTitle = "Конфигуратор КВТР";
 constexpr const char* kFileFilter = "Файлы конфигураций (*.kvtr)";
-constexpr const char* kApplyCaption = "Перевод прибора на новый режим работы";
-constexpr const char* kApplyWarningText =
-    "ВНИМАНИЕ: Данная операция приведет к переключению прибора на новые сетевые параметры. Это может привести к "
-    "потере связи с прибором. Проверьте параметры связи:\n\n";
 constexpr const char* kUndoText = "&Отменить";
 constexpr const char* kRedoText = "&Повторить";
 constexpr const char* kUndoPrompt =
     "Отменить последнее изменение в дереве параметров (чтение, сравнение и запись параметров прибора "
     "очищают список изменений этих параметров)\nОтменить";
 constexpr const char* kRedoPrompt = "Повторить отмененное изменение в дереве параметров\nПовторить";
-constexpr const char* kNotYetText = "Это окно появится в следующей версии программы";
 
 QString qpath(const std::filesystem::path& path) { return QString::fromStdU16String(path.u16string()); }
 std::filesystem::path fspath(const QString& path) { return std::filesystem::path(path.toStdU16String()); }
@@ -162,11 +159,6 @@ void MainFrame::CreateActions() {
   AddAction(kConverterSemiAutomatic, "Полуавтоматический (PX-3)", "", "", "")->setCheckable(true);
   AddAction(kConverterAutomatic, "Автоматический", "", "", "")->setCheckable(true);
   AddAction(kPortSetup, "Настройка порта", "Настройка сетевых параметров порта", "", "port_setup");
-  // The windows of the next version: present in the menu, not yet to be opened.
-  for (const int later : {kSingleParameter}) {
-    action(later)->setEnabled(false);
-    action(later)->setToolTip(QString::fromUtf8(kNotYetText));
-  }
 
   AddAction(kReadBranch, "Прочитать все параметры выделеной ветви",
             "Прочитать параметры выбранной ветви из прибора\nПрочитать параметры ветви", "Alt+Ctrl+R",
@@ -393,6 +385,12 @@ void MainFrame::runCommand(int command) {
     case kSetDefaults: SetDefaults(); break;
     case kInit: SendInitCommand(); break;
     case kApply: SendApply(); break;
+    case kSingleParameter:
+      if (document_ != nullptr && document_->tree() != nullptr) {
+        SingleParameterDialog dialog(document_->engine(), document_->tree()->templates(), ui_, this);
+        (void)dialog.exec();
+      }
+      break;
     case kCheckConnection: CheckConnection(); break;
     case kConverterSemiAutomatic: SetConverter(0); break;
     case kConverterAutomatic: SetConverter(1); break;
@@ -479,19 +477,7 @@ void MainFrame::SendApply() {
     QTimer::singleShot(100, this, [this] { SendApply(); });
     return;
   }
-  const std::string question =
-      std::string(kApplyWarningText) + ApplyDialogSettingsText(&engine, engine.deviceNetworkNode()) +
-      "\n\nПослать команду APLY?";
-  if (!ui_.askYesNo(question, kApplyCaption)) return;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const ApplyOptions options;
-  (void)RunApplySequence(engine, engine.operations(), options, &ui_);
-  if (options.changeProgramSettings && engine.deviceNetworkNode() != nullptr) {
-    CopyNetworkSettings(*engine.deviceNetworkNode(), engine.programPortNode());
-    (void)engine.OpenLink(true);
-  }
-  QApplication::restoreOverrideCursor();
-  RefreshViews();
+  if (RunApplyCommand(engine, engine.operations(), ui_, this)) RefreshViews();
 }
 
 void MainFrame::CheckConnection() {

@@ -162,28 +162,6 @@ TEST_F(MainFrameTest, SetDefaultsAsksFirstThenSetsThemThenAsksAboutInit) {
   EXPECT_EQ(framesSeen(sim), now);
 }
 
-TEST_F(MainFrameTest, AplySwitchesTheModuleAndTheProgramToTheNewSpeedTogether) {
-  SimProcess& sim = StartSim();
-  ASSERT_TRUE(sim.running());
-  MakeDocument(&sim);
-  // The module takes a new speed as a value; only APLY puts it into effect.
-  ASSERT_EQ(document->tree()->networkSettings()->SetValueByName("bPS", "19200"), SetValueResult::Stored);
-  Trigger(command::kWriteChanged);
-
-  ui.answers = {true};
-  Trigger(command::kApply);
-  ASSERT_EQ(ui.questions.size(), 1);
-  EXPECT_TRUE(ui.questions.front().contains("Скорость: 19200")) << ui.questions.front().toStdString();
-  EXPECT_EQ(document->engine().programPortNode().GetValueByName("bPS"), "19200");
-
-  // "Проверка связи с прибором": the module answers at the new speed.
-  ui.messages.clear();
-  Trigger(command::kCheckConnection);
-  ASSERT_FALSE(ui.messages.empty());
-  EXPECT_TRUE(ui.messages.back().text.startsWith("Прибор:")) << ui.messages.back().text.toStdString();
-  EXPECT_FALSE(ui.saw("Ошибка команды"));
-}
-
 TEST_F(MainFrameTest, TitleNamesTheConfigurationAndItsChanges) {
   SimProcess& sim = StartSim();
   ASSERT_TRUE(sim.running());

@@ -33,6 +33,7 @@
 #include "protocol/network_settings.h"
 #include "protocol/port_names.h"
 #include "protocol/serial_settings.h"
+#include "protocol/single_parameter.h"
 #include "storage/offline_edit.h"
 
 namespace kvtr::cli {
@@ -151,43 +152,13 @@ const ParamTemplate* findTemplate(const ParameterTree& tree, std::string_view na
   return tree.FindTemplate(marked);
 }
 
-std::string undescribedText(std::string_view name) { return "Параметер '" + std::string(name) + "' не описан!"; }
+std::string undescribedText(std::string_view name) { return UndescribedParameterText(name); }
 
-// A parameter as the single-parameter access builds it: name, type, limits and attributes of
-// the template; a numeric type with a precision ("int:2") is reduced to its word.
 std::unique_ptr<Parameter> parameterFromTemplate(const ParamTemplate& t, const ParameterRequest& request,
                                                  bool indexInAddress, ProtocolLogList* log) {
-  auto p = std::make_unique<Parameter>();
-  p->name = !t.name.empty() && t.name.front() == '!' ? t.name.substr(1) : t.name;
-  p->type = t.type;
-  if (const std::size_t colon = t.type.find(':'); colon != std::string::npos) {
-    const std::string word = t.type.substr(0, colon);
-    const DecimalReading n = ReadDecimal(std::string_view(t.type).substr(colon + 1), false);
-    if ((equalsNoCase(word, "int") || equalsNoCase(word, "CLK_frm") || equalsNoCase(word, "float")) && n.ok &&
-        n.value != 0) {
-      p->type = word;
-    }
-  }
-  p->description = replaceAll(t.description, '_', ' ');
-  p->minimum = t.minimum;
-  p->maximum = t.maximum;
-  p->attributeMode = t.hasAttributes;
-  p->pendingText = t.pendingText;
-  if (request.index) {
-    if (indexInAddress) {
-      p->addressOffset = *request.index;
-      if (log != nullptr) {
-        log->push_back("Индекс передается в поле адреса запроса");
-        if (*request.index > 7) log->push_back("Предупреждение: адрес увеличен более чем на 7!");
-      }
-    } else {
-      p->hasIndex = 1;
-      p->index = *request.index;
-      if (log != nullptr) log->push_back("Индекс передается в посылке запроса");
-    }
-  }
-  if (log != nullptr) log->push_back(p->name + " (" + p->description + ")");
-  return p;
+  const IndexPlacement placement =
+      !request.index ? IndexPlacement::None : indexInAddress ? IndexPlacement::Address : IndexPlacement::DataField;
+  return ParameterFromTemplate(t, placement, request.index.value_or(0), log);
 }
 
 // An index that the tree's parameters of the name do not have, or a missing one where they all
@@ -224,19 +195,8 @@ void printLog(CommandContext& context, const ProtocolLogList& log) {
   for (const std::string& line : log) printLine(context, line);
 }
 
-// The closing lines of the protocol log, as the single-parameter access writes them.
 void finishLog(ProtocolLogList& log, bool read, int result, const Parameter& p) {
-  if (result != 0) {
-    log.push_back(p.comment);
-  } else if (!p.comment.empty()) {
-    log.push_back("Имеет место ошибка:");
-    log.push_back(p.comment);
-  } else if (read) {
-    log.push_back("Нет ошибок; строковая нотация ответа:");
-    log.push_back(p.value);
-  } else {
-    log.push_back("Нет ошибок; записано. Обратно вернулось='" + p.value + "'");
-  }
+  FinishSingleParameterLog(log, read, result, p);
 }
 
 void reportFailure(CommandContext& context, const ParameterRequest& request, const Parameter& p, int result) {

@@ -1,0 +1,204 @@
+// The single-parameter access dialog as the operator uses it: opened from the main menu against
+// the simulated module over a pseudo-terminal, a name typed or chosen, "Выполнить!" clicked, and
+// the protocol log read line by line with each frame's reading beside it.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "app/document.h"
+#include "gui_support.h"
+#include "integration/sim_fixture.h"
+#include "protocol/frame_trace.h"
+#include "protocol/network_settings.h"
+#include "screenshot.h"
+#include "ui/frame_log.h"
+#include "ui/main_frame.h"
+#include "ui/single_parameter_dialog.h"
+
+namespace kvtr::test {
+namespace {
+
+int framesSeen(SimProcess& sim) {
+  const std::string answer = sim.Control("frames");
+  return answer.rfind("ok ", 0) == 0 ? std::stoi(answer.substr(3)) : -1;
+}
+
+class SingleParameterDialogTest : public SimFixture {
+ protected:
+  void SetUp() override {
+    sim = &StartSim();
+    ASSERT_TRUE(sim->running());
+    DocumentOptions options;
+    options.descriptorFile = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
+    options.ui = &ui;
+    options.portChoices = " ";
+    document = std::make_unique<Document>(options);
+    document->engine().setClosingGrace(std::chrono::milliseconds(0));
+    document->engine().programPortNode().SetValueByName(std::string(kPortParameterName), sim->port());
+    ASSERT_TRUE(document->NewDocument());
+    frame = std::make_unique<ui::MainFrame>(ui);
+    frame->setDocument(document.get());
+  }
+  void TearDown() override {
+    frame.reset();
+    document.reset();
+    SimFixture::TearDown();
+  }
+
+  // Opens the dialog from the menu and runs `act` in it; the dialog is closed afterwards.
+  void InDialog(const std::function<void(ui::SingleParameterDialog&)>& act) {
+    bool ran = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<ui::SingleParameterDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr || ran) return;
+      ran = true;
+      poll.stop();
+      act(*dialog);
+      dialog->reject();
+    });
+    poll.start();
+    frame->action(ui::command::kSingleParameter)->trigger();
+    EXPECT_TRUE(ran) << "the dialog did not open";
+  }
+
+  static void Type(ui::SingleParameterDialog& d, const char* name, const QString& text) {
+    QLineEdit* edit = d.findChild<QLineEdit*>(name);
+    if (edit == nullptr) edit = d.findChild<QComboBox*>(name)->lineEdit();
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+  }
+  static void Click(ui::SingleParameterDialog& d, const char* name) {
+    QTest::mouseClick(d.findChild<QAbstractButton*>(name), Qt::LeftButton);
+  }
+  // The transaction's lines (the traced frames left out), and the readings of the frames.
+  static QStringList LogLines(ui::SingleParameterDialog& d) {
+    QStringList lines;
+    for (const QString& line : d.frameLog().model().lines())
+      if (!SplitTracedFrameLine(line.toStdString())) lines << line;
+    return lines;
+  }
+  static QStringList Meanings(ui::SingleParameterDialog& d) {
+    QStringList meanings;
+    for (const QString& m : d.frameLog().model().meanings())
+      if (!m.isEmpty()) meanings << m;
+    return meanings;
+  }
+
+  SimProcess* sim = nullptr;
+  RecordingQtUserInterface ui;
+  std::unique_ptr<Document> document;
+  std::unique_ptr<ui::MainFrame> frame;
+};
+
+TEST_F(SingleParameterDialogTest, ReadsAndWritesAParameterWithTheWholeLogDecoded) {
+  InDialog([&](ui::SingleParameterDialog& d) {
+    QAbstractItemModelTester tester(&d.frameLog().model());
+    EXPECT_EQ(d.findChild<QComboBox*>("command")->currentText(), "!vEr");
+    Type(d, "command", "n.Err");
+    EXPECT_EQ(d.findChild<QLineEdit*>("hash")->text(), "0x233");
+    Type(d, "command", "APLY");
+    EXPECT_EQ(d.findChild<QLineEdit*>("hash")->text(), "0x8403");
+
+    // An enumeration chosen twice offers each of its values once, the hidden one not at all.
+    auto* command = d.findChild<QComboBox*>("command");
+    const int mode = command->findText("C.Mod");
+    ASSERT_GE(mode, 0);
+    for (int i = 0; i < 2; ++i) command->activated(mode);
+    auto* value = d.findChild<QComboBox*>("value");
+    EXPECT_EQ(value->count(), 4);
+    EXPECT_EQ(value->itemText(3), "Суммирование с автосбросом");
+
+    Type(d, "command", "t.Ans");
+    Click(d, "write");
+    Type(d, "value", "25");
+    Click(d, "execute");
+    QStringList lines = LogLines(d);
+    ASSERT_GE(lines.size(), 4) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.front(), "t.Ans (Задержка ответа, мс)");
+    EXPECT_TRUE(lines[1].startsWith("Размер инф-ой части посылки ")) << lines[1].toStdString();
+    EXPECT_EQ(lines.back(), "Нет ошибок; записано. Обратно вернулось='25'");
+
+    Click(d, "read");
+    Click(d, "execute");
+    lines = LogLines(d);
+    EXPECT_EQ(lines.mid(0, 2), QStringList({"t.Ans (Задержка ответа, мс)", "Размер инф-ой части посылки 0 байт."}));
+    EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"Нет ошибок; строковая нотация ответа:", "25"}));
+    // The answer's frame line says which parameter came back and with which value.
+    const QStringList meanings = Meanings(d);
+    ASSERT_FALSE(meanings.isEmpty());
+    EXPECT_TRUE(meanings.back().startsWith("ответ чтения")) << meanings.back().toStdString();
+    EXPECT_TRUE(meanings.back().contains("t.Ans")) << meanings.back().toStdString();
+    EXPECT_TRUE(meanings.back().endsWith("= 25")) << meanings.back().toStdString();
+
+    // The log goes to the clipboard with the frames' readings.
+    Click(d, "copyLog");
+    const QString copied = QApplication::clipboard()->text();
+    EXPECT_TRUE(copied.contains("Нет ошибок; строковая нотация ответа:\n25\n")) << copied.toStdString();
+    EXPECT_TRUE(copied.contains("\t" + meanings.back())) << copied.toStdString();
+    d.resize(900, 600);
+    saveScreenshot(d, "single_parameter.png");
+  });
+}
+
+TEST_F(SingleParameterDialogTest, AnIndexGoesIntoTheDataFieldOrIntoTheAddress) {
+  InDialog([&](ui::SingleParameterDialog& d) {
+    Type(d, "command", "I.Flt");
+    EXPECT_FALSE(d.findChild<QRadioButton*>("indexInAddress")->isEnabled());
+    Click(d, "indexPresent");
+    ASSERT_TRUE(d.findChild<QRadioButton*>("indexInAddress")->isEnabled());
+    Type(d, "index", "2");
+    Click(d, "execute");
+    QStringList lines = LogLines(d);
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.mid(0, 3), QStringList({"Индекс передается в посылке запроса", "I.Flt (Время фильтрации дребезга, мс)",
+                                            "Размер инф-ой части посылки 2 байт."}));
+    EXPECT_EQ(lines[lines.size() - 2], "Нет ошибок; строковая нотация ответа:");
+    EXPECT_TRUE(Meanings(d).back().contains(", индекс 2,")) << Meanings(d).back().toStdString();
+
+    // Index 9 in the address: the request goes to the base address + 9, past what the module hears.
+    Click(d, "indexInAddress");
+    Type(d, "index", "9");
+    Click(d, "execute");
+    lines = LogLines(d);
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.mid(0, 2),
+              QStringList({"Индекс передается в поле адреса запроса", "Предупреждение: адрес увеличен более чем на 7!"}));
+    const QStringList meanings = Meanings(d);
+    ASSERT_FALSE(meanings.isEmpty());
+    const int base = document->engine().serialPort().settings().baseAddress;
+    EXPECT_TRUE(meanings.front().startsWith(QString("запрос чтения, адрес %1 (база+9), I.Flt").arg(base + 9)))
+        << meanings.front().toStdString();
+    EXPECT_EQ(lines.back(), "Таймаут при передаче данных (нет связи)");
+  });
+}
+
+TEST_F(SingleParameterDialogTest, AnUndescribedNameIsRefusedWithoutSending) {
+  InDialog([&](ui::SingleParameterDialog& d) {
+    Type(d, "command", "Zz.9");
+    EXPECT_EQ(d.findChild<QLineEdit*>("description")->text(), "<неизвестный параметр> (<тип неопределен>)");
+    EXPECT_EQ(d.findChild<QComboBox*>("value")->count(), 0);
+    const int before = framesSeen(*sim);
+    Click(d, "execute");
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ(ui.messages.back().text, "Параметер 'Zz.9' не описан!");
+    EXPECT_EQ(ui.messages.back().icon, MessageIcon::Stop);
+    EXPECT_EQ(framesSeen(*sim), before);
+  });
+}
+
+}  // namespace
+}  // namespace kvtr::test
