@@ -44,6 +44,28 @@ std::string serviceName(std::uint16_t hash) {
   }
 }
 
+// An attribute exchange: [attribute byte (a write request, and every answer)] [0, index low byte
+// (an indexed parameter)] [hash of the parameter].
+std::string describeAttributes(const DecodedFrame& f, bool sent, const FrameContext& context) {
+  std::string text = ", данные " + hexBytes(f.data, 0, f.data.size());
+  const bool withByte = !sent || !f.read;
+  const std::size_t fixed = (withByte ? 1u : 0u) + 2u;
+  if (f.data.size() != fixed && f.data.size() != fixed + 2) return text;
+  const std::size_t n = f.data.size();
+  const auto target = static_cast<std::uint16_t>((f.data[n - 2] << 8) | f.data[n - 1]);
+  const ParamTemplate* t = templateOfHash(context, target);
+  std::string name = t != nullptr ? t->name : strprintf("0x%04X", target);
+  if (!name.empty() && name.front() == '!') name.erase(0, 1);
+  text += ": атрибуты " + name;
+  if (f.data.size() == fixed + 2) text += strprintf(", индекс %d", f.data[n - 3]);
+  if (withByte) {
+    const std::uint8_t byte = f.data[0];
+    text += std::string((byte & 1) != 0 ? ", редактируемый" : ", не редактируемый") +
+            ((byte & 2) != 0 ? ", пользователь" : ", фирма");
+  }
+  return text;
+}
+
 // The state carried from a request to its answer.
 struct Pending {
   std::uint16_t hash = 0;
@@ -69,6 +91,8 @@ std::string describe(const TracedFrameLine& line, const FrameContext& context, P
   std::string name = t != nullptr ? t->name : serviceName(f.hash);
   if (!name.empty() && name.front() == '!') name.erase(0, 1);
   text += ", " + (name.empty() ? std::string("неизвестный параметр") : name) + strprintf(" (0x%04X)", f.hash);
+
+  if (f.hash == kAttributesHash) return text + describeAttributes(f, line.sent, context);
 
   // The index travels last in the data field, in requests and answers alike.
   bool indexed = false;

@@ -91,6 +91,12 @@ FrameLogView::FrameLogView(QWidget* parent) : QWidget(parent), model_(new FrameL
 
 void FrameLogView::setLog(const std::vector<std::string>& lines, const FrameContext& context) {
   model_->setLog(lines, context);
+  // The raw lines keep their whole width while the readings get at least half of the table.
+  table_->resizeColumnToContents(FrameLogModel::kLineColumn);
+  const int room = table_->viewport()->width() / 2;
+  if (room > 0 && table_->columnWidth(FrameLogModel::kLineColumn) > room) {
+    table_->setColumnWidth(FrameLogModel::kLineColumn, room);
+  }
   // The last line is the verdict of the exchange: it is the one selected and in view.
   if (model_->rowCount() > 0) {
     table_->selectRow(model_->rowCount() - 1);

@@ -1,6 +1,7 @@
 #include "ui/single_parameter_dialog.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -72,10 +73,16 @@ SingleParameterDialog::SingleParameterDialog(DeviceLink& link, const std::vector
   value_->setInsertPolicy(QComboBox::NoInsert);
   index_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), index_));
   index_->setMaximumWidth(80);
+  // Two exclusive pairs: the operation and the place of the index.
+  auto* operations = new QButtonGroup(this);
+  operations->addButton(read_);
+  operations->addButton(write_);
+  auto* placements = new QButtonGroup(this);
+  placements->addButton(indexInData_);
+  placements->addButton(indexInAddress_);
   read_->setChecked(true);
   indexInData_->setChecked(true);
 
-  // Two groups of radio buttons: the operation and the place of the index.
   auto* operation = new QGroupBox("Операция:", this);
   auto* operationLayout = new QHBoxLayout(operation);
   operationLayout->addWidget(read_);

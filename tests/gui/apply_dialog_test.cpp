@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "app/document.h"
+#include "exchange/group_operations.h"
 #include "gui_support.h"
 #include "integration/sim_fixture.h"
 #include "model/parameter_tree.h"
