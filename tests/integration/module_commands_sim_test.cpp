@@ -15,6 +15,7 @@
 
 #include "integration/module_state.h"
 #include "integration/sim_fixture.h"
+#include "common/format.h"
 #include "model/text_encoding.h"
 #include "protocol/frame_codec.h"
 #include "unit/tools/cli/run_tool.h"
@@ -111,6 +112,13 @@ TEST_F(ModuleCommandsOverSim, LogShowsTheExchangeAndTheIndexMayTravelInTheAddres
             "Нет ошибок; строковая нотация ответа:\n"
             "10\n"
             "I.Flt:2 = 10\n");
+  // With the frames: each one beside its reading.
+  run = Kvtr({"get", "--frames", "--no-attributes", "I.Flt:2"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find(strprintf("\tзапрос чтения, адрес 16, I.Flt (0x%04X), индекс 2, данные 00 02\n", hashName("I.Flt"))),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(", индекс 2, данные 0A 00 02 = 10\n"), std::string::npos) << run.out;
   run = Kvtr({"get", "--log", "--no-attributes", "--index-in-address", "I.Flt:9"});
   EXPECT_NE(run.out.find("Индекс передается в поле адреса запроса\nПредупреждение: адрес увеличен более чем на 7!\n"),
             std::string::npos)

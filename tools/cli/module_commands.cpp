@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@
 #include "model/parameter_tree.h"
 #include "protocol/apply_sequence.h"
 #include "protocol/device_link.h"
+#include "protocol/frame_decoder.h"
+#include "protocol/frame_trace.h"
 #include "protocol/link_parameter_steps.h"
 #include "protocol/network_settings.h"
 #include "protocol/port_names.h"
@@ -53,7 +56,8 @@ constexpr std::string_view kApplyUsage = trMark(
 constexpr const char* kExchangeHelp = trMark(
     "Параметры:\n"
     "  --log               протокол обмена: запрос, ответ и их разбор\n"
-    "  --index-in-address  передавать индекс в поле адреса запроса, а не в посылке\n");
+    "  --index-in-address  передавать индекс в поле адреса запроса, а не в посылке\n"
+    "  --frames            протокол обмена с самими посылками и расшифровкой каждой\n");
 
 constexpr const char* kApplyHelp = trMark(
     "Параметры:\n"
@@ -67,10 +71,10 @@ constexpr const char* kApplyHelp = trMark(
 constexpr Command kCommands[] = {
     {"ports", "", trMark("Перечислить последовательные порты компьютера с тем, что о каждом сообщает система."),
      &runPorts},
-    {"get", trMark("ИМЯ[:ИНДЕКС]... [--log] [--index-in-address] [параметры порта]"),
+    {"get", trMark("ИМЯ[:ИНДЕКС]... [--log | --frames] [--index-in-address] [параметры порта]"),
      trMark("Прочитать параметры из прибора и напечатать «ИМЯ[:ИНДЕКС] = ЗНАЧЕНИЕ» для каждого."), &runGet,
      kExchangeHelp},
-    {"set", trMark("ИМЯ[:ИНДЕКС]=ЗНАЧЕНИЕ... [--log] [--index-in-address] [параметры порта]"),
+    {"set", trMark("ИМЯ[:ИНДЕКС]=ЗНАЧЕНИЕ... [--log | --frames] [--index-in-address] [параметры порта]"),
      trMark("Проверить и записать параметры в прибор; напечатать, что прибор принял."), &runSet, kExchangeHelp},
     {"apply", kApplyUsage,
      trMark("Записать новые сетевые настройки прибора (--new-...), перевести его на них (APLY), перейти на них "
@@ -97,7 +101,9 @@ const Command& commandNamed(std::string_view name) {
 }
 
 const std::vector<OptionSpec> kExchangeSpecs =
-    withPortOptions({{"log", 0, OptionArgument::None}, {"index-in-address", 0, OptionArgument::None}});
+    withPortOptions({{"log", 0, OptionArgument::None},
+                     {"frames", 0, OptionArgument::None},
+                     {"index-in-address", 0, OptionArgument::None}});
 const std::vector<OptionSpec> kApplySpecs = withPortOptions({{"no-switch", 0, OptionArgument::None},
                                                              {"broadcast", 0, OptionArgument::None},
                                                              {"once", 0, OptionArgument::None},
@@ -191,8 +197,22 @@ std::optional<std::string> indexRefusal(ParameterTree& tree, const ParameterRequ
                    shown.c_str(), *lowest, *highest);
 }
 
-void printLog(CommandContext& context, const ProtocolLogList& log) {
-  for (const std::string& line : log) printLine(context, line);
+// The log; with `frames`, each traced frame line followed by its reading after a tab.
+void printLog(CommandContext& context, const ProtocolLogList& log, const FrameContext* frames = nullptr) {
+  const std::vector<std::string> meanings = frames != nullptr ? DescribeFrameLog(log, *frames) : std::vector<std::string>{};
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    printLine(context, i < meanings.size() && !meanings[i].empty() ? log[i] + "\t" + meanings[i] : log[i]);
+  }
+}
+
+// What the frame reader of a request's log knows.
+FrameContext frameContext(ModuleSession& session, const ParameterRequest& request, bool inAddress) {
+  FrameContext frames;
+  frames.templates = &session.tree.templates();
+  frames.addressBits = session.link->serialPort().settings().addressLength;
+  frames.baseAddress = session.link->serialPort().settings().baseAddress;
+  frames.indexInData = request.index.has_value() && !inAddress;
+  return frames;
 }
 
 void finishLog(ProtocolLogList& log, bool read, int result, const Parameter& p) {
@@ -256,17 +276,24 @@ int runGet(CommandContext& context, std::span<const std::string> args) {
   if (auto code = makeLink(context, command, options, session)) return *code;
   if (auto code = openLink(session)) return *code;
 
-  const bool withLog = optionGiven(context, options, "log");
+  const bool withFrames = optionGiven(context, options, "frames");
+  const bool withLog = withFrames || optionGiven(context, options, "log");
   const bool inAddress = optionGiven(context, options, "index-in-address");
   int failed = 0;
   for (const auto& request : requests) {
     ProtocolLogList log;
     auto p = parameterFromTemplate(*findTemplate(session.tree, request.name), request, inAddress,
                                    withLog ? &log : nullptr);
-    const int result = session.link->Transact(true, p.get(), withLog ? &log : nullptr);
+    int result = 0;
+    {
+      std::optional<FrameTrace> trace;
+      if (withFrames) trace.emplace(log);
+      result = session.link->Transact(true, p.get(), withLog ? &log : nullptr);
+    }
     if (withLog) {
       finishLog(log, true, result, *p);
-      printLog(context, log);
+      const FrameContext frames = frameContext(session, request, inAddress);
+      printLog(context, log, withFrames ? &frames : nullptr);
     }
     if (result == 0) {
       printLine(context, request.shownName + " = " + p->value);
@@ -368,17 +395,24 @@ int runSet(CommandContext& context, std::span<const std::string> args) {
     if (!CheckNetworkEdit(network, name, network.GetValueByName(name), &session.ui)) return exitCodeAfter(session, 1);
   }
 
-  const bool withLog = optionGiven(context, options, "log");
+  const bool withFrames = optionGiven(context, options, "frames");
+  const bool withLog = withFrames || optionGiven(context, options, "log");
   int failed = 0;
   for (const auto& request : requests) {
     ProtocolLogList log;
     auto p = parameterFromTemplate(*findTemplate(session.tree, request.name), request, inAddress,
                                    withLog ? &log : nullptr);
     (void)p->SetValueFromText(request.value);
-    const int result = session.link->Transact(false, p.get(), withLog ? &log : nullptr);
+    int result = 0;
+    {
+      std::optional<FrameTrace> trace;
+      if (withFrames) trace.emplace(log);
+      result = session.link->Transact(false, p.get(), withLog ? &log : nullptr);
+    }
     if (withLog) {
       finishLog(log, false, result, *p);
-      printLog(context, log);
+      const FrameContext frames = frameContext(session, request, inAddress);
+      printLog(context, log, withFrames ? &frames : nullptr);
     }
     if (result == 0) {
       printLine(context, request.shownName + " = " + p->value);
