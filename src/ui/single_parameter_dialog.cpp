@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "common/user_interface.h"
 #include "protocol/device_link.h"
@@ -173,7 +174,9 @@ void SingleParameterDialog::Execute() {
   if (indexPresent_->isChecked()) placement = indexInAddress_->isChecked() ? IndexPlacement::Address : IndexPlacement::DataField;
 
   ProtocolLogList log;
-  const std::unique_ptr<Parameter> p = ParameterFromTemplate(*t, placement, index_->text().toInt(), &log);
+  // Five digits may exceed the two bytes an index travels in.
+  const int index = std::min(index_->text().toInt(), 0xFFFF);
+  const std::unique_ptr<Parameter> p = ParameterFromTemplate(*t, placement, index, &log);
   if (!reading) p->value = value_->currentText().toStdString();
   int result = 0;
   {
