@@ -247,5 +247,27 @@ TEST_F(TreeView, AScannersCheckBoxBringsPolledValuesInAtThePeriodTyped) {
   EXPECT_FALSE(parameter(inputs).scanArmed.load());
 }
 
+// The transmit thread reads the whole tree while the polling thread polls a scanner and the GUI
+// thread shows both: the read completes and the polled values keep coming.
+TEST_F(TreeView, AWholeReadRunsWhileAScannerPolls) {
+  OpenOverSim();
+  view->expand(scannersRow());
+  const QModelIndex inputs = row(scannersRow(), "r.Cn");
+  edit(inputs.siblingAtColumn(ParameterTreeModel::NameColumn), "100");
+  ASSERT_TRUE(model().setData(inputs, Qt::Checked, Qt::CheckStateRole));
+  const QModelIndex polled = inputs.siblingAtColumn(ParameterTreeModel::ValueColumn);
+  ASSERT_TRUE(waitUntil([&] { return polled.data().toString() == "5"; }));
+
+  view->setCurrentIndex(model().rootIndex());
+  view->readBranch();
+  const QModelIndex network = openBranch(QString::fromUtf8("Сетевые параметры"));
+  EXPECT_EQ(row(network, "Addr", ParameterTreeModel::ValueColumn).data().toString(), "16");
+  EXPECT_TRUE(parameter(inputs).scanArmed.load());
+  parameter(inputs).value = std::string(kNoDataText);  // the next polled value shows again
+  model().refreshParameter(&parameter(inputs));
+  EXPECT_TRUE(waitUntil([&] { return polled.data().toString() == "5"; })) << "polling goes on after the read";
+  ASSERT_TRUE(model().setData(inputs, Qt::Unchecked, Qt::CheckStateRole));
+}
+
 }  // namespace
 }  // namespace kvtr::test
