@@ -23,6 +23,10 @@ struct ParameterTreeModel::Node {
   QString title;                     // Top, Branch, Extra and Undefined rows: the tree column
   QString second;                    // Branch rows: "(n)"; Extra and Undefined rows: the value column
   bool fetched = true;               // Branch rows start unfetched: their rows come when opened
+  // Parameter rows: what the row showed last while no task ran. A task's thread owns the tree
+  // until the task ends, and the view paints meanwhile: it paints from here.
+  QString shown[ParameterTreeModel::ColumnCount];
+  RowColour shownColour = RowColour::Black;
   std::vector<std::unique_ptr<Node>> children;
 
   Node& add(std::unique_ptr<Node> child) {
@@ -326,9 +330,34 @@ QString ParameterTreeModel::displayText(const Node& node, int column) const {
   }
 }
 
+bool ParameterTreeModel::treeBusy() const { return document_ != nullptr && document_->engine().taskRunning(); }
+
 QVariant ParameterTreeModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.column() >= ColumnCount) return {};
-  const Node& node = *nodeAt(index);
+  Node& node = *nodeAt(index);
+  if (node.kind == RowKind::Parameter) {
+    if (!treeBusy()) {
+      node.shown[index.column()] = displayText(node, index.column());
+      node.shownColour = node.parameter->GetRowColour();
+    }
+    switch (role) {
+      case Qt::DisplayRole:
+      case Qt::EditRole:
+        return node.shown[index.column()];
+      case Qt::ForegroundRole:
+        switch (node.shownColour) {
+          case RowColour::Blue: return mismatchColour();
+          case RowColour::Red: return errorColour();
+          case RowColour::Green: return changedColour();
+          case RowColour::Black: return {};
+        }
+        return {};
+      case Qt::ToolTipRole:
+        if (index.column() != CommentColumn || node.shown[CommentColumn].isEmpty()) return {};
+        return node.shown[CommentColumn];
+      default: break;
+    }
+  }
   switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:

@@ -98,6 +98,8 @@ class ParameterTreeModel : public QAbstractItemModel {
   struct Node;
 
   [[nodiscard]] Node* nodeAt(const QModelIndex& index) const;
+  // A task's thread works on the tree: parameter rows show what they showed before it.
+  [[nodiscard]] bool treeBusy() const;
   [[nodiscard]] QModelIndex indexOfNode(const Node* node, int column = 0) const;
   void makeChildren(Node& node);
   void refreshBranchTexts(Node& node);

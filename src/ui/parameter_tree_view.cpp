@@ -7,6 +7,7 @@
 #include <QStyle>
 #include <algorithm>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "app/document.h"
@@ -22,9 +23,13 @@ namespace kvtr::ui {
 
 namespace {
 
-// Receives the polling thread's results and posts them to the view that shows the tree. It lives
+// Receives the polling thread's results and hands them to the view that shows the tree. It lives
 // as long as the process, so the polling thread may hold it whatever happens to views and
 // documents; a view attaches and detaches itself under the lock.
+//
+// The results wait in a queue under the lock, and the view takes them under the same lock when a
+// queued call (without data of its own) tells it that some are waiting: every result crosses the
+// threads through this mutex alone.
 class ScanResultPoster final : public ScanResultSink {
  public:
   static ScanResultPoster& instance() {
@@ -36,25 +41,35 @@ class ScanResultPoster final : public ScanResultSink {
     std::lock_guard lock(mutex_);
     view_ = view;
     generation_ = generation;
+    pending_.clear();
   }
   void detach(ParameterTreeView* view) {
     std::lock_guard lock(mutex_);
-    if (view_ == view) view_ = nullptr;
+    if (view_ != view) return;
+    view_ = nullptr;
+    pending_.clear();
   }
 
   void scanResult(const ScanResult& result) override {
     std::lock_guard lock(mutex_);
     if (view_ == nullptr) return;
-    // Posted while the view is known to exist; a view deleted before delivery drops its events.
-    QMetaObject::invokeMethod(
-        view_, [view = view_, result, generation = generation_] { view->takeScanResult(result, generation); },
-        Qt::QueuedConnection);
+    pending_.push_back({result, generation_});
+    // One call is on its way while results wait; a view deleted before delivery drops it.
+    if (pending_.size() == 1) QMetaObject::invokeMethod(view_, "takeScanResults", Qt::QueuedConnection);
+  }
+
+  // The results waiting for `view`, in the order they came.
+  std::vector<std::pair<ScanResult, std::uint64_t>> take(const ParameterTreeView* view) {
+    std::lock_guard lock(mutex_);
+    if (view_ != view) return {};
+    return std::exchange(pending_, {});
   }
 
  private:
   std::mutex mutex_;
   ParameterTreeView* view_ = nullptr;
   std::uint64_t generation_ = 0;
+  std::vector<std::pair<ScanResult, std::uint64_t>> pending_;
 };
 
 }  // namespace
@@ -249,6 +264,10 @@ void ParameterTreeView::readOnExpand(const QModelIndex& index) {
 }
 
 // ------------------------------------------------------------------ polled values
+
+void ParameterTreeView::takeScanResults() {
+  for (const auto& [result, generation] : ScanResultPoster::instance().take(this)) takeScanResult(result, generation);
+}
 
 void ParameterTreeView::takeScanResult(const ScanResult& result, std::uint64_t generation) {
   if (generation != generation_ || document_ == nullptr || !scanners_.contains(result.parameter)) return;

@@ -76,6 +76,9 @@ class ParameterTreeView : public QTreeView {
 
   // On the GUI thread: a result of the polling thread for the tree of `generation`.
   void takeScanResult(const ScanResult& result, std::uint64_t generation);
+  // On the GUI thread: the polling thread's results waiting for this view, called by a queued
+  // call when the first of them arrives.
+  Q_INVOKABLE void takeScanResults();
 
  signals:
   // An edit changed the configuration (the document is already marked modified).
