@@ -51,11 +51,16 @@ void IoChart::addSample(IoSample sample) {
   const double newest = samples_.back().seconds;
   // Keep one sample older than the longest span, so that the left edge starts with a level.
   while (samples_.size() > 2 && samples_[1].seconds < newest - kLongestSpan) samples_.pop_front();
-  if (!paused_) update();
+  // Five pictures a second are enough to follow the line and cost half of ten.
+  if (!paused_ && newest - paintedUpTo_ >= kRepaintSeconds) {
+    paintedUpTo_ = newest;
+    update();
+  }
 }
 
 void IoChart::clear() {
   samples_.clear();
+  paintedUpTo_ = -INFINITY;
   update();
 }
 
@@ -144,8 +149,12 @@ void IoChart::paintEvent(QPaintEvent*) {
         continue;
       }
       const double y = low - std::clamp(v, 0.0, 1.0) * (low - high);
-      if (!line.isEmpty()) line << QPointF(x, line.back().y());
-      line << QPointF(x, y);
+      // Points only where the level changes: a lane that holds costs nothing per sample.
+      if (line.isEmpty()) {
+        line << QPointF(x, y);
+      } else if (y != line.back().y()) {
+        line << QPointF(x, line.back().y()) << QPointF(x, y);
+      }
     }
     drawPiece(line, std::min(xOf(right), lane.right()));
   };
@@ -180,17 +189,21 @@ void IoChart::paintEvent(QPaintEvent*) {
   if (least <= greatest) {
     if (greatest == least) greatest = least + 1;
     const auto yOf = [&](double v) { return counters.bottom() - 2 - (v - least) / (greatest - least) * (counters.height() - 4); };
-    painter.setRenderHint(QPainter::Antialiasing, true);
+    // A counter holds its value until the next read: stepped, with points only where it changes.
     for (std::size_t k = 0; k < counterCount; ++k) {
       QPolygonF line;
       for (const IoSample* s : shown) {
         if (!s->known || k >= s->counters.size() || std::isnan(s->counters[k])) continue;
-        line << QPointF(std::max(xOf(s->seconds), counters.left()), yOf(s->counters[k]));
+        const double x = std::max(xOf(s->seconds), counters.left());
+        const double y = yOf(s->counters[k]);
+        if (line.isEmpty()) line << QPointF(x, y);
+        else if (y != line.back().y()) line << QPointF(x, line.back().y()) << QPointF(x, y);
       }
-      painter.setPen(QPen(counterColour(static_cast<int>(k)), 1.5));
+      if (line.isEmpty()) continue;
+      line << QPointF(std::min(xOf(right), counters.right()), line.back().y());
+      painter.setPen(QPen(counterColour(static_cast<int>(k)), 2));
       painter.drawPolyline(line);
     }
-    painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(Qt::black);
     painter.drawText(QRectF(0, counters.top(), kLeftMargin - 4, metrics.height()), Qt::AlignRight | Qt::AlignTop,
                      QString::number(greatest, 'f', 0));

@@ -56,6 +56,8 @@ class IoChart : public QWidget {
   double span_ = 30;
   bool paused_ = false;
   double pausedAt_ = 0;  // the right edge's time while paused
+  static constexpr double kRepaintSeconds = 0.19;
+  double paintedUpTo_ = -1e9;  // the newest sample when a repaint was last asked for
 };
 
 }  // namespace kvtr::ui
