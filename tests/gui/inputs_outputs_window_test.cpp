@@ -292,8 +292,10 @@ TEST_F(InputsOutputsWindowTest, RecordingHoldsOneRowPerPollWithTheModulesValues)
     frames = framesSeen(*sim) - framesBefore;
     EXPECT_EQ(rows, w.polls() - pollsBefore);
   });
-  // Two exchanges a poll: the input word and one counter or output.
-  EXPECT_NEAR(frames, 2 * rows, 3);
+  // Two exchanges a poll: the input word and one counter or output. The module may have heard a
+  // few polls more whose snapshots were still on their way to the window when it was asked.
+  EXPECT_GE(frames, 2 * rows - 3);
+  EXPECT_LE(frames, 2 * rows + 10);
 
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
