@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace kvtr {
 
@@ -47,6 +48,14 @@ int writeTimeoutMs(const SerialTimeouts& timeouts, int count) {
 void busyWait(float milliseconds) {
   const auto start = std::chrono::steady_clock::now();
   const auto span = std::chrono::duration<double, std::milli>(milliseconds);
+  // A gap of a character time follows every byte that a semi-automatic converter sends: spinning
+  // through all of it kept a core a third busy while the inputs and outputs were polled. The
+  // thread sleeps through most of a long gap and spins only through the last part, which a sleep
+  // could overrun.
+  constexpr std::chrono::duration<double, std::milli> kSpinTail{0.25};
+  if (span > 2 * kSpinTail) {
+    std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::microseconds>(span - kSpinTail));
+  }
   while (std::chrono::steady_clock::now() - start < span) {
   }
 }

@@ -34,8 +34,9 @@ int rtuSilenceMs(float characterTimeMs);
 // The longest a request of `count` characters may take to leave: the write time-out.
 int writeTimeoutMs(const SerialTimeouts& timeouts, int count);
 
-// Waits `milliseconds` by watching the high-resolution steady clock. A sleep is far too coarse
-// for the per-byte gap of the semi-automatic converter (about 1 ms at 9600 baud).
+// Waits `milliseconds`, at least and not much more: the per-byte gap of the semi-automatic
+// converter (about 1 ms at 9600 baud). A sleep alone may overrun it, so the end of the wait
+// watches the high-resolution steady clock; a long gap is mostly slept.
 void busyWait(float milliseconds);
 
 }  // namespace kvtr
