@@ -64,8 +64,9 @@ EditHistory::EditHistory(Restored restored, QObject* parent) : QObject(parent), 
   connect(&stack_, &QUndoStack::indexChanged, this, &EditHistory::followIndex);
 }
 
-// The stack empties itself as it goes: that is no undo, and the document may be gone already.
-EditHistory::~EditHistory() { disconnect(&stack_, nullptr, this, nullptr); }
+// The stack empties itself as it goes: that is no undo, and whoever listens (the document, the
+// window's menu items) may be gone already.
+EditHistory::~EditHistory() { disconnect(&stack_, nullptr, nullptr, nullptr); }
 
 void EditHistory::setDocument(Document* document) {
   adjusting_ = true;
