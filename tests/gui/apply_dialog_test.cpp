@@ -27,26 +27,12 @@
 namespace kvtr::test {
 namespace {
 
-class ApplyDialogTest : public SimFixture {
+class ApplyDialogTest : public MainWindowFixture<> {
  protected:
   void SetUp() override {
-    sim = &StartSim();
-    ASSERT_TRUE(sim->running());
-    DocumentOptions options;
-    options.descriptorFile = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
-    options.ui = &ui;
-    options.portChoices = " ";
-    document = std::make_unique<Document>(options);
-    document->engine().setClosingGrace(std::chrono::milliseconds(0));
-    document->engine().programPortNode().SetValueByName(std::string(kPortParameterName), sim->port());
-    ASSERT_TRUE(document->NewDocument());
-    frame = std::make_unique<ui::MainFrame>(ui);
-    frame->setDocument(document.get());
-  }
-  void TearDown() override {
-    frame.reset();
-    document.reset();
-    SimFixture::TearDown();
+    SimProcess& simulator = StartSim();
+    ASSERT_TRUE(simulator.running());
+    OpenWindowOver(simulator);
   }
 
   // Chooses "Послать команду APLY" and, in the dialog, runs `act` and clicks OK.
@@ -73,10 +59,6 @@ class ApplyDialogTest : public SimFixture {
     return document->engine().operations().ReadParameter(dev) == 0 && !dev.value.empty();
   }
 
-  SimProcess* sim = nullptr;
-  RecordingQtUserInterface ui;
-  std::unique_ptr<Document> document;
-  std::unique_ptr<ui::MainFrame> frame;
 };
 
 TEST_F(ApplyDialogTest, TheModuleAndTheProgramMoveToTheNewSpeedTogether) {

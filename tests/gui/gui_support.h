@@ -8,8 +8,15 @@
 #include <QStringList>
 #include <QThread>
 #include <deque>
+#include <filesystem>
 #include <functional>
+#include <memory>
+#include <string>
 
+#include "app/document.h"
+#include "integration/sim_fixture.h"
+#include "protocol/network_settings.h"
+#include "ui/main_frame.h"
 #include "ui/qt_user_interface.h"
 
 namespace kvtr::test {
@@ -56,5 +63,50 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
   }
   return true;
 }
+
+// A document as the program makes it, on `port`: the shipped descriptor, the port in the program's
+// settings (none when `port` is empty), the progress window closing as soon as its task ends. The
+// new configuration (the tree, the port opened) is made by the caller:
+// `ASSERT_TRUE(document->NewDocument())`.
+inline std::unique_ptr<Document> documentOnPort(UserInterface& ui, const std::string& port, LinkState* state = nullptr) {
+  DocumentOptions options;
+  options.descriptorFile = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
+  options.ui = &ui;
+  options.state = state;
+  options.portChoices = " ";
+  auto document = std::make_unique<Document>(options);
+  document->engine().setClosingGrace(Clock::Duration::zero());
+  if (!port.empty()) document->engine().programPortNode().SetValueByName(std::string(kPortParameterName), port);
+  return document;
+}
+
+// The frames the simulator has received so far; -1 when it did not say.
+inline int framesSeen(SimProcess& sim) {
+  const std::string answer = sim.Control("frames");
+  return answer.rfind("ok ", 0) == 0 ? std::stoi(answer.substr(3)) : -1;
+}
+
+// The main window over a document on a simulated module, as the commands of its menus are tested.
+template <typename Ui = RecordingQtUserInterface>
+class MainWindowFixture : public SimFixture {
+ protected:
+  void OpenWindowOver(SimProcess& simulator) {
+    sim = &simulator;
+    document = documentOnPort(ui, simulator.port());
+    ASSERT_TRUE(document->NewDocument());
+    frame = std::make_unique<ui::MainFrame>(ui);
+    frame->setDocument(document.get());
+  }
+  void TearDown() override {
+    frame.reset();
+    document.reset();
+    SimFixture::TearDown();
+  }
+
+  Ui ui;
+  SimProcess* sim = nullptr;
+  std::unique_ptr<Document> document;
+  std::unique_ptr<ui::MainFrame> frame;
+};
 
 }  // namespace kvtr::test

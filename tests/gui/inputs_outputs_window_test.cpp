@@ -42,13 +42,6 @@ namespace {
 using ui::InputsOutputsWindow;
 using ui::TableControl;
 
-const std::filesystem::path kDescriptor = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
-
-int framesSeen(SimProcess& sim) {
-  const std::string answer = sim.Control("frames");
-  return answer.rfind("ok ", 0) == 0 ? std::stoi(answer.substr(3)) : -1;
-}
-
 // The number at the start of a cell ("12  (+3.5/с)" holds 12).
 int cellNumber(const TableControl& list, int row) {
   const QString text = list.table().text(row, 0);
@@ -57,25 +50,12 @@ int cellNumber(const TableControl& list, int row) {
   return ok ? n : -1;
 }
 
-class InputsOutputsWindowTest : public SimFixture {
+class InputsOutputsWindowTest : public MainWindowFixture<> {
  protected:
   void Open(const std::vector<std::string>& simOptions) {
-    sim = &StartSim(simOptions);
-    ASSERT_TRUE(sim->running());
-    DocumentOptions options;
-    options.descriptorFile = kDescriptor;
-    options.ui = &ui;
-    options.portChoices = " ";
-    document = std::make_unique<Document>(options);
-    document->engine().programPortNode().SetValueByName(std::string(kPortParameterName), sim->port());
-    ASSERT_TRUE(document->NewDocument());
-    frame = std::make_unique<ui::MainFrame>(ui);
-    frame->setDocument(document.get());
-  }
-  void TearDown() override {
-    frame.reset();
-    document.reset();
-    SimFixture::TearDown();
+    SimProcess& simulator = StartSim(simOptions);
+    ASSERT_TRUE(simulator.running());
+    OpenWindowOver(simulator);
   }
 
   // Chooses "Состояние входов и выходов..." and runs `body` while the modal window is open; the
@@ -137,10 +117,6 @@ class InputsOutputsWindowTest : public SimFixture {
     return copy->value;
   }
 
-  RecordingQtUserInterface ui;
-  SimProcess* sim = nullptr;
-  std::unique_ptr<Document> document;
-  std::unique_ptr<ui::MainFrame> frame;
 };
 
 TEST_F(InputsOutputsWindowTest, LightsShowTheInputsAndCountersCountAndResetToZero) {

@@ -34,14 +34,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace command = ui::command;
 
-const std::filesystem::path kDescriptor = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
-
-// The frames the simulator has received so far.
-int framesSeen(SimProcess& sim) {
-  const std::string answer = sim.Control("frames");
-  return answer.rfind("ok ", 0) == 0 ? std::stoi(answer.substr(3)) : -1;
-}
-
 // Answers the questions of the program and notes how many frames the module had received when
 // the INIT question came, so that the frames sent after the answer can be told apart.
 class QuestionLog : public RecordingQtUserInterface {
@@ -56,39 +48,25 @@ class QuestionLog : public RecordingQtUserInterface {
   }
 };
 
-class MainFrameTest : public SimFixture {
+class MainFrameTest : public MainWindowFixture<QuestionLog> {
  protected:
-  // A document as the program makes it; with a simulator its port points there and the tree of
-  // the shipped descriptor is loaded.
-  void MakeDocument(SimProcess* sim) {
-    DocumentOptions options;
-    options.descriptorFile = kDescriptor;
-    options.ui = &ui;
-    options.portChoices = " ";
-    document = std::make_unique<Document>(options);
-    document->engine().setClosingGrace(std::chrono::milliseconds(0));
-    if (sim != nullptr) {
-      ui.sim = sim;
-      document->engine().programPortNode().SetValueByName(std::string(kPortParameterName), sim->port());
-      ASSERT_TRUE(document->NewDocument());
+  // The main window over a document as the program makes it; with a simulator its port points
+  // there and the tree of the shipped descriptor is loaded, without one no configuration is.
+  void MakeDocument(SimProcess* simulator) {
+    if (simulator != nullptr) {
+      ui.sim = simulator;
+      OpenWindowOver(*simulator);
+      return;
     }
+    document = documentOnPort(ui, "");
     frame = std::make_unique<ui::MainFrame>(ui);
     frame->setDocument(document.get());
-  }
-  void TearDown() override {
-    frame.reset();
-    document.reset();
-    SimFixture::TearDown();
   }
   void Trigger(int id) {
     QAction* action = frame->action(id);
     ASSERT_NE(action, nullptr) << id;
     action->trigger();
   }
-
-  QuestionLog ui;
-  std::unique_ptr<Document> document;
-  std::unique_ptr<ui::MainFrame> frame;
 };
 
 TEST_F(MainFrameTest, EveryWholeTreeCommandWithoutATreeSaysSo) {
@@ -133,17 +111,17 @@ TEST_F(MainFrameTest, ModesExplainThemselvesOnlyWhenSwitchedOnAndActOnTheEngine)
 }
 
 TEST_F(MainFrameTest, SetDefaultsAsksFirstThenSetsThemThenAsksAboutInit) {
-  SimProcess& sim = StartSim();
-  ASSERT_TRUE(sim.running());
-  MakeDocument(&sim);
-  const int before = framesSeen(sim);
+  SimProcess& module = StartSim();
+  ASSERT_TRUE(module.running());
+  MakeDocument(&module);
+  const int before = framesSeen(module);
 
   // "No": nothing goes to the module.
   ui.answers = {false};
   Trigger(command::kSetDefaults);
   ASSERT_EQ(ui.questions.size(), 1);
   EXPECT_TRUE(ui.questions.front().startsWith("Предупреждение:\nДанная операция приведет к потере конфигурации"));
-  EXPECT_EQ(framesSeen(sim), before);
+  EXPECT_EQ(framesSeen(module), before);
 
   // "Yes": the defaults are written, then INIT is asked about; "yes" again sends it, once.
   ui.questions.clear();
@@ -152,20 +130,20 @@ TEST_F(MainFrameTest, SetDefaultsAsksFirstThenSetsThemThenAsksAboutInit) {
   ASSERT_EQ(ui.questions.size(), 2);
   EXPECT_EQ(ui.questions[1], QString::fromUtf8(kInitQuestionText.data(), kInitQuestionText.size()));
   EXPECT_GT(ui.framesAtInitQuestion, before) << "the defaults went out before INIT was asked about";
-  EXPECT_EQ(framesSeen(sim), ui.framesAtInitQuestion + 1) << "INIT is one request";
+  EXPECT_EQ(framesSeen(module), ui.framesAtInitQuestion + 1) << "INIT is one request";
   EXPECT_FALSE(ui.saw("Комманда INIT вернула ошибку")) << ui.messages.back().text.toStdString();
 
   // INIT on its own, answered "no", sends nothing.
-  const int now = framesSeen(sim);
+  const int now = framesSeen(module);
   ui.answers = {false};
   Trigger(command::kInit);
-  EXPECT_EQ(framesSeen(sim), now);
+  EXPECT_EQ(framesSeen(module), now);
 }
 
 TEST_F(MainFrameTest, TitleNamesTheConfigurationAndItsChanges) {
-  SimProcess& sim = StartSim();
-  ASSERT_TRUE(sim.running());
-  MakeDocument(&sim);
+  SimProcess& module = StartSim();
+  ASSERT_TRUE(module.running());
+  MakeDocument(&module);
   EXPECT_EQ(frame->windowTitle(), "Конфигуратор КВТР - безымянный файл[*]");
   EXPECT_FALSE(frame->isWindowModified());
 

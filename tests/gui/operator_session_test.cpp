@@ -39,11 +39,6 @@ using ui::qs;
 using ui::us;
 namespace command = ui::command;
 
-int framesSeen(SimProcess& sim) {
-  const std::string answer = sim.Control("frames");
-  return answer.rfind("ok ", 0) == 0 ? std::stoi(answer.substr(3)) : -1;
-}
-
 class OperatorSession : public SimFixture {
  protected:
   void SetUp() override {

@@ -26,16 +26,7 @@ namespace {
 
 class ProgressDialogTest : public SimFixture {
  protected:
-  std::unique_ptr<Document> DocumentOn(const std::string& port) {
-    DocumentOptions options;
-    options.ui = &ui_;
-    options.state = &state_;
-    options.portChoices = " ";
-    options.descriptorFile = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
-    auto document = std::make_unique<Document>(options);
-    document->engine().programPortNode().SetValueByName(kPortParameterName, port);
-    return document;
-  }
+  std::unique_ptr<Document> DocumentOn(const std::string& port) { return documentOnPort(ui_, port, &state_); }
   RecordingQtUserInterface ui_;
   LinkState state_;
 };

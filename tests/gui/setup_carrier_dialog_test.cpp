@@ -25,15 +25,7 @@ using ui::SetupCarrierDialog;
 class SetupCarrierDialogTest : public SimFixture {
  protected:
   // A document whose program port settings point at `port` at their defaults (9600 8N1, address 16).
-  std::unique_ptr<Document> DocumentOn(const std::string& port) {
-    DocumentOptions options;
-    options.ui = &ui_;
-    options.state = &state_;
-    options.portChoices = " ";
-    auto document = std::make_unique<Document>(options);
-    document->engine().programPortNode().SetValueByName(kPortParameterName, port);
-    return document;
-  }
+  std::unique_ptr<Document> DocumentOn(const std::string& port) { return documentOnPort(ui_, port, &state_); }
   static QPushButton* Button(QWidget& dialog, const QString& text) {
     for (auto* b : dialog.findChildren<QPushButton*>())
       if (b->text() == text) return b;

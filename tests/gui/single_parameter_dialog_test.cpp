@@ -30,31 +30,12 @@
 namespace kvtr::test {
 namespace {
 
-int framesSeen(SimProcess& sim) {
-  const std::string answer = sim.Control("frames");
-  return answer.rfind("ok ", 0) == 0 ? std::stoi(answer.substr(3)) : -1;
-}
-
-class SingleParameterDialogTest : public SimFixture {
+class SingleParameterDialogTest : public MainWindowFixture<> {
  protected:
   void SetUp() override {
-    sim = &StartSim();
-    ASSERT_TRUE(sim->running());
-    DocumentOptions options;
-    options.descriptorFile = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
-    options.ui = &ui;
-    options.portChoices = " ";
-    document = std::make_unique<Document>(options);
-    document->engine().setClosingGrace(std::chrono::milliseconds(0));
-    document->engine().programPortNode().SetValueByName(std::string(kPortParameterName), sim->port());
-    ASSERT_TRUE(document->NewDocument());
-    frame = std::make_unique<ui::MainFrame>(ui);
-    frame->setDocument(document.get());
-  }
-  void TearDown() override {
-    frame.reset();
-    document.reset();
-    SimFixture::TearDown();
+    SimProcess& simulator = StartSim();
+    ASSERT_TRUE(simulator.running());
+    OpenWindowOver(simulator);
   }
 
   // Opens the dialog from the menu and runs `act` in it; the dialog is closed afterwards.
@@ -110,10 +91,6 @@ class SingleParameterDialogTest : public SimFixture {
     return meanings;
   }
 
-  SimProcess* sim = nullptr;
-  RecordingQtUserInterface ui;
-  std::unique_ptr<Document> document;
-  std::unique_ptr<ui::MainFrame> frame;
 };
 
 TEST_F(SingleParameterDialogTest, ReadsAndWritesAParameterWithTheWholeLogDecoded) {
