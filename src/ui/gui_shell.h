@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "app/application.h"
+#include "ui/gui_thread.h"
 
 namespace kvtr::ui {
 
@@ -39,12 +40,9 @@ class GuiShell final : public QObject, public ApplicationShell {
   // Runs `call` on the GUI thread with the main window, if it is still there.
   template <typename Call>
   void Post(Call call) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, call] {
-          if (frame_ != nullptr) call(*frame_);
-        },
-        Qt::QueuedConnection);
+    postToGuiThread(this, [this, call] {
+      if (frame_ != nullptr) call(*frame_);
+    });
   }
 
   QtUserInterface& ui_;

@@ -21,6 +21,7 @@
 #include "model/parameter.h"
 #include "model/parameter_tree.h"
 #include "ui/gradient_header.h"
+#include "ui/gui_thread.h"
 #include "ui/io_chart.h"
 #include "ui/qt_user_interface.h"
 #include "ui/table_control.h"
@@ -98,16 +99,16 @@ void IndicatorLight::paintEvent(QPaintEvent*) {
 
 // ------------------------------------------------------------------ listener
 
-// The worker's calls, queued to the window; a call that arrives after the window has gone is
-// dropped by Qt with its receiver.
+// The worker's calls, posted to the window; a call that arrives after the window has gone is
+// dropped.
 class InputsOutputsWindow::Listener final : public IoListener {
  public:
   explicit Listener(InputsOutputsWindow& window) : window_(window) {}
   void ioStateChanged(const IoSnapshot& snapshot) override {
-    QMetaObject::invokeMethod(&window_, [w = &window_, snapshot] { w->ShowSnapshot(snapshot); }, Qt::QueuedConnection);
+    postToGuiThread(&window_, [w = &window_, snapshot] { w->ShowSnapshot(snapshot); });
   }
   void ioWorkerEnded() override {
-    QMetaObject::invokeMethod(&window_, [w = &window_] { w->WorkerEnded(); }, Qt::QueuedConnection);
+    postToGuiThread(&window_, [w = &window_] { w->WorkerEnded(); });
   }
 
  private:

@@ -1,14 +1,12 @@
 #include "ui/qt_user_interface.h"
 
-#include <QApplication>
 #include <QMessageBox>
-#include <QThread>
+
+#include "ui/gui_thread.h"
 
 namespace kvtr::ui {
 
 namespace {
-
-bool onGuiThread() { return QThread::currentThread() == qApp->thread(); }
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {
   switch (icon) {
@@ -28,30 +26,30 @@ QtUserInterface::QtUserInterface(QObject* parent) : QObject(parent) {
 }
 
 void QtUserInterface::showMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-  const QString qtext = qs(text);
-  const QString qcaption = qs(caption);
-  if (onGuiThread()) {
-    ShowMessageBox(qtext, qcaption, icon);
-    return;
-  }
-  QMetaObject::invokeMethod(
-      this, [this, qtext, qcaption, icon] { ShowMessageBox(qtext, qcaption, icon); }, Qt::BlockingQueuedConnection);
+  // The texts cross as the core's own strings and become QStrings on the GUI thread.
+  runOnGuiThread([&] { ShowMessageBox(qs(text), qs(caption), icon); });
 }
 
 bool QtUserInterface::askYesNo(const std::string& text, const std::string& caption) {
-  const QString qtext = qs(text);
-  const QString qcaption = qs(caption);
-  if (onGuiThread()) return AskQuestion(qtext, qcaption);
   bool answer = false;
-  QMetaObject::invokeMethod(
-      this, [this, qtext, qcaption] { return AskQuestion(qtext, qcaption); }, Qt::BlockingQueuedConnection, &answer);
+  runOnGuiThread([&] { answer = AskQuestion(qs(text), qs(caption)); });
   return answer;
 }
 
-void QtUserInterface::taskStarted(const std::string& caption, int total) { emit taskOpened(qs(caption), total); }
-void QtUserInterface::logLine(const std::string& line) { emit taskLine(qs(line)); }
-void QtUserInterface::taskProgress(const TaskProgress& update) { emit taskProgressed(update); }
-void QtUserInterface::taskFinished(const std::string& closingText) { emit taskClosed(qs(closingText)); }
+// The progress calls come from the transmit thread while a task runs (taskStarted from the thread
+// that starts it): each is posted, in order, and its signal emitted on the GUI thread.
+void QtUserInterface::taskStarted(const std::string& caption, int total) {
+  postToGuiThread([this, caption, total] { emit taskOpened(qs(caption), total); });
+}
+void QtUserInterface::logLine(const std::string& line) {
+  postToGuiThread([this, line] { emit taskLine(qs(line)); });
+}
+void QtUserInterface::taskProgress(const TaskProgress& update) {
+  postToGuiThread([this, update] { emit taskProgressed(update); });
+}
+void QtUserInterface::taskFinished(const std::string& closingText) {
+  postToGuiThread([this, closingText] { emit taskClosed(qs(closingText)); });
+}
 
 void QtUserInterface::ShowMessageBox(const QString& text, const QString& caption, MessageIcon icon) {
   QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, parentWidget_);

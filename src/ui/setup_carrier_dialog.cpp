@@ -15,6 +15,7 @@
 #include "exchange/network_scan.h"
 #include "model/net_rs485.h"
 #include "model/parameter.h"
+#include "ui/gui_thread.h"
 #include "ui/qt_user_interface.h"
 #include "ui/table_control.h"
 
@@ -35,10 +36,10 @@ class SetupCarrierDialog::Progress final : public ConnectionProgress {
   explicit Progress(SetupCarrierDialog& dialog) : dialog_(dialog) {}
 
   void SetStatus(const std::string& text, bool alarm) override {
-    post([d = &dialog_, t = qs(text), alarm] { d->SetStatus(t, alarm); });
+    post([d = &dialog_, text, alarm] { d->SetStatus(qs(text), alarm); });
   }
   void SettingChanged(const std::string& name, const std::string& value) override {
-    post([d = &dialog_, n = qs(name), v = qs(value)] { d->ShowSetting(n, v); });
+    post([d = &dialog_, name, value] { d->ShowSetting(qs(name), qs(value)); });
   }
   void SettingsLocked(bool locked) override {
     post([d = &dialog_, locked] { d->LockSettings(locked); });
@@ -50,7 +51,7 @@ class SetupCarrierDialog::Progress final : public ConnectionProgress {
  private:
   template <typename F>
   void post(F call) {
-    QMetaObject::invokeMethod(&dialog_, std::move(call), Qt::QueuedConnection);
+    postToGuiThread(&dialog_, std::move(call));
   }
   SetupCarrierDialog& dialog_;
 };
@@ -135,7 +136,7 @@ SetupCarrierDialog::SetupCarrierDialog(ExchangeEngine& engine, QtUserInterface& 
   progress_ = std::make_unique<Progress>(*this);
   worker_ = std::make_unique<ConnectionWorker>(engine_, EngineIdentifier(engine_), engine_.abortEvent(), *progress_);
   // The worker ends only when asked to (the abort event); the command that asked runs again then.
-  worker_->Start([this] { QMetaObject::invokeMethod(this, [this] { RunPending(); }, Qt::QueuedConnection); });
+  worker_->Start([this] { postToGuiThread(this, [this] { RunPending(); }); });
 }
 
 SetupCarrierDialog::~SetupCarrierDialog() {

@@ -4,8 +4,9 @@
 #include <QCursor>
 #include <QEventLoop>
 #include <QPointer>
-#include <atomic>
 #include <memory>
+
+#include "ui/gui_thread.h"
 
 namespace kvtr::ui {
 
@@ -17,19 +18,19 @@ bool runBehindWindow(ExchangeEngine& engine, TaskOutcome* outcome, Begin begin) 
   // The engine calls back on the transmit thread once the window has closed; the outcome is
   // handed to the GUI thread, and the loop ends there.
   auto result = std::make_shared<TaskOutcome>();
-  auto finished = std::make_shared<std::atomic<bool>>(false);
+  auto finished = std::make_shared<bool>(false);
   QPointer<QEventLoop> guard(&loop);
   const bool begun = begin([result, finished, guard](const TaskOutcome& taskOutcome) {
-    *result = taskOutcome;
-    finished->store(true);
-    QMetaObject::invokeMethod(qApp, [guard] {
+    postToGuiThread([result, finished, guard, taskOutcome] {
+      *result = taskOutcome;
+      *finished = true;
       if (guard) guard->quit();
-    }, Qt::QueuedConnection);
+    });
   });
   if (!begun) return false;
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  if (!finished->load()) loop.exec();
-  // A completion queued before the loop ran has already been dealt with by the flag.
+  // The completion runs on this thread, inside the loop (or a loop nested in it).
+  if (!*finished) loop.exec();
   QApplication::restoreOverrideCursor();
   engine.AfterTask(*result);
   if (outcome != nullptr) *outcome = *result;
