@@ -13,6 +13,8 @@ namespace kvtr::ui {
 namespace {
 
 class GuiQueue : public QObject {
+  Q_OBJECT
+
  public:
   GuiQueue() { moveToThread(QCoreApplication::instance()->thread()); }
 
@@ -23,11 +25,12 @@ class GuiQueue : public QObject {
       wake = calls_.empty();
       calls_.push_back(std::move(call));
     }
-    // One wake-up takes every call queued until it runs.
-    if (wake) QMetaObject::invokeMethod(this, &GuiQueue::Drain, Qt::QueuedConnection);
+    // One wake-up takes every call queued until it runs. It carries nothing of ours: Qt makes and
+    // frees the event itself, and everything handed over passes through the lock above.
+    if (wake) QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
   }
 
- private:
+ private slots:
   void Drain() {
     for (;;) {
       std::function<void()> call;
@@ -41,15 +44,18 @@ class GuiQueue : public QObject {
     }
   }
 
+ private:
   std::mutex mutex_;
   std::deque<std::function<void()>> calls_;
 };
 
-GuiQueue& queue() {
-  // Made on first use and kept for the process: posts may come until the last thread has ended.
-  static auto* instance = new GuiQueue;
-  return *instance;
-}
+// Made on the GUI thread as the application object is made, before any other thread can post, and
+// kept for the process: posts may come until the last thread has ended.
+GuiQueue* instance = nullptr;
+void makeQueue() { instance = new GuiQueue; }
+Q_COREAPP_STARTUP_FUNCTION(makeQueue)
+
+GuiQueue& queue() { return *instance; }
 
 bool onGuiThread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
 
@@ -82,3 +88,5 @@ void runOnGuiThread(const std::function<void()>& call) {
 }
 
 }  // namespace kvtr::ui
+
+#include "gui_thread.moc"
