@@ -25,10 +25,11 @@ void initCatalogue(const std::filesystem::path& programFolder);
 // A printf-style format in the running language; a separate keyword so that the extraction
 // marks it as a c-format string and the translator's placeholders are checked by msgfmt.
 // The compiler checks the arguments of the printf-style call against the format given here.
+[[nodiscard]]
 #if defined(__GNUC__) || defined(__clang__)
 __attribute__((format_arg(1)))
 #endif
-[[nodiscard]] inline const char* trFormat(const char* format) {
+inline const char* trFormat(const char* format) {
   return tr(format);
 }
 

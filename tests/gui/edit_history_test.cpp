@@ -57,37 +57,14 @@ class EditHistoryTest : public SimFixture {
 
   Model& model() { return view->treeModel(); }
   QModelIndex row(const QModelIndex& parent, const QString& text, int column = 0) {
-    if (model().canFetchMore(parent)) model().fetchMore(parent);
-    for (int r = 0; r < model().rowCount(parent); ++r) {
-      const QModelIndex at = model().index(r, 0, parent);
-      const Parameter* p = model().parameterAt(at);
-      if (at.data().toString() == text || (p != nullptr && qs(p->name) == text)) return at.siblingAtColumn(column);
-    }
-    ADD_FAILURE() << "no row " << us(text);
-    return {};
+    return findRow(model(), parent, text, column);
   }
   QModelIndex branch(const char* title) {
     const QModelIndex at = row(model().rootIndex(), QString::fromUtf8(title));
     view->expand(at);
     return at;
   }
-  // Types into the cell's editor, or picks from its list, and presses Enter.
-  void edit(const QModelIndex& cell, const QString& text) {
-    view->setCurrentIndex(cell);
-    view->edit(cell);
-    QWidget* editor = view->indexWidget(cell);
-    ASSERT_NE(editor, nullptr);
-    if (auto* line = qobject_cast<QLineEdit*>(editor)) {
-      line->setText(text);
-    } else {
-      auto* combo = qobject_cast<QComboBox*>(editor);
-      ASSERT_NE(combo, nullptr);
-      ASSERT_GE(combo->findText(text), 0) << us(text);
-      combo->setCurrentIndex(combo->findText(text));
-    }
-    QTest::keyClick(editor, Qt::Key_Return);
-    QCoreApplication::processEvents();
-  }
+  void edit(const QModelIndex& cell, const QString& text) { typeInto(*view, cell, text); }
   // The other choice of a two-choice cell (access attribute, owner).
   void flip(const QModelIndex& cell, const char* one, const char* other) {
     const QString now = cell.data().toString();

@@ -2,13 +2,17 @@
 // questions recorded instead of shown, and a wait that keeps the GUI thread's events flowing.
 #pragma once
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 #include <QThread>
 #include <deque>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +21,8 @@
 #include "integration/sim_fixture.h"
 #include "protocol/network_settings.h"
 #include "ui/main_frame.h"
+#include "ui/parameter_tree_model.h"
+#include "ui/parameter_tree_view.h"
 #include "ui/qt_user_interface.h"
 
 namespace kvtr::test {
@@ -68,9 +74,11 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
 // settings (none when `port` is empty), the progress window closing as soon as its task ends. The
 // new configuration (the tree, the port opened) is made by the caller:
 // `ASSERT_TRUE(document->NewDocument())`.
-inline std::unique_ptr<Document> documentOnPort(UserInterface& ui, const std::string& port, LinkState* state = nullptr) {
+inline std::unique_ptr<Document> documentOnPort(
+    UserInterface& ui, const std::string& port, LinkState* state = nullptr,
+    const std::filesystem::path& descriptor = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat") {
   DocumentOptions options;
-  options.descriptorFile = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
+  options.descriptorFile = descriptor;
   options.ui = &ui;
   options.state = state;
   options.portChoices = " ";
@@ -78,6 +86,38 @@ inline std::unique_ptr<Document> documentOnPort(UserInterface& ui, const std::st
   document->engine().setClosingGrace(Clock::Duration::zero());
   if (!port.empty()) document->engine().programPortNode().SetValueByName(std::string(kPortParameterName), port);
   return document;
+}
+
+// The row under `parent` whose tree text or parameter name is `text`, fetched as the view does.
+inline QModelIndex findRow(ui::ParameterTreeModel& model, const QModelIndex& parent, const QString& text,
+                           int column = 0) {
+  if (model.canFetchMore(parent)) model.fetchMore(parent);
+  for (int r = 0; r < model.rowCount(parent); ++r) {
+    const QModelIndex at = model.index(r, 0, parent);
+    const Parameter* p = model.parameterAt(at);
+    if (at.data().toString() == text || (p != nullptr && ui::qs(p->name) == text)) return at.siblingAtColumn(column);
+  }
+  ADD_FAILURE() << "no row " << ui::us(text);
+  return {};
+}
+
+// Types `text` into the cell's editor, or picks it from the editor's list, and presses Enter.
+inline void typeInto(ui::ParameterTreeView& view, const QModelIndex& cell, const QString& text) {
+  view.scrollTo(cell);
+  view.setCurrentIndex(cell);
+  view.edit(cell);
+  QWidget* editor = view.indexWidget(cell);
+  ASSERT_NE(editor, nullptr) << "no editor on the cell";
+  if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+    line->setText(text);
+  } else {
+    auto* combo = qobject_cast<QComboBox*>(editor);
+    ASSERT_NE(combo, nullptr) << "the cell's editor is neither a field nor a list";
+    ASSERT_GE(combo->findText(text), 0) << ui::us(text) << " is not offered";
+    combo->setCurrentIndex(combo->findText(text));
+  }
+  QTest::keyClick(editor, Qt::Key_Return);
+  QCoreApplication::processEvents();
 }
 
 // The frames the simulator has received so far; -1 when it did not say.

@@ -239,16 +239,8 @@ TEST_F(MainFrameTest, AWindowPlacedByTheCommandLineStaysPutUntilTheJobEnds) {
 class ConfiguratorProcess : public SimFixture {
  protected:
   void SetUp() override {
-    ::setenv("XDG_CONFIG_HOME", ScratchPath("config").c_str(), 1);
-    std::filesystem::create_directories(ScratchPath("run"));
-    std::filesystem::permissions(ScratchPath("run"), std::filesystem::perms::owner_all);
-    ::setenv("XDG_RUNTIME_DIR", ScratchPath("run").c_str(), 1);
+    UseScratchSettings();
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  }
-  void TearDown() override {
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::unsetenv("XDG_RUNTIME_DIR");
-    SimFixture::TearDown();
   }
   static kvtr::testing::ToolRun Run(const std::vector<std::string>& args) {
     return kvtr::testing::runTool("kvtr-configurator", args);

@@ -113,16 +113,7 @@ class OperatorSession : public SimFixture {
   }
   // Types a value into the value cell and presses Enter.
   void Edit(const QModelIndex& row, const QString& text) {
-    ui::ParameterTreeView& view = *frame().treeView();
-    const QModelIndex cell = row.siblingAtColumn(ParameterTreeModel::ValueColumn);
-    view.scrollTo(cell);
-    view.setCurrentIndex(cell);
-    view.edit(cell);
-    auto* line = qobject_cast<QLineEdit*>(view.indexWidget(cell));
-    ASSERT_NE(line, nullptr) << "no edit field on the value";
-    line->setText(text);
-    QTest::keyClick(line, Qt::Key_Return);
-    QCoreApplication::processEvents();
+    typeInto(*frame().treeView(), row.siblingAtColumn(ParameterTreeModel::ValueColumn), text);
   }
   QColor Colour(const QModelIndex& row) { return row.siblingAtColumn(0).data(Qt::ForegroundRole).value<QColor>(); }
   std::string CommentOf(const QModelIndex& row) {

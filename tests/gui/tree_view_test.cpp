@@ -29,26 +29,12 @@ using ui::ParameterTreeView;
 using ui::qs;
 using ui::us;
 
-const std::filesystem::path kDescriptor = std::filesystem::path(KVTR_BIN_DIR) / "kvtr.tree.dat";
-
-std::unique_ptr<Document> makeDocument(UserInterface& ui, LinkState& state, const std::string& port,
-                                       const std::filesystem::path& descriptor = kDescriptor) {
-  DocumentOptions options;
-  options.descriptorFile = descriptor;
-  options.portChoices = " ";
-  options.ui = &ui;
-  options.state = &state;
-  auto document = std::make_unique<Document>(options);
-  document->engine().programPortNode().SetValueByName(kPortParameterName, port);
-  document->engine().setClosingGrace(Clock::Duration::zero());
-  (void)document->NewDocument();
-  return document;
-}
 
 class TreeView : public SimFixture {
  protected:
   void Open(const std::string& port) {
-    document = makeDocument(ui, state, port);
+    document = documentOnPort(ui, port, &state);
+    (void)document->NewDocument();
     view = std::make_unique<ParameterTreeView>(ui);
     view->resize(1000, 700);
     view->show();
@@ -69,16 +55,8 @@ class TreeView : public SimFixture {
 
   ParameterTreeModel& model() { return view->treeModel(); }
 
-  // The row under `parent` whose tree text or parameter name is `text`.
   QModelIndex row(const QModelIndex& parent, const QString& text, int column = 0) {
-    if (model().canFetchMore(parent)) model().fetchMore(parent);
-    for (int r = 0; r < model().rowCount(parent); ++r) {
-      const QModelIndex at = model().index(r, 0, parent);
-      const Parameter* p = model().parameterAt(at);
-      if (at.data().toString() == text || (p != nullptr && qs(p->name) == text)) return at.siblingAtColumn(column);
-    }
-    ADD_FAILURE() << "no row " << us(text);
-    return {};
+    return findRow(model(), parent, text, column);
   }
   // Opens a branch below the root as the operator does.
   QModelIndex openBranch(const QString& title, const QModelIndex& under = {}) {
@@ -88,23 +66,7 @@ class TreeView : public SimFixture {
   }
   QModelIndex scannersRow() { return model().index(1, 0, model().topIndex()); }
 
-  // Types `text` into the cell's editor and presses Enter, or picks `text` from its list.
-  void edit(const QModelIndex& cell, const QString& text) {
-    view->setCurrentIndex(cell);
-    view->edit(cell);
-    QWidget* editor = view->indexWidget(cell);
-    ASSERT_NE(editor, nullptr) << "no editor on the cell";
-    if (auto* line = qobject_cast<QLineEdit*>(editor)) {
-      line->setText(text);
-    } else {
-      auto* combo = qobject_cast<QComboBox*>(editor);
-      ASSERT_NE(combo, nullptr);
-      ASSERT_GE(combo->findText(text), 0) << us(text) << " is not offered";
-      combo->setCurrentIndex(combo->findText(text));
-    }
-    QTest::keyClick(editor, Qt::Key_Return);
-    QCoreApplication::processEvents();
-  }
+  void edit(const QModelIndex& cell, const QString& text) { typeInto(*view, cell, text); }
   Parameter& parameter(const QModelIndex& index) { return *model().parameterAt(index); }
   QColor colour(const QModelIndex& index) { return index.siblingAtColumn(0).data(Qt::ForegroundRole).value<QColor>(); }
   bool sawCaption(const QString& text, std::string_view caption) {
@@ -140,7 +102,8 @@ TEST_F(TreeView, ModelHoldsUpUnderTheTesterWithTheShippedDescriptorAndWithoutOne
 
   // A document whose descriptor is missing has no parameters to show.
   view->setDocument(nullptr);
-  document = makeDocument(ui, state, "/nonexistent/kvtr-test-port", "/nonexistent/kvtr.tree.dat");
+  document = documentOnPort(ui, "/nonexistent/kvtr-test-port", &state, "/nonexistent/kvtr.tree.dat");
+  (void)document->NewDocument();
   view->setDocument(document.get());
   const QModelIndex undefined = model().rootIndex();
   EXPECT_EQ(undefined.data().toString(), QString::fromUtf8("Параметры прибора"));

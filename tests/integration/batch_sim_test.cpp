@@ -36,18 +36,7 @@ const std::filesystem::path kDescriptor = std::filesystem::path(KVTR_BIN_DIR) / 
 
 class BatchOverSim : public SimFixture {
  protected:
-  void SetUp() override {
-    // The tool keeps this test's settings and events only.
-    ::setenv("XDG_CONFIG_HOME", ScratchPath("config").c_str(), 1);
-    std::filesystem::create_directories(ScratchPath("run"));
-    std::filesystem::permissions(ScratchPath("run"), std::filesystem::perms::owner_all);
-    ::setenv("XDG_RUNTIME_DIR", ScratchPath("run").c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::unsetenv("XDG_RUNTIME_DIR");
-    SimFixture::TearDown();
-  }
+  void SetUp() override { UseScratchSettings(); }
 
   static ToolRun Batch(std::vector<std::string> args) {
     args.insert(args.begin(), "batch");

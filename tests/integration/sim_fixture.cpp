@@ -183,6 +183,11 @@ std::string SimProcess::ErrorOutput() const {
 void SimFixture::TearDown() {
   for (auto& sim : sims_) sim->Stop();
   sims_.clear();
+  if (scratchSettings_) {
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    scratchSettings_ = false;
+  }
   if (!scratch_.empty()) {
     std::error_code ec;
     std::filesystem::remove_all(scratch_, ec);
@@ -202,6 +207,14 @@ std::string SimFixture::ScratchPath(const std::string& name) {
     if (::mkdtemp(folder.data()) != nullptr) scratch_ = folder;
   }
   return (scratch_ / name).string();
+}
+
+void SimFixture::UseScratchSettings() {
+  ::setenv("XDG_CONFIG_HOME", ScratchPath("config").c_str(), 1);
+  std::filesystem::create_directories(ScratchPath("run"));
+  std::filesystem::permissions(ScratchPath("run"), std::filesystem::perms::owner_all);
+  ::setenv("XDG_RUNTIME_DIR", ScratchPath("run").c_str(), 1);
+  scratchSettings_ = true;
 }
 
 }  // namespace kvtr::test

@@ -101,10 +101,14 @@ class SimFixture : public ::testing::Test {
   SimProcess& StartSim(const std::vector<std::string>& options = {});
   // A path in this test's scratch folder (the folder is made on first use).
   std::string ScratchPath(const std::string& name);
+  // Points the programs' settings and named events into the scratch folder, so that a tool started
+  // by the test keeps this test's settings only; undone when the test ends.
+  void UseScratchSettings();
 
  private:
   std::vector<std::unique_ptr<SimProcess>> sims_;
   std::filesystem::path scratch_;
+  bool scratchSettings_ = false;
 };
 
 }  // namespace kvtr::test
