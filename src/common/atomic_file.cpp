@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 
 namespace kvtr {
@@ -84,6 +85,32 @@ SaveTarget resolveSaveTarget(const std::filesystem::path& requested) {
     target.refusal = saveRefusal(requested, target.file, "в папку '" + folder.string() + "' нельзя записать: " + cause);
   }
   return target;
+}
+
+bool isTemporaryOf(const std::filesystem::path& candidate, const std::filesystem::path& target) {
+  const std::string name = candidate.filename().string();
+  const std::string prefix = "." + target.filename().string() + ".";
+  constexpr std::size_t kDigits = 16;
+  constexpr std::string_view kSuffix = ".tmp";
+  if (name.size() != prefix.size() + kDigits + kSuffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(prefix.size() + kDigits, kSuffix.size(), kSuffix) != 0)
+    return false;
+  for (std::size_t i = prefix.size(); i < prefix.size() + kDigits; ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+std::vector<std::filesystem::path> temporariesOf(const std::filesystem::path& target) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> found;
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (isTemporaryOf(it->path(), target) && it->is_regular_file(ec)) found.push_back(it->path());
+  }
+  return found;
 }
 
 std::string checkSaveTarget(const std::filesystem::path& target) { return resolveSaveTarget(target).refusal; }

@@ -42,6 +42,12 @@ struct SaveTarget {
 [[nodiscard]] bool writeFileAtomically(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes,
                                        std::string* error = nullptr);
 
+// The temporary files a save of `target` writes beside it: ".<name>.<16 hex digits>.tmp". A save
+// killed before its rename leaves one behind; the next save of the same file removes such
+// leftovers (those no running save still holds).
+[[nodiscard]] bool isTemporaryOf(const std::filesystem::path& candidate, const std::filesystem::path& target);
+[[nodiscard]] std::vector<std::filesystem::path> temporariesOf(const std::filesystem::path& target);
+
 // Reads the whole file. On failure returns false and, when `error` is given, the cause.
 [[nodiscard]] bool readWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes,
                                  std::string* error = nullptr);

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,10 +48,24 @@ int createTemporary(const std::filesystem::path& folder, const std::string& stem
   for (int attempt = 0; attempt < 100; ++attempt) {
     tempPath = folder / strprintf(".%s.%016llx.tmp", stem.c_str(), static_cast<unsigned long long>(random()));
     const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // The lock marks the file as in use until the save is over (the system drops it when the
+    // process dies), so that another save of the same file does not take it for a leftover.
+    if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
   return -1;
+}
+
+// Removes what killed saves of `target` left behind. A temporary file that a running save still
+// holds locked is left alone.
+void removeLeftovers(const std::filesystem::path& target) {
+  for (const auto& leftover : temporariesOf(target)) {
+    const int fd = ::open(leftover.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(leftover.c_str());
+    ::close(fd);
+  }
 }
 
 }  // namespace
@@ -80,6 +95,8 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
   struct stat old {};
   const bool exists = ::stat(target.c_str(), &old) == 0;
 
+  removeLeftovers(target);
+
   fs::path tempPath;
   const int fd = createTemporary(folder, target.filename().string(), tempPath);
   if (fd < 0) return fail(error, requested, "создание временного файла", errno);
@@ -93,7 +110,9 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
     step = "сброс на диск";
   }
   int err = errno;
-  // close() can report a delayed write error too.
+  // close() can report a delayed write error too. The lock stays with a second descriptor until
+  // the file has its final name.
+  const int lockFd = ::dup(fd);
   if (::close(fd) != 0 && step == nullptr) {
     step = "закрытие";
     err = errno;
@@ -106,8 +125,9 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
     step = "переименование";
     err = errno;
   }
+  if (step != nullptr || !refusal.empty()) ::unlink(tempPath.c_str());
+  if (lockFd >= 0) ::close(lockFd);
   if (step != nullptr || !refusal.empty()) {
-    ::unlink(tempPath.c_str());
     if (!refusal.empty()) {
       if (error != nullptr) *error = refusal;
       return false;

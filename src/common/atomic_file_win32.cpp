@@ -45,6 +45,10 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
   }
   const std::filesystem::path& target = resolved.file;
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  // What killed saves of this file left behind goes first. A running save opened its temporary
+  // file without sharing, so the system refuses to delete that one.
+  for (const auto& leftover : temporariesOf(target)) ::DeleteFileW(leftover.c_str());
+
   std::random_device seed;
   std::mt19937_64 random(seed());
   std::filesystem::path tempPath;

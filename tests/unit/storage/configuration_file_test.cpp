@@ -1,6 +1,15 @@
 #include "storage/configuration_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <thread>
 
 #include <cstdint>
 #include <filesystem>
@@ -549,6 +558,58 @@ TEST(ConfigurationFile, FilesAreSavedWholeOrNotAtAll) {
   const OpenResult missing = OpenConfigurationFile(folder.path() / "none.kvtr", ui, smallOptions());
   EXPECT_EQ(missing.status, OpenStatus::Unreadable);
   EXPECT_EQ(ui.messages.back().caption, "Ошибка открытия файла!");
+}
+
+// A save killed at any moment leaves the old file or the new one, whole, and whatever temporary
+// file it left behind is gone after the next save. KVTR_KILL_TRIALS sets how many saves are killed.
+TEST(ConfigurationFile, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewFile) {
+  testing_support::ScratchFolder folder;
+  const auto path = folder.path() / "cfg.kvtr";
+  auto tree = smallTree();
+  ASSERT_TRUE(SaveConfigurationFile(*tree, path));
+  Bytes current;
+  ASSERT_TRUE(readWholeFile(path, current));
+
+  const char* env = std::getenv("KVTR_KILL_TRIALS");
+  const int trials = env != nullptr ? std::atoi(env) : 100;
+  std::mt19937 random(20261209);
+  // Kill moments spread over a little more than a whole fork-save-exit, whatever this disk takes.
+  auto started = std::chrono::steady_clock::now();
+  const pid_t probe = fork();
+  if (probe == 0) _exit(SaveConfigurationFile(*tree, path) ? 0 : 1);
+  waitpid(probe, nullptr, 0);
+  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+  std::uniform_int_distribution<long> moment(0, span.count() * 3 / 2 + 1);
+
+  int keptOld = 0, gotNew = 0, broken = 0, leftBehind = 0, leftAfterNextSave = 0;
+  for (int trial = 0; trial < trials; ++trial) {
+    tree->root()->title = "Прибор " + std::to_string(trial) + std::string(random() % 20000, 'x');
+    const Bytes next = SerializeConfiguration(*tree);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(SaveConfigurationFile(*tree, path) ? 0 : 1);
+    std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+
+    Bytes found;
+    ASSERT_TRUE(readWholeFile(path, found));
+    if (found == current) ++keptOld;
+    else if (found == next) ++gotNew;
+    else ++broken;
+    leftBehind += static_cast<int>(temporariesOf(path).size());
+
+    ASSERT_TRUE(SaveConfigurationFile(*tree, path));
+    current = next;
+    std::size_t others = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) others += entry.path() != path;
+    leftAfterNextSave += static_cast<int>(others);
+  }
+  std::printf("kill trials: %d, broken files: %d, leftovers after the next save: %d, kills that left the old file: "
+              "%d, the new file: %d, a temporary file: %d\n",
+              trials, broken, leftAfterNextSave, keptOld, gotNew, leftBehind);
+  EXPECT_EQ(broken, 0);
+  EXPECT_EQ(leftAfterNextSave, 0);
 }
 
 }  // namespace
