@@ -4,6 +4,7 @@
 #include <array>
 #include <set>
 
+#include "common/program_directory.h"
 #include "common/atomic_file.h"
 #include "common/format.h"
 #include "common/strings.h"
@@ -13,10 +14,6 @@
 #include "model/parameter_tree.h"
 #include "model/text_encoding.h"
 #include "protocol/frame_codec.h"
-
-#ifndef KVTR_INSTALL_DATADIR
-#error "KVTR_INSTALL_DATADIR is set by the build"
-#endif
 
 namespace kvtr {
 
@@ -194,7 +191,7 @@ std::vector<std::uint8_t> ParameterListPage(const ParameterTree& tree, const std
 
 std::optional<std::filesystem::path> FindExportFragment(const std::filesystem::path& programDirectory) {
   std::error_code ec;
-  for (const std::filesystem::path& folder : {programDirectory, std::filesystem::path(KVTR_INSTALL_DATADIR)}) {
+  for (const std::filesystem::path& folder : {programDirectory, installedDataDirectory()}) {
     const std::filesystem::path candidate = folder / kExportFragmentFileName;
     if (std::filesystem::is_regular_file(candidate, ec)) return candidate;
   }

@@ -1,6 +1,8 @@
 // Catalogue lookup through the C library's gettext.
 #include "common/catalogue.h"
 
+#include "common/program_directory.h"
+
 #include <clocale>
 #include <system_error>
 
@@ -10,8 +12,6 @@ namespace kvtr {
 
 namespace {
 constexpr const char* kDomain = "kvtr";
-// Where an installed package puts its catalogues, when nothing lies beside the program.
-constexpr const char* kInstalledLocaleFolder = "/usr/share/locale";
 bool bound = false;
 }  // namespace
 
@@ -19,7 +19,7 @@ void initCatalogue(const std::filesystem::path& programFolder) {
   std::setlocale(LC_MESSAGES, "");
   std::error_code ec;
   const std::filesystem::path beside = programFolder / "locale";
-  const std::string folder = std::filesystem::is_directory(beside, ec) ? beside.string() : kInstalledLocaleFolder;
+  const std::string folder = std::filesystem::is_directory(beside, ec) ? beside.string() : installedLocaleDirectory().string();
   bindtextdomain(kDomain, folder.c_str());
   // The program's texts are UTF-8 whatever the terminal's character type says.
   bind_textdomain_codeset(kDomain, "UTF-8");

@@ -6,16 +6,13 @@
 #include <limits>
 #include <system_error>
 
+#include "common/program_directory.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "common/user_interface.h"
 #include "model/branch_expansion.h"
 #include "model/descriptor_storage.h"
 #include "model/my_converter.h"
-
-#ifndef KVTR_INSTALL_DATADIR
-#error "KVTR_INSTALL_DATADIR is set by the build"
-#endif
 
 namespace kvtr {
 
@@ -403,7 +400,7 @@ std::filesystem::path FindDescriptorFile(const std::filesystem::path& programDir
   const std::filesystem::path beside = programDirectory / kDescriptorFileName;
   std::error_code ec;
   if (std::filesystem::is_regular_file(beside, ec)) return beside;
-  const std::filesystem::path installed = std::filesystem::path(KVTR_INSTALL_DATADIR) / kDescriptorFileName;
+  const std::filesystem::path installed = installedDataDirectory() / kDescriptorFileName;
   if (std::filesystem::is_regular_file(installed, ec)) return installed;
   return beside;
 }

@@ -66,7 +66,7 @@ QIcon commandIcon(const QString& name, const QString& theme = {}) {
 // The help pages: beside the program, else in the installed data folder.
 std::filesystem::path findHelpPage() {
   std::error_code ec;
-  for (const std::filesystem::path& folder : {programDirectory(), std::filesystem::path(KVTR_INSTALL_DATADIR)}) {
+  for (const std::filesystem::path& folder : {programDirectory(), installedDataDirectory()}) {
     const std::filesystem::path page = folder / "help" / "user_guide.html";
     if (std::filesystem::is_regular_file(page, ec)) return page;
   }

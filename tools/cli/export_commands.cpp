@@ -1,4 +1,5 @@
 // Exports of the descriptor's parameter set for people: the HTML parameter list.
+#include "common/program_directory.h"
 #include "command.h"
 #include "common/catalogue.h"
 #include "descriptor_option.h"
@@ -35,7 +36,7 @@ std::optional<std::string> exportFragment(CommandContext& context, const Command
                           "страница будет без оперативных параметров\n"),
                  static_cast<int>(command.name.size()), command.name.data(),
                  static_cast<int>(kExportFragmentFileName.size()), kExportFragmentFileName.data(),
-                 KVTR_INSTALL_DATADIR);
+                 installedDataDirectory().string().c_str());
     return std::nullopt;
   }
   std::string error;
