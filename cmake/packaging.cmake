@@ -30,7 +30,7 @@ set(_docdir ${CMAKE_INSTALL_DATADIR}/doc/kvtr)
 find_program(KVTR_GZIP gzip)
 configure_file(${_pkg}/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
 set(_gz_outputs)
-foreach(page kvtr kvtr-sim kvtr-configurator)
+foreach(page kvtr kvtr-sim kvtr-configurator kvtr-mkdesc)
   set(_out ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz)
   add_custom_command(OUTPUT ${_out}
     COMMAND ${KVTR_GZIP} -9n -c ${_pkg}/man/${page}.1 > ${_out}
@@ -50,13 +50,16 @@ add_custom_target(kvtr-package-files ALL DEPENDS ${_gz_outputs})
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kvtr)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The Debian revision: the package is not native, its changelog is changelog.Debian.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_CONTACT "KVTR configurator developers <kvtr@example.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configurator for KVTR modules on an RS-485 line")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Sets up a KVTR module over an RS-485 line and watches it: the desktop program\n"
-    "kvtr-configurator, the command-line tool kvtr, the simulated module kvtr-sim and\n"
-    "the descriptor packer kvtr-mkdesc, with the descriptor and the user guide.")
+    "Sets up a KVTR module over an RS-485 line and watches it: the desktop\n"
+    "program kvtr-configurator, the command-line tool kvtr, the simulated\n"
+    "module kvtr-sim and the descriptor packer kvtr-mkdesc, with the\n"
+    "descriptor and the user guide.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
