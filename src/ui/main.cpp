@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "app/settings_store.h"
+#include "common/catalogue.h"
 #include "common/program_directory.h"
 #include "model/descriptor_loader.h"
 #include "ui/configurator.h"
@@ -17,6 +18,8 @@
 int main(int argc, char** argv) {
   using namespace kvtr;
   QApplication app(argc, argv);
+  // Before any window is built: every text below is looked up in the running language.
+  initCatalogue(programDirectory());
   QApplication::setOrganizationName("Configurator - KVTR");
   QApplication::setApplicationName("KVTR");
   QApplication::setQuitOnLastWindowClosed(false);

@@ -20,6 +20,7 @@
 #include <system_error>
 
 #include "app/application.h"
+#include "ui/ui_text.h"
 #include "app/html_export.h"
 #include "common/program_directory.h"
 #include "common/strings.h"
@@ -126,74 +127,73 @@ QAction* MainFrame::action(int command) const {
 
 void MainFrame::CreateActions() {
   using namespace command;
-  AddAction(kNew, "&Новый", "Создать новую конфигурацию\nНовый", "Ctrl+N", "new")
+  AddAction(kNew, uiText("&Новый"), uiText("Создать новую конфигурацию\nНовый"), "Ctrl+N", "new")
       ->setIcon(commandIcon("new", "document-new"));
-  AddAction(kOpen, "&Открыть...", "Открыть конфигурацию\nОткрыть", "Ctrl+O", "open")
+  AddAction(kOpen, uiText("&Открыть..."), uiText("Открыть конфигурацию\nОткрыть"), "Ctrl+O", "open")
       ->setIcon(commandIcon("open", "document-open"));
-  AddAction(kSave, "&Сохранить", "Сохранить конфигурацию\nСохранить", "Ctrl+S", "save")
+  AddAction(kSave, uiText("&Сохранить"), uiText("Сохранить конфигурацию\nСохранить"), "Ctrl+S", "save")
       ->setIcon(commandIcon("save", "document-save"));
-  AddAction(kSaveAs, "Сохранить &как...", "Сохранить конфигурацию, определив имя\nСохранить как", "", "");
-  AddAction(kExit, "Вы&ход", "Закрыть конфигуратор\nЗакончить работу", "", "exit");
+  AddAction(kSaveAs, uiText("Сохранить &как..."), uiText("Сохранить конфигурацию, определив имя\nСохранить как"), "", "");
+  AddAction(kExit, uiText("Вы&ход"), uiText("Закрыть конфигуратор\nЗакончить работу"), "", "exit");
 
   AddAction(kUndo, kUndoText, kUndoPrompt, "", "")
       ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
   AddAction(kRedo, kRedoText, kRedoPrompt, "Ctrl+Y", "");
 
-  AddAction(kReadAll, "Прочитать все параметры", "Прочитать все параметры из прибора\nПрочитать", "Alt+R", "read");
-  AddAction(kWriteAll, "Записать все параметры", "Записать все параметры в прибор\nЗаписать", "Alt+W", "write");
-  AddAction(kWriteChanged, "Записать только измененные",
-            "Записать только измененные параметры в прибор\nЗаписать измененные", "Alt+U", "write_changed");
-  AddAction(kCompare, "Сравнить с реальными значениями",
-            "Сравнить со значениями параметров в приборе\nСравнить", "Alt+C", "compare");
-  AddAction(kSetDefaults, "Инициализировать прибор",
-            "Инициализировать основные параметры значениями по умолчанию\nУстановить значения по умолчанию", "",
+  AddAction(kReadAll, uiText("Прочитать все параметры"), uiText("Прочитать все параметры из прибора\nПрочитать"), "Alt+R", "read");
+  AddAction(kWriteAll, uiText("Записать все параметры"), uiText("Записать все параметры в прибор\nЗаписать"), "Alt+W", "write");
+  AddAction(kWriteChanged, uiText("Записать только измененные"),
+            uiText("Записать только измененные параметры в прибор\nЗаписать измененные"), "Alt+U", "write_changed");
+  AddAction(kCompare, uiText("Сравнить с реальными значениями"),
+            uiText("Сравнить со значениями параметров в приборе\nСравнить"), "Alt+C", "compare");
+  AddAction(kSetDefaults, uiText("Инициализировать прибор"),
+            uiText("Инициализировать основные параметры значениями по умолчанию\nУстановить значения по умолчанию"), "",
             "defaults");
-  AddAction(kInit, "Послать команду &INIT",
-            "Специальная команда INIT нужна для того, что бы вступили в силу новые значения некоторых "
-            "параметров\nПослать команду INIT",
+  AddAction(kInit, uiText("Послать команду &INIT"),
+            uiText("Специальная команда INIT нужна для того, что бы вступили в силу новые значения некоторых параметров\nПослать команду INIT"),
             "Alt+I", "init");
-  AddAction(kApply, "Послать команду &APLY", "", "Alt+A", "");
-  AddAction(kInputsOutputs, "Состояние входов и выходов...", "\nСостояние входов и выходов", "", "inputs_outputs");
-  AddAction(kSingleParameter, "Опрос отдельного параметра", "", "Alt+S", "");
-  AddAction(kCheckConnection, "Проверка связи с прибором", "", "Alt+N", "");
-  AddAction(kConverterSemiAutomatic, "Полуавтоматический (PX-3)", "", "", "")->setCheckable(true);
-  AddAction(kConverterAutomatic, "Автоматический", "", "", "")->setCheckable(true);
-  AddAction(kPortSetup, "Настройка порта", "Настройка сетевых параметров порта", "", "port_setup");
+  AddAction(kApply, uiText("Послать команду &APLY"), "", "Alt+A", "");
+  AddAction(kInputsOutputs, uiText("Состояние входов и выходов..."), uiText("\nСостояние входов и выходов"), "", "inputs_outputs");
+  AddAction(kSingleParameter, uiText("Опрос отдельного параметра"), "", "Alt+S", "");
+  AddAction(kCheckConnection, uiText("Проверка связи с прибором"), "", "Alt+N", "");
+  AddAction(kConverterSemiAutomatic, uiText("Полуавтоматический (PX-3)"), "", "", "")->setCheckable(true);
+  AddAction(kConverterAutomatic, uiText("Автоматический"), "", "", "")->setCheckable(true);
+  AddAction(kPortSetup, uiText("Настройка порта"), uiText("Настройка сетевых параметров порта"), "", "port_setup");
 
-  AddAction(kReadBranch, "Прочитать все параметры выделеной ветви",
-            "Прочитать параметры выбранной ветви из прибора\nПрочитать параметры ветви", "Alt+Ctrl+R",
+  AddAction(kReadBranch, uiText("Прочитать все параметры выделеной ветви"),
+            uiText("Прочитать параметры выбранной ветви из прибора\nПрочитать параметры ветви"), "Alt+Ctrl+R",
             "branch_read");
-  AddAction(kWriteBranch, "Записать все параметры выделеной ветви",
-            "Записать  параметры выбранной ветви в прибор\nЗаписать параметры ветви", "Alt+Ctrl+W", "branch_write");
-  AddAction(kWriteBranchChanged, "Записать только измененные параметры ветви",
-            "Записать только измененные параметры выбранной ветви в прибор\nЗаписать измененные параметры ветви",
+  AddAction(kWriteBranch, uiText("Записать все параметры выделеной ветви"),
+            uiText("Записать  параметры выбранной ветви в прибор\nЗаписать параметры ветви"), "Alt+Ctrl+W", "branch_write");
+  AddAction(kWriteBranchChanged, uiText("Записать только измененные параметры ветви"),
+            uiText("Записать только измененные параметры выбранной ветви в прибор\nЗаписать измененные параметры ветви"),
             "Alt+Ctrl+U", "branch_write_changed");
-  AddAction(kCompareBranch, "Сравнить значения с реальными в рамках ветви", "", "Alt+Ctrl+C", "");
-  AddAction(kPreviousProblem, "К предыдущему проблемному параметру",
-            "Переход к ближайшему сверху параметру, имеющему ошибку или несоответствие\nПред.проблемный пар-р",
+  AddAction(kCompareBranch, uiText("Сравнить значения с реальными в рамках ветви"), "", "Alt+Ctrl+C", "");
+  AddAction(kPreviousProblem, uiText("К предыдущему проблемному параметру"),
+            uiText("Переход к ближайшему сверху параметру, имеющему ошибку или несоответствие\nПред.проблемный пар-р"),
             "Alt+Up", "previous_problem");
-  AddAction(kNextProblem, "К следующему проблемному параметру",
-            "Переход к ближайшему снизу параметру, имеющему ошибку или несоответствие\nСлед.проблемный пар-р",
+  AddAction(kNextProblem, uiText("К следующему проблемному параметру"),
+            uiText("Переход к ближайшему снизу параметру, имеющему ошибку или несоответствие\nСлед.проблемный пар-р"),
             "Alt+Down", "next_problem");
 
-  AddAction(kLinearIndexes, "Показывать линейные индексы", "", "", "")->setCheckable(true);
-  AddAction(kAutomaticReading, "Режим автоматического чтения", "При раскрытии содержимое ветви будет прочитано", "",
+  AddAction(kLinearIndexes, uiText("Показывать линейные индексы"), "", "", "")->setCheckable(true);
+  AddAction(kAutomaticReading, uiText("Режим автоматического чтения"), uiText("При раскрытии содержимое ветви будет прочитано"), "",
             "")
       ->setCheckable(true);
-  AddAction(kImmediateWriting, "Режим немедленной записи",
-            "Сразу после изменения значение параметра будет записано в прибор", "", "")
+  AddAction(kImmediateWriting, uiText("Режим немедленной записи"),
+            uiText("Сразу после изменения значение параметра будет записано в прибор"), "", "")
       ->setCheckable(true);
-  AddAction(kNoAttributes, "Не передавать атрибуты параметров", "", "", "")->setCheckable(true);
+  AddAction(kNoAttributes, uiText("Не передавать атрибуты параметров"), "", "", "")->setCheckable(true);
   action(kAutomaticReading)->setChecked(true);
 
-  AddAction(kHelp, "&Справка", "", "F1", "help")->setIcon(commandIcon("help", "help-contents"));
-  AddAction(kExportHtml, "Экспорт списка параметров в HTML", "", "", "export");
-  AddAction(kAbout, "&О программе...", "О программе (верия, копирайт и.т.п.)\nО программе", "", "about");
+  AddAction(kHelp, uiText("&Справка"), "", "F1", "help")->setIcon(commandIcon("help", "help-contents"));
+  AddAction(kExportHtml, uiText("Экспорт списка параметров в HTML"), "", "", "export");
+  AddAction(kAbout, uiText("&О программе..."), uiText("О программе (верия, копирайт и.т.п.)\nО программе"), "", "about");
 }
 
 void MainFrame::CreateMenus() {
   using namespace command;
-  QMenu* file = menuBar()->addMenu("&Файл");
+  QMenu* file = menuBar()->addMenu(uiText("&Файл"));
   file->addAction(action(kNew));
   file->addAction(action(kOpen));
   file->addAction(action(kSave));
@@ -213,7 +213,7 @@ void MainFrame::CreateMenus() {
     for (const QString& path : recent_->files()) {
       auto* entry = new QAction(QStringLiteral("&%1 %2").arg(number++).arg(path), file);
       entry->setProperty("recentFile", path);
-      entry->setStatusTip("Открыть этот документ");
+      entry->setStatusTip(uiText("Открыть этот документ"));
       connect(entry, &QAction::triggered, this, [this, path] {
         if (!openFile(path)) recent_->remove(path);
       });
@@ -223,13 +223,13 @@ void MainFrame::CreateMenus() {
 
   CreateEditMenu();
 
-  QMenu* device = menuBar()->addMenu("&Прибор");
+  QMenu* device = menuBar()->addMenu(uiText("&Прибор"));
   device->addAction(action(kReadAll));
   device->addAction(action(kWriteAll));
   device->addAction(action(kWriteChanged));
   device->addAction(action(kCompare));
   device->addSeparator();
-  QMenu* service = device->addMenu("С&ервис");
+  QMenu* service = device->addMenu(uiText("С&ервис"));
   service->addAction(action(kSetDefaults));
   service->addAction(action(kInit));
   service->addAction(action(kApply));
@@ -237,7 +237,7 @@ void MainFrame::CreateMenus() {
   device->addAction(action(kSingleParameter));
   device->addAction(action(kCheckConnection));
   device->addSeparator();
-  QMenu* converter = device->addMenu("Преобразователь");
+  QMenu* converter = device->addMenu(uiText("Преобразователь"));
   auto* converterGroup = new QActionGroup(this);
   for (const int id : {kConverterSemiAutomatic, kConverterAutomatic}) {
     converterGroup->addAction(action(id));
@@ -246,35 +246,35 @@ void MainFrame::CreateMenus() {
   device->addAction(action(kPortSetup));
   connect(device, &QMenu::aboutToShow, this, [this] { UpdateModeMarks(); });
 
-  QMenu* tree = menuBar()->addMenu("&Дерево");
+  QMenu* tree = menuBar()->addMenu(uiText("&Дерево"));
   for (const int id : {kReadBranch, kWriteBranch, kWriteBranchChanged, kCompareBranch}) tree->addAction(action(id));
   tree->addSeparator();
   tree->addAction(action(kPreviousProblem));
   tree->addAction(action(kNextProblem));
 
-  QMenu* modes = menuBar()->addMenu("Режимы программы");
+  QMenu* modes = menuBar()->addMenu(uiText("Режимы программы"));
   for (const int id : {kLinearIndexes, kAutomaticReading, kImmediateWriting, kNoAttributes}) modes->addAction(action(id));
   modes->addSeparator();
   connect(modes, &QMenu::aboutToShow, this, [this] { UpdateModeMarks(); });
 
-  QMenu* help = menuBar()->addMenu("&Справка");
+  QMenu* help = menuBar()->addMenu(uiText("&Справка"));
   help->addAction(action(kHelp));
   help->addAction(action(kExportHtml));
   help->addSeparator();
   help->addAction(action(kAbout));
 
-  toolBar_ = new QToolBar("Панель инструментов", this);
+  toolBar_ = new QToolBar(uiText("Панель инструментов"), this);
   toolBar_->setObjectName("toolBar");
   QAction* showToolBar = toolBar_->toggleViewAction();
-  showToolBar->setText("Панель инструментов");
-  showToolBar->setStatusTip("Показать панель кнопок");
-  showToolBar->setToolTip("Панель инструментов");
+  showToolBar->setText(uiText("Панель инструментов"));
+  showToolBar->setStatusTip(uiText("Показать панель кнопок"));
+  showToolBar->setToolTip(uiText("Панель инструментов"));
   actions_[kToolBar] = showToolBar;
-  auto* showStatusBar = new QAction("Панель состояния", this);
+  auto* showStatusBar = new QAction(uiText("Панель состояния"), this);
   showStatusBar->setCheckable(true);
   showStatusBar->setChecked(true);
-  showStatusBar->setStatusTip("Показать панель подсказок");
-  showStatusBar->setToolTip("Панель состояния");
+  showStatusBar->setStatusTip(uiText("Показать панель подсказок"));
+  showStatusBar->setToolTip(uiText("Панель состояния"));
   connect(showStatusBar, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
   actions_[kStatusBar] = showStatusBar;
   modes->addAction(showToolBar);
@@ -282,7 +282,7 @@ void MainFrame::CreateMenus() {
 }
 
 void MainFrame::CreateEditMenu() {
-  QMenu* edit = menuBar()->addMenu("&Правка");
+  QMenu* edit = menuBar()->addMenu(uiText("&Правка"));
   edit->addAction(action(command::kUndo));
   edit->addAction(action(command::kRedo));
   QUndoStack& stack = treeView_->editHistory().stack();
