@@ -20,11 +20,6 @@ endforeach()
 install(FILES ${_pkg}/kvtr.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME kvtr)
 
-# The message catalogues, when translations are built beside the programs
-# (<build>/bin/locale/<lang>/LC_MESSAGES/kvtr.mo); nothing is installed while there are none.
-install(DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/locale/ DESTINATION ${CMAKE_INSTALL_LOCALEDIR}
-        OPTIONAL FILES_MATCHING PATTERN "*.mo")
-
 # Manual pages and the changelog, compressed as Debian keeps them (gzip -9n: no name, no time).
 set(_docdir ${CMAKE_INSTALL_DATADIR}/doc/kvtr)
 find_program(KVTR_GZIP gzip)

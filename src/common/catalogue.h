@@ -2,21 +2,23 @@
 // catalogue per language can replace it. The texts in the code are the program's own, in Russian;
 // with no catalogue for the running locale (or for a Russian one) tr() returns them unchanged.
 //
-// Extracting the texts for a translation:
-//   xgettext --from-code=UTF-8 --keyword=tr --keyword=trFormat --keyword=trMark -o kvtr.pot
-//            src/*/*.cpp src/*/*.h tools/*/*.cpp tools/*/*.h
-// (the build's target "kvtr-pot" runs it).
-// A translation "LANG.po" compiled with msgfmt is looked up as
-//   <program folder>/locale/LANG/LC_MESSAGES/kvtr.mo, then <install prefix>/share/locale/...
+// The build's target "kvtr-pot" extracts the marked texts into po/kvtr.pot (xgettext with the
+// keywords tr, trFormat, trMark and the desktop program's uiText). The translations po/LANG.po and
+// po/LANG_*.po are merged and compiled by the target "kvtr-catalogues" into
+//   <program folder>/locale/LANG/LC_MESSAGES/kvtr.mo, looked up there first, then under
+//   <install prefix>/share/locale/...
 #pragma once
 
 #include <filesystem>
 
 namespace kvtr {
 
-// Chooses the catalogue from the environment (LANGUAGE, LC_ALL, LC_MESSAGES, LANG) for the
-// messages only: numbers and the character type stay in the C locale, so that "%.3f" keeps its
-// point whatever the operator's locale says. Call once at the start of main().
+// Chooses the catalogue from the environment for the messages only: numbers and the character
+// type stay in the C locale, so that "%.3f" keeps its point whatever the operator's locale says.
+// The first of LC_ALL, LC_MESSAGES and LANG that is set decides: unset, C, POSIX and Russian
+// locales give the program's own texts; any other gives that language's catalogue (or LANGUAGE's
+// list, when the operator set one), even where that locale is not installed on the machine.
+// Call at the start of main(); a later call chooses again from the environment as it is then.
 void initCatalogue(const std::filesystem::path& programFolder);
 
 // The text in the running language. The returned pointer lives as long as the program.
