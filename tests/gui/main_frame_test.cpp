@@ -5,19 +5,23 @@
 
 #include <QAction>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QTest>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/document.h"
+#include "common/catalogue.h"
 #include "exchange/init_command.h"
 #include "gui_support.h"
 #include "integration/sim_fixture.h"
@@ -81,6 +85,47 @@ TEST_F(MainFrameTest, EveryWholeTreeCommandWithoutATreeSaysSo) {
     EXPECT_EQ(ui.messages.front().icon, MessageIcon::Stop) << id;
   }
   EXPECT_TRUE(ui.questions.isEmpty()) << "nothing is asked about a tree that is not there";
+}
+
+// The program chooses its language at start from the locale; here the choice is made again under
+// LANG alone, and made back as it was when the test ends.
+class LocaleScope {
+ public:
+  explicit LocaleScope(const char* lang) {
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+      const char* value = std::getenv(kNames[i]);
+      saved_[i] = value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+      ::unsetenv(kNames[i]);
+    }
+    ::setenv("LANG", lang, 1);
+    initCatalogue(KVTR_BIN_DIR);
+  }
+  ~LocaleScope() {
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+      if (saved_[i]) {
+        ::setenv(kNames[i], saved_[i]->c_str(), 1);
+      } else {
+        ::unsetenv(kNames[i]);
+      }
+    }
+    initCatalogue(KVTR_BIN_DIR);
+  }
+  LocaleScope(const LocaleScope&) = delete;
+  LocaleScope& operator=(const LocaleScope&) = delete;
+
+ private:
+  static constexpr std::array<const char*, 4> kNames = {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"};
+  std::array<std::optional<std::string>, 4> saved_;
+};
+
+TEST_F(MainFrameTest, UnderAnEnglishLocaleTheMenusAreEnglish) {
+  const LocaleScope english("en_US.UTF-8");
+  MakeDocument(nullptr);
+  QStringList menus;
+  for (const QAction* menu : frame->menuBar()->actions()) menus << menu->text();
+  menus.sort();
+  EXPECT_EQ(menus, (QStringList{"&Device", "&Edit", "&File", "&Help", "&Tree", "Program Modes"}))
+      << menus.join(' ').toStdString();
 }
 
 TEST_F(MainFrameTest, ModesExplainThemselvesOnlyWhenSwitchedOnAndActOnTheEngine) {

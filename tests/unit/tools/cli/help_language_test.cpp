@@ -1,4 +1,5 @@
-// Every --help of kvtr and kvtr-sim is in the program's language: no English sentence slips in.
+// Every --help of kvtr and kvtr-sim is in the operator's language: under a Russian locale no
+// English sentence slips in, under an English one no Russian letter is left.
 //
 // The rule: a line of help may not hold three Latin words in a row, a Latin word being a blank-
 // separated token of lower-case letters a-z only (quotes and brackets around it aside). Option
@@ -6,6 +7,7 @@
 // are no words; a comma, semicolon, colon or point after a word ends the run, so that a list of
 // keywords ("show, tree, poll") is no sentence. Two words in a row ("kvtr scan") are allowed.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -80,31 +82,46 @@ TEST(HelpLanguage, TheRuleFindsEnglishAndPassesTheProgramsOwnLines) {
   for (const auto& row : rows) EXPECT_EQ(!englishLine(row.line).empty(), row.english) << row.line;
 }
 
-TEST(HelpLanguage, EveryHelpOfTheToolAndTheSimulatorIsRussian) {
-  const ToolRun top = runTool("kvtr", {"--help"});
-  ASSERT_EQ(top.exitCode, 0);
-  EXPECT_EQ(englishLine(top.out), "") << "kvtr --help";
-
-  // The commands are the lines of the list: two blanks, then the name.
-  std::vector<std::string> commands;
-  const std::size_t list = top.out.find("\nКоманды:\n");
-  ASSERT_NE(list, std::string::npos) << top.out;
+// Every help page under the locale `lang`, named by its command line: kvtr --help, each command's
+// --help and kvtr-sim --help. The commands are read from the list that follows `heading`: its
+// lines are two blanks, then the name.
+std::vector<std::pair<std::string, ToolRun>> helpPages(const char* lang, const std::string& heading) {
+  std::vector<std::pair<std::string, ToolRun>> pages;
+  const ToolRun top = runTool("kvtr", {"--help"}, lang);
+  pages.emplace_back("kvtr --help", top);
+  const std::size_t list = top.out.find(heading);
+  EXPECT_NE(list, std::string::npos) << top.out;
+  if (list == std::string::npos) return pages;
+  std::size_t commands = 0;
   for (std::size_t at = list + 1; (at = top.out.find("\n  ", at)) != std::string::npos; ++at) {
     if (top.out.compare(at + 3, 1, " ") == 0) continue;  // the summary under a command
     const std::size_t end = top.out.find_first_of(" \n", at + 3);
-    commands.push_back(top.out.substr(at + 3, end - at - 3));
+    const std::string command = top.out.substr(at + 3, end - at - 3);
+    pages.emplace_back("kvtr " + command + " --help", runTool("kvtr", {command, "--help"}, lang));
+    ++commands;
   }
-  EXPECT_GE(commands.size(), 25u) << top.out;
-  for (const std::string& command : commands) {
-    const ToolRun help = runTool("kvtr", {command, "--help"});
-    EXPECT_EQ(help.exitCode, 0) << command;
-    EXPECT_NE(help.out, "") << command;
-    EXPECT_EQ(englishLine(help.out), "") << "kvtr " << command << " --help";
-  }
+  EXPECT_GE(commands, 25u) << top.out;
+  pages.emplace_back("kvtr-sim --help", runTool("kvtr-sim", {"--help"}, lang));
+  return pages;
+}
 
-  const ToolRun sim = runTool("kvtr-sim", {"--help"});
-  ASSERT_EQ(sim.exitCode, 0);
-  EXPECT_EQ(englishLine(sim.out), "") << "kvtr-sim --help";
+TEST(HelpLanguage, UnderARussianLocaleEveryHelpOfTheToolAndTheSimulatorIsRussian) {
+  for (const auto& [name, run] : helpPages("ru_RU.UTF-8", "\nКоманды:\n")) {
+    EXPECT_EQ(run.exitCode, 0) << name;
+    EXPECT_NE(run.out, "") << name;
+    EXPECT_EQ(englishLine(run.out), "") << name;
+  }
+}
+
+// English whether or not the machine has the en_US locale installed.
+TEST(HelpLanguage, UnderAnEnglishLocaleEveryHelpOfTheToolAndTheSimulatorIsEnglish) {
+  for (const auto& [name, run] : helpPages("en_US.UTF-8", "\nCommands:\n")) {
+    EXPECT_EQ(run.exitCode, 0) << name;
+    EXPECT_NE(englishLine(run.out), "") << name;
+    // Cyrillic letters are U+0400..U+04FF: two bytes in UTF-8, led by 0xD0..0xD3.
+    const std::size_t cyrillic = run.out.find_first_of("\xD0\xD1\xD2\xD3");
+    EXPECT_EQ(cyrillic, std::string::npos) << name << ":\n" << run.out.substr(run.out.rfind('\n', cyrillic) + 1, 200);
+  }
 }
 
 }  // namespace

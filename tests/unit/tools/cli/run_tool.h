@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern char** environ;
@@ -21,9 +22,24 @@ struct ToolRun {
   int exitCode = -1;  // -1 when the program did not exit normally (a signal)
 };
 
+// The environment of this process with the locale variables replaced by LANG=`lang` alone.
+inline std::vector<std::string> environmentWithLanguage(const char* lang) {
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('='));
+    if (name == "LC_ALL" || name == "LC_MESSAGES" || name == "LANG" || name == "LANGUAGE") continue;
+    env.emplace_back(text);
+  }
+  env.push_back(std::string("LANG=") + lang);
+  return env;
+}
+
 // Starts KVTR_BIN_DIR/<program> with `args`, reads both output streams to their end (polling
-// both, so that neither pipe can fill up and stall the program) and waits for it.
-inline ToolRun runTool(const std::string& program, const std::vector<std::string>& args) {
+// both, so that neither pipe can fill up and stall the program) and waits for it. With `lang`,
+// the program runs under that locale (LANG=lang, no other locale variable).
+inline ToolRun runTool(const std::string& program, const std::vector<std::string>& args,
+                       const char* lang = nullptr) {
   ToolRun run;
   const std::string path = std::string(KVTR_BIN_DIR) + "/" + program;
   int outPipe[2];
@@ -41,8 +57,17 @@ inline ToolRun runTool(const std::string& program, const std::vector<std::string
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
+  std::vector<std::string> envText;
+  std::vector<char*> envp;
+  if (lang != nullptr) {
+    envText = environmentWithLanguage(lang);
+    for (std::string& entry : envText) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+  }
+
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned =
+      posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), lang != nullptr ? envp.data() : environ);
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);
