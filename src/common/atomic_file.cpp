@@ -1,5 +1,8 @@
 #include "common/atomic_file.h"
 
+#include "common/catalogue.h"
+#include "common/format.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -14,7 +17,7 @@ namespace {
 constexpr std::uintmax_t kMaxFileSize = 256u * 1024u * 1024u;
 
 void setError(std::string* error, const std::filesystem::path& path, const std::string& cause) {
-  if (error != nullptr) *error = "Не удалось прочитать файл '" + path.string() + "': " + cause;
+  if (error != nullptr) *error = strprintf(trFormat("Не удалось прочитать файл '%s': %s"), path.string().c_str(), cause.c_str());
 }
 
 // As many links in a row as the system itself follows before it gives up.
@@ -22,8 +25,8 @@ constexpr int kMaxLinksInARow = 40;
 
 std::string saveRefusal(const std::filesystem::path& requested, const std::filesystem::path& file,
                         const std::string& cause) {
-  std::string text = "Не удалось сохранить файл '" + requested.string() + "'";
-  if (file != requested) text += " (ссылка на '" + file.string() + "')";
+  std::string text = strprintf(trFormat("Не удалось сохранить файл '%s'"), requested.string().c_str());
+  if (file != requested) text += strprintf(trFormat(" (ссылка на '%s')"), file.string().c_str());
   return text + ": " + cause;
 }
 
@@ -33,12 +36,12 @@ std::string notAFile(std::filesystem::file_type type) {
   switch (type) {
     case file_type::not_found:
     case file_type::regular: return {};
-    case file_type::directory: return "это папка, а не файл";
+    case file_type::directory: return tr("это папка, а не файл");
     case file_type::character:
-    case file_type::block: return "это устройство, а не файл";
-    case file_type::fifo: return "это именованный канал, а не файл";
-    case file_type::socket: return "это сокет, а не файл";
-    default: return "это не обычный файл";
+    case file_type::block: return tr("это устройство, а не файл");
+    case file_type::fifo: return tr("это именованный канал, а не файл");
+    case file_type::socket: return tr("это сокет, а не файл");
+    default: return tr("это не обычный файл");
   }
 }
 
@@ -54,7 +57,7 @@ SaveTarget resolveSaveTarget(const std::filesystem::path& requested) {
   fs::file_status status = fs::symlink_status(target.file, ec);
   for (int links = 0; fs::is_symlink(status); ++links) {
     if (links == kMaxLinksInARow) {
-      target.refusal = saveRefusal(requested, target.file, "ссылки ведут по кругу");
+      target.refusal = saveRefusal(requested, target.file, tr("ссылки ведут по кругу"));
       return target;
     }
     const fs::path next = fs::read_symlink(target.file, ec);
@@ -78,11 +81,12 @@ SaveTarget resolveSaveTarget(const std::filesystem::path& requested) {
   const fs::path folder = target.file.has_parent_path() ? target.file.parent_path() : fs::path(".");
   const fs::file_status folderStatus = fs::status(folder, ec);
   if (folderStatus.type() == fs::file_type::not_found) {
-    target.refusal = saveRefusal(requested, target.file, "папки '" + folder.string() + "' нет");
+    target.refusal = saveRefusal(requested, target.file, strprintf(trFormat("папки '%s' нет"), folder.string().c_str()));
   } else if (!fs::is_directory(folderStatus)) {
-    target.refusal = saveRefusal(requested, target.file, "'" + folder.string() + "' не папка");
+    target.refusal = saveRefusal(requested, target.file, strprintf(trFormat("'%s' не папка"), folder.string().c_str()));
   } else if (std::string cause; !folderTakesNewFiles(folder, cause)) {
-    target.refusal = saveRefusal(requested, target.file, "в папку '" + folder.string() + "' нельзя записать: " + cause);
+    target.refusal = saveRefusal(requested, target.file,
+                                 strprintf(trFormat("в папку '%s' нельзя записать: %s"), folder.string().c_str(), cause.c_str()));
   }
   return target;
 }
@@ -123,7 +127,7 @@ bool readWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>&
     return false;
   }
   if (!std::filesystem::is_regular_file(status)) {
-    setError(error, path, "это не обычный файл");
+    setError(error, path, tr("это не обычный файл"));
     return false;
   }
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
@@ -132,7 +136,7 @@ bool readWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>&
     return false;
   }
   if (size > kMaxFileSize) {
-    setError(error, path, "файл слишком велик");
+    setError(error, path, tr("файл слишком велик"));
     return false;
   }
   std::ifstream in(path, std::ios::binary);

@@ -8,13 +8,16 @@
 #include <random>
 
 #include "common/atomic_file.h"
+#include "common/catalogue.h"
 #include "common/format.h"
 
 namespace kvtr {
 namespace {
 
 std::string describe(const std::filesystem::path& target, const char* step, int err) {
-  return "Не удалось сохранить файл '" + target.string() + "': " + step + ": " + std::strerror(err);
+  // The step is marked where it is named.
+  return strprintf(trFormat("Не удалось сохранить файл '%s': %s: %s"), target.string().c_str(), tr(step),
+                   std::strerror(err));
 }
 
 bool fail(std::string* error, const std::filesystem::path& target, const char* step, int err) {
@@ -74,8 +77,8 @@ bool folderTakesNewFiles(const std::filesystem::path& folder, std::string& cause
   if (::access(folder.c_str(), W_OK | X_OK) == 0) return true;
   switch (errno) {
     case EACCES:
-    case EPERM: cause = "нет прав на запись"; break;
-    case EROFS: cause = "файловая система только для чтения"; break;
+    case EPERM: cause = tr("нет прав на запись"); break;
+    case EROFS: cause = tr("файловая система только для чтения"); break;
     default: cause = std::strerror(errno); break;
   }
   return false;
@@ -99,22 +102,22 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
 
   fs::path tempPath;
   const int fd = createTemporary(folder, target.filename().string(), tempPath);
-  if (fd < 0) return fail(error, requested, "создание временного файла", errno);
+  if (fd < 0) return fail(error, requested, trMark("создание временного файла"), errno);
 
   const char* step = nullptr;
   if (!writeAll(fd, bytes)) {
-    step = "запись";
+    step = trMark("запись");
   } else if (exists && ::fchmod(fd, old.st_mode & 0777) != 0) {
-    step = "права доступа";
+    step = trMark("права доступа");
   } else if (::fsync(fd) != 0) {
-    step = "сброс на диск";
+    step = trMark("сброс на диск");
   }
   int err = errno;
   // close() can report a delayed write error too. The lock stays with a second descriptor until
   // the file has its final name.
   const int lockFd = ::dup(fd);
   if (::close(fd) != 0 && step == nullptr) {
-    step = "закрытие";
+    step = trMark("закрытие");
     err = errno;
   }
   // What was checked before may have changed while the file was written: a device or a FIFO
@@ -122,7 +125,7 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
   std::string refusal;
   if (step == nullptr) refusal = resolveSaveTarget(requested).refusal;
   if (step == nullptr && refusal.empty() && ::rename(tempPath.c_str(), target.c_str()) != 0) {
-    step = "переименование";
+    step = trMark("переименование");
     err = errno;
   }
   if (step != nullptr || !refusal.empty()) ::unlink(tempPath.c_str());

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "common/atomic_file.h"
+#include "common/catalogue.h"
 #include "common/format.h"
 
 namespace kvtr {
@@ -11,7 +12,9 @@ namespace {
 
 bool fail(std::string* error, const std::filesystem::path& target, const char* step, DWORD code) {
   if (error != nullptr) {
-    *error = "Не удалось сохранить файл '" + target.string() + "': " + step + strprintf(" (код %lu)", code);
+    // The step is marked where it is named.
+    *error = strprintf(trFormat("Не удалось сохранить файл '%s': %s (код %lu)"), target.string().c_str(), tr(step),
+                       code);
   }
   return false;
 }
@@ -29,7 +32,7 @@ bool folderTakesNewFiles(const std::filesystem::path& folder, std::string& cause
                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
-    cause = code == ERROR_ACCESS_DENIED ? std::string("нет прав на запись") : strprintf("код %lu", code);
+    cause = code == ERROR_ACCESS_DENIED ? std::string(tr("нет прав на запись")) : strprintf(trFormat("код %lu"), code);
     return false;
   }
   ::CloseHandle(file);
@@ -59,7 +62,7 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
     file = ::CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  if (file == INVALID_HANDLE_VALUE) return fail(error, requested, "создание временного файла", ::GetLastError());
+  if (file == INVALID_HANDLE_VALUE) return fail(error, requested, trMark("создание временного файла"), ::GetLastError());
 
   const char* step = nullptr;
   DWORD code = 0;
@@ -68,19 +71,19 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
     DWORD written = 0;
     if (!::WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
-      step = "запись";
+      step = trMark("запись");
       code = ::GetLastError();
     }
     done += written;
   }
   if (step == nullptr && !::FlushFileBuffers(file)) {
-    step = "сброс на диск";
+    step = trMark("сброс на диск");
     code = ::GetLastError();
   }
   ::CloseHandle(file);
   if (step == nullptr &&
       !::MoveFileExW(tempPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    step = "переименование";
+    step = trMark("переименование");
     code = ::GetLastError();
   }
   if (step != nullptr) {

@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/net_rs485.h"
@@ -78,11 +79,11 @@ void putBack(ConnectionProgress& progress, DeviceLink& link,
 }  // namespace
 
 std::string ScanningAtSpeedText(std::string_view speed) {
-  return strprintf("Идет сканирование на скорости %s...", std::string(speed).c_str());
+  return strprintf(trFormat("Идет сканирование на скорости %s..."), std::string(speed).c_str());
 }
 
 std::string SearchingAddressesText(int from, int to, std::string_view speed) {
-  return strprintf("Поиск по адресам %d..%d на скорости %s...", from, to, std::string(speed).c_str());
+  return strprintf(trFormat("Поиск по адресам %d..%d на скорости %s..."), from, to, std::string(speed).c_str());
 }
 
 std::vector<std::pair<std::string, std::string>> ApplyFactoryNetworkSettings(NetRS485prg& node) {

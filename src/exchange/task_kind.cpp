@@ -1,5 +1,6 @@
 #include "exchange/task_kind.h"
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "model/desc_branch.h"
 
@@ -44,13 +45,13 @@ std::optional<TaskKind> TaskKindOfCode(int code) {
 
 std::string_view TaskCaption(TaskKind kind) {
   switch (kind) {
-    case TaskKind::ReadAll: return "Идет чтение параметров из прибора";
-    case TaskKind::ReadOne: return "Идет чтение параметра из прибора";
-    case TaskKind::WriteAll: return "Идет запись параметров в прибор";
-    case TaskKind::WriteChanged: return "Идет запись измененных значений параметров в прибор";
-    case TaskKind::Compare: return "Идет сравнение параметров в конфигурации и в приборе";
-    case TaskKind::Initialise: return "Идет инициализация прибора";
-    case TaskKind::WriteOne: return "Идет запись параметра в прибор";
+    case TaskKind::ReadAll: return tr("Идет чтение параметров из прибора");
+    case TaskKind::ReadOne: return tr("Идет чтение параметра из прибора");
+    case TaskKind::WriteAll: return tr("Идет запись параметров в прибор");
+    case TaskKind::WriteChanged: return tr("Идет запись измененных значений параметров в прибор");
+    case TaskKind::Compare: return tr("Идет сравнение параметров в конфигурации и в приборе");
+    case TaskKind::Initialise: return tr("Идет инициализация прибора");
+    case TaskKind::WriteOne: return tr("Идет запись параметра в прибор");
   }
   return kProgressWindowCaption;
 }
@@ -69,6 +70,6 @@ std::string ElapsedText(Clock::Duration elapsed) {
   return strprintf("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
 }
 
-std::string CounterText(int done, int total) { return strprintf("%i из %i", done, total); }
+std::string CounterText(int done, int total) { return strprintf(trFormat("%i из %i"), done, total); }
 
 }  // namespace kvtr

@@ -5,6 +5,8 @@
 #include <bit>
 #include <cmath>
 
+#include "common/catalogue.h"
+#include "common/format.h"
 #include "common/strings.h"
 #include "common/user_interface.h"
 #include "protocol/device_errors.h"
@@ -110,14 +112,14 @@ class DropAll final : public AnswerFilter {
 std::string portFailureReason(serial::PortFailure failure, int code) {
   using serial::PortFailure;
   switch (failure) {
-    case PortFailure::NoSuchPort: return "такого порта в системе нет";
-    case PortFailure::Busy: return "порт занят другой программой";
-    case PortFailure::NotSerial: return "это не последовательный порт";
+    case PortFailure::NoSuchPort: return tr("такого порта в системе нет");
+    case PortFailure::Busy: return tr("порт занят другой программой");
+    case PortFailure::NotSerial: return tr("это не последовательный порт");
     case PortFailure::NoPermission:
-      return "нет прав доступа к порту; пользователь должен входить в группу dialout: sudo usermod -aG dialout "
-             "ИМЯ, затем войти в систему заново";
-    case PortFailure::Settings: return "порт не принимает заданные настройки линии";
-    case PortFailure::Other: return "системная ошибка " + std::to_string(code);
+      return tr("нет прав доступа к порту; пользователь должен входить в группу dialout: sudo usermod -aG dialout "
+                "ИМЯ, затем войти в систему заново");
+    case PortFailure::Settings: return tr("порт не принимает заданные настройки линии");
+    case PortFailure::Other: return tr("системная ошибка ") + std::to_string(code);
     case PortFailure::None:
     case PortFailure::Vanished: break;
   }
@@ -186,11 +188,12 @@ bool DeviceLink::portLost() const { return !portIsOpen() && port_.failure() == s
 std::string DeviceLink::PortFailureText() const {
   const std::string name = port_.settings().portName;
   if (port_.failure() == serial::PortFailure::Vanished) {
-    return "Порт " + name +
-           " пропал во время обмена (преобразователь отключен от компьютера?). Связь с сетью отсутствует. Операции "
-           "обмена прекращены.";
+    return strprintf(trFormat("Порт %s пропал во время обмена (преобразователь отключен от компьютера?). Связь с сетью "
+                              "отсутствует. Операции обмена прекращены."),
+                     name.c_str());
   }
-  std::string text = "Не удается открыть порт " + name + ". Связь с сетью отсутствует. Проверьте сетевые параметры";
+  std::string text =
+      strprintf(trFormat("Не удается открыть порт %s. Связь с сетью отсутствует. Проверьте сетевые параметры"), name.c_str());
   const std::string reason = portFailureReason(port_.failure(), port_.failureCode());
   if (!reason.empty()) text += " (" + reason + ")";
   return text;

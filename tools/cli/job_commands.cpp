@@ -573,18 +573,18 @@ std::string lookName(IndicatorLook look) {
 
 // The window's three groups in three lines; on a terminal they are redrawn in place.
 std::vector<std::string> watchLines(const IoSnapshot& s) {
-  std::string inputs = "Входы:   ";
+  std::string inputs = tr("Входы:   ");
   for (int k = 0; k < kInputIndicatorCount; ++k) {
     inputs += strprintf(" %d:%s", k + 1, InputIndicatorLook(s.inputs[k]) == IndicatorLook::Orange ? "1" : "0");
   }
-  std::string counters = "Счетчики:";
+  std::string counters = tr("Счетчики:");
   for (const IoCell& c : s.counters) counters += strprintf(" %d=", c.index + 1) + c.value;
-  std::string outputs = "Выходы:  ";
+  std::string outputs = tr("Выходы:  ");
   for (const IoCell& c : s.outputs) {
     outputs += strprintf(" %d=", c.index + 1) + c.value;
     if (c.index < kOutputIndicatorCount) {
       const IndicatorLook look = OutputIndicatorLook(s.outputStates[c.index]);
-      if (look == IndicatorLook::Hatched) outputs += "(ШИМ)";
+      if (look == IndicatorLook::Hatched) outputs += tr("(ШИМ)");
     }
   }
   return {inputs, counters, outputs};

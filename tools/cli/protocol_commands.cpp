@@ -20,11 +20,12 @@ constexpr int kDefaultAddress = 16;
 constexpr int kDefaultAddressBits = 8;
 
 // The messages a transaction gives for a value that cannot be written.
-constexpr std::string_view kNotEncodableText = "Неверное значение (неудается закодировать данные)";
-constexpr std::string_view kNotDecodableText = "Не могу раскодировать ответ";
+constexpr const char* kNotEncodableText = trMark("Неверное значение (неудается закодировать данные)");
+constexpr const char* kNotDecodableText = trMark("Не могу раскодировать ответ");
 
 std::string noWriteMethodText(std::string_view name) {
-  return "Метод формирования посылки записи для команды '" + std::string(name) + "' не определен.";
+  return strprintf(trFormat("Метод формирования посылки записи для команды '%.*s' не определен."),
+                   static_cast<int>(name.size()), name.data());
 }
 
 int runHash(CommandContext& context, std::span<const std::string> args);
@@ -86,13 +87,13 @@ bool encodeValue(CommandContext& context, const MyConverter& converter, const st
   if (result == 1) return true;
   std::string message;
   if (result == 0) {
-    message = kNotEncodableText;
+    message = tr(kNotEncodableText);
   } else if (result == -1 && scratch != LimitScratchText(text)) {
     message = scratch;  // the conversion wrote its reason back (network names)
   } else if (result == -1) {
     message = noWriteMethodText(converter.name);
   } else {
-    message = "Предупреждение: странный ответ от ConvertToData(...)";
+    message = tr("Предупреждение: странный ответ от ConvertToData(...)");
   }
   std::fprintf(context.err, "%s\n", message.c_str());
   return false;
@@ -250,7 +251,7 @@ int runDecode(CommandContext& context, std::span<const std::string> args) {
     printLine(context, text);
     return kExitOk;
   }
-  std::fprintf(context.err, "%s\n", result == -1 ? text.c_str() : std::string(kNotDecodableText).c_str());
+  std::fprintf(context.err, "%s\n", result == -1 ? text.c_str() : tr(kNotDecodableText));
   return kExitFailure;
 }
 
