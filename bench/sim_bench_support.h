@@ -60,6 +60,7 @@ class SimRunner {
   SimRunner& operator=(const SimRunner&) = delete;
   // Empty when the simulator did not start or did not name its port.
   [[nodiscard]] const std::string& port() const { return port_; }
+  [[nodiscard]] pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;

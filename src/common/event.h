@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <mutex>
 #include <span>
 
 #include "common/clock.h"
@@ -66,6 +67,11 @@ class Event final : public Waitable {
   // what the setting thread wrote before set() visible to the waiter in the language's memory
   // model too, not only through the system call (which race detectors cannot see).
   mutable std::atomic<std::uint64_t> sets_{0};
+  // A manual-reset event's state kept beside its system object, changed together with it under
+  // the lock, so that looking at it (the serial port does before every request) costs no call
+  // into the system.
+  std::mutex manualLock_;
+  std::atomic<bool> manualSet_{false};
 };
 
 // Waits on the system clock; see Clock::waitAny.

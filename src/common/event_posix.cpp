@@ -32,6 +32,7 @@ Event::Event(EventReset reset, bool initiallySet) : reset_(reset) {
   const int fd = ::eventfd(initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
   handle_ = fd;
+  manualSet_.store(initiallySet && reset == EventReset::Manual);
 }
 
 Event::~Event() { ::close(descriptor(handle_)); }
@@ -39,6 +40,11 @@ Event::~Event() { ::close(descriptor(handle_)); }
 void Event::set() {
   // Adding 1 to a counter that is already non-zero leaves the event set, as a second set should.
   sets_.fetch_add(1, std::memory_order_release);
+  std::unique_lock<std::mutex> manual;
+  if (reset_ == EventReset::Manual) {
+    manual = std::unique_lock(manualLock_);
+    manualSet_.store(true, std::memory_order_release);
+  }
   const std::uint64_t one = 1;
   ssize_t rc;
   do {
@@ -47,6 +53,11 @@ void Event::set() {
 }
 
 void Event::reset() {
+  std::unique_lock<std::mutex> manual;
+  if (reset_ == EventReset::Manual) {
+    manual = std::unique_lock(manualLock_);
+    manualSet_.store(false, std::memory_order_release);
+  }
   // Reading an eventfd returns the counter and zeroes it; EAGAIN means it was already clear.
   std::uint64_t value;
   ssize_t rc;
@@ -56,6 +67,7 @@ void Event::reset() {
 }
 
 bool Event::isSet() const {
+  if (reset_ == EventReset::Manual) return manualSet_.load(std::memory_order_acquire);
   if (!pollsReadable(descriptor(handle_))) return false;
   (void)sets_.load(std::memory_order_acquire);
   return true;

@@ -1,11 +1,11 @@
 #include "model/my_converter.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <algorithm>
 #include <optional>
 
 #include "common/format.h"
@@ -23,9 +23,13 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The first token of a type text, as the enumeration list splits it.
+// The first of the ':'-separated pieces that is not empty; asked at every answer, so it looks
+// without making the list.
 std::string_view firstToken(std::string_view type) {
-  const auto tokens = splitTokens(type, ":");
-  return tokens.empty() ? std::string_view{} : tokens.front();
+  const std::size_t start = type.find_first_not_of(':');
+  if (start == std::string_view::npos) return {};
+  const std::size_t end = type.find(':', start);
+  return type.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 }
 
 // Bytes sent as characters come last character first.
@@ -436,7 +440,14 @@ int MyConverter::ConvertFromData(std::span<const std::uint8_t> data, std::string
       }
       // Lengths 3 and 4 are the 1- and 2-byte values followed by an index.
       const unsigned v = (n % 2 == 1) ? data[0] : bigEndian16(data[0], data[1]);
-      text = kind() == ValueKind::Integer ? strprintf("%u", v) : strprintf("%02u:%02u", v / 60, v % 60);
+      if (kind() == ValueKind::Integer) {
+        // Polling turns numbers into text all the time: written in place, no formatting engine.
+        char digits[8];
+        const auto end = std::to_chars(std::begin(digits), std::end(digits), v).ptr;
+        text.assign(digits, static_cast<std::size_t>(end - digits));
+      } else {
+        text = strprintf("%02u:%02u", v / 60, v % 60);
+      }
       return 1;
     }
     case ValueKind::String:
@@ -449,10 +460,20 @@ int MyConverter::ConvertFromData(std::span<const std::uint8_t> data, std::string
       text.clear();
       return 1;
     case ValueKind::Enumeration: {
-      const std::vector<std::string> list = EnumerationList(type);
-      if (data[0] >= list.size()) return 0;
-      text = LimitScratchText(list[data[0]]);
-      return 1;
+      // The choice the byte names, found without making the whole list.
+      std::size_t index = 0;
+      for (std::size_t pos = 0; pos < type.size() && index < kMaxEnumerationEntries;) {
+        const std::size_t start = type.find_first_not_of(':', pos);
+        if (start == std::string::npos) break;
+        const std::size_t end = std::min(type.find(':', start), type.size());
+        if (index == data[0]) {
+          text = LimitScratchText(replaceAll(std::string_view(type).substr(start, end - start), '_', ' '));
+          return 1;
+        }
+        ++index;
+        pos = end;
+      }
+      return 0;
     }
   }
   return 0;

@@ -465,7 +465,9 @@ int DeviceLink::ExchangeValue(bool read, Parameter& p, ProtocolLogList* log) {
       return kTransactNotEncodable;
     }
   }
-  appendLines(log, requestLogLines(data.view()));
+  // The byte-by-byte log lines are made only for a caller that keeps them: polling and reading
+  // the tree pass no log and pay nothing for it.
+  if (log != nullptr) appendLines(log, requestLogLines(data.view()));
 
   // An index in the data field comes back after the value.
   const std::span<const std::uint8_t> tail = p.hasIndex ? data.view().last(2) : std::span<const std::uint8_t>{};
@@ -473,7 +475,7 @@ int DeviceLink::ExchangeValue(bool read, Parameter& p, ProtocolLogList* log) {
   if (!ExchangeFrame(read, hashName(p.name), data.view(), answer, p.comment, p.addressOffset, tail)) {
     return kTransactExchangeFailed;
   }
-  appendLines(log, responseLogLines(answer.data()));
+  if (log != nullptr) appendLines(log, responseLogLines(answer.data()));
 
   const int decoded = p.TakeAnswer(answer.data());
   if (decoded != 1 && decoded != -1) {

@@ -59,11 +59,10 @@ Wait writeAll(SerialLineIo& line, const Clock& clock, std::span<const std::uint8
 Wait send(SerialLineIo& line, const Clock& clock, const LineExchangeSetup& setup,
           std::span<const std::uint8_t> request) {
   if (setup.automaticConverter) {
+    // Handed to the driver and on its way: the converter turns the line round by itself, so nothing
+    // waits for the last character here (the reply time-out allows for its time on the wire).
     const auto deadline = clock.now() + ms(writeTimeoutMs(setup.timeouts, static_cast<int>(request.size())));
-    const Wait w = writeAll(line, clock, request, deadline);
-    if (w != Wait::Ready) return w;
-    // The reply time-out counts from the end of the request, not from its hand-over to the driver.
-    return line.drain(leftUntil(clock, deadline));
+    return writeAll(line, clock, request, deadline);
   }
 
   // Semi-automatic converter: RTS holds the transmitter on while the bytes go out one by one, each
@@ -109,7 +108,15 @@ LineExchangeResult exchangeOverLine(SerialLineIo& line, const Clock& clock, cons
   }
 
   const bool rtu = setup.protocolMode == serial::kProtocolModbusRtu;
-  const auto replyDeadline = clock.now() + ms(replyTimeoutMs(setup.timeouts));
+  // The reply time-out counts from the end of the request on the wire. A semi-automatic converter
+  // has drained the request by now; through an automatic one it is still leaving, for as many
+  // character times as it is long.
+  Clock::Duration stillOnTheWire = Clock::Duration::zero();
+  if (setup.automaticConverter) {
+    stillOnTheWire = std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double, std::milli>(
+        static_cast<double>(request.size()) * static_cast<double>(setup.characterTimeMs)));
+  }
+  const auto replyDeadline = clock.now() + stillOnTheWire + ms(replyTimeoutMs(setup.timeouts));
   const auto silence = ms(rtuSilenceMs(setup.characterTimeMs));
   Clock::TimePoint silenceEnd{};
   bool anyCharacter = false;

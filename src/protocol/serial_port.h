@@ -104,6 +104,9 @@ class SerialPort {
   std::string devicePath_;
   std::atomic<serial::PortFailure> failure_{serial::PortFailure::None};
   std::atomic<int> failureCode_{0};
+  // The driver of the open port keeps no error counters (a pseudo-terminal, some USB converters):
+  // learnt at the first exchange, so later ones do not ask again.
+  std::atomic<bool> noErrorCounters_{false};
 };
 
 }  // namespace kvtr

@@ -119,15 +119,16 @@ timespec toTimespec(Clock::Duration d) {
 // descriptor, which is checked first, so a stop wins over a ready port.
 class DescriptorLine final : public SerialLineIo {
  public:
-  DescriptorLine(int fd, int stopFd, float characterTimeMs)
-      : fd_(fd), stopFd_(stopFd), characterTimeMs_(characterTimeMs) {}
+  DescriptorLine(int fd, const Event& stop, float characterTimeMs, std::atomic<bool>& noErrorCounters)
+      : fd_(fd),
+        stop_(stop),
+        stopFd_(static_cast<int>(stop.nativeHandle())),
+        characterTimeMs_(characterTimeMs),
+        noErrorCounters_(noErrorCounters) {}
 
   void purge() override { (void)::tcflush(fd_, TCIOFLUSH); }
 
-  bool stopRequested() override {
-    pollfd p{stopFd_, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
-  }
+  bool stopRequested() override { return stop_.isSet(); }
 
   Wait waitReadable(Clock::Duration timeout) override { return waitFor(POLLIN, timeout); }
   Wait waitWritable(Clock::Duration timeout) override { return waitFor(POLLOUT, timeout); }
@@ -180,8 +181,14 @@ class DescriptorLine final : public SerialLineIo {
 
   std::uint64_t lineErrorCount() override {
 #if defined(TIOCGICOUNT)
+    if (noErrorCounters_.load(std::memory_order_relaxed)) return 0;
     serial_icounter_struct c{};
-    if (::ioctl(fd_, TIOCGICOUNT, &c) != 0) return 0;  // ENOTTY on a pseudo-terminal
+    if (::ioctl(fd_, TIOCGICOUNT, &c) != 0) {
+      // ENOTTY on a pseudo-terminal, EINVAL from drivers without counters: errors then arrive
+      // marked in the data only.
+      if (errno == ENOTTY || errno == EINVAL) noErrorCounters_.store(true, std::memory_order_relaxed);
+      return 0;
+    }
     // Parity, framing and breaks also arrive marked in the data; overruns only here.
     return static_cast<std::uint64_t>(c.frame) + static_cast<std::uint64_t>(c.parity) +
            static_cast<std::uint64_t>(c.brk) + static_cast<std::uint64_t>(c.overrun) +
@@ -210,8 +217,10 @@ class DescriptorLine final : public SerialLineIo {
   }
 
   int fd_;
+  const Event& stop_;
   int stopFd_;
   float characterTimeMs_;
+  std::atomic<bool>& noErrorCounters_;
 };
 
 }  // namespace
@@ -282,6 +291,7 @@ int SerialPort::open() {
   // used.
   setModemLines(fd, TIOCM_RTS | TIOCM_DTR, false);
   (void)::tcflush(fd, TCIOFLUSH);
+  noErrorCounters_.store(false);
   handle_.store(fd);
   return fail(serial::kOpened, serial::PortFailure::None);
 }
@@ -303,7 +313,7 @@ int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> 
     response = response.first(serial::kResponseCapacity);
   }
 
-  DescriptorLine line(descriptor(h), static_cast<int>(stop_.nativeHandle()), characterTimeMs_);
+  DescriptorLine line(descriptor(h), stop_, characterTimeMs_, noErrorCounters_);
   LineExchangeSetup setup;
   setup.characterTimeMs = characterTimeMs_;
   setup.timeouts = timeouts_;

@@ -81,18 +81,6 @@ bool PtyEndpoint::AddLink(const std::filesystem::path& link, std::string& error)
   return true;
 }
 
-LineView PtyEndpoint::View() const {
-  LineView view;
-  termios t{};
-  if (::tcgetattr(slave_, &t) != 0) return view;
-  view.baud = readTerminalSpeed(slave_);
-  view.stopBits = (t.c_cflag & CSTOPB) != 0 ? 2 : 1;
-  view.oddParity = (t.c_cflag & PARODD) != 0;
-#if defined(CMSPAR)
-  // Mark parity is the odd flag with "stick" parity: not the module's odd parity.
-  if ((t.c_cflag & CMSPAR) != 0) view.oddParity = false;
-#endif
-  return view;
-}
+LineView PtyEndpoint::View() const { return readTerminalView(slave_); }
 
 }  // namespace kvtr::sim

@@ -43,6 +43,8 @@ class PtyEndpoint {
 
 // Speed of a terminal, also one outside the classic table (14400, 28800 ...); 0 when unknown.
 [[nodiscard]] int readTerminalSpeed(int fd);
+// The speed, stop bits and parity the terminal is set to; a zero speed when they cannot be read.
+[[nodiscard]] LineView readTerminalView(int fd);
 // Sets both speeds; false when the system refuses.
 bool writeTerminalSpeed(int fd, int baud);
 

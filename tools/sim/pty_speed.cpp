@@ -25,6 +25,27 @@ int readTerminalSpeed(int fd) {
 #endif
 }
 
+LineView readTerminalView(int fd) {
+  LineView view;
+#if defined(__linux__)
+  // One call for the speed and the character format: the simulator looks at every frame.
+  struct termios2 t {};
+  if (::ioctl(fd, TCGETS2, &t) != 0) return view;
+  view.baud = static_cast<int>(t.c_ospeed);
+#else
+  struct termios t {};
+  if (::tcgetattr(fd, &t) != 0) return view;
+  view.baud = static_cast<int>(::cfgetospeed(&t));
+#endif
+  view.stopBits = (t.c_cflag & CSTOPB) != 0 ? 2 : 1;
+  view.oddParity = (t.c_cflag & PARODD) != 0;
+#if defined(CMSPAR)
+  // Mark parity is the odd flag with "stick" parity: not the module's odd parity.
+  if ((t.c_cflag & CMSPAR) != 0) view.oddParity = false;
+#endif
+  return view;
+}
+
 bool writeTerminalSpeed(int fd, int baud) {
 #if defined(__linux__)
   struct termios2 t {};

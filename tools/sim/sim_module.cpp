@@ -463,7 +463,11 @@ Reply SimModule::HandleForeign(std::span<const std::uint8_t> frame, Millis now) 
 
 // ------------------------------------------------------------------------------------------ memory
 
-int SimModule::replyDelayMs() const { return static_cast<int>(StoredNumber("t.Ans", 0, 0)); }
+int SimModule::replyDelayMs() const {
+  // Asked at every answer: the name's hash is worked out once.
+  static const std::uint16_t hash = hashName("t.Ans");
+  return static_cast<int>(StoredNumber(hash, 0, 0));
+}
 
 std::vector<std::uint8_t> SimModule::FactoryBytes(const SimParameter& p, int index) const {
   // The factory network settings: 9600 baud, 8 data bits, no parity, 1 stop bit, 8-bit address 16.
@@ -527,7 +531,11 @@ const ValueStore& SimModule::SaveState(Millis now) {
 }
 
 unsigned SimModule::StoredNumber(std::string_view name, int index, unsigned fallback) const {
-  const Slot* slot = store_.Find(hashName(name), index);
+  return StoredNumber(hashName(name), index, fallback);
+}
+
+unsigned SimModule::StoredNumber(std::uint16_t hash, int index, unsigned fallback) const {
+  const Slot* slot = store_.Find(hash, index);
   if (slot == nullptr || slot->bytes.empty() || slot->bytes.size() > 2) return fallback;
   return bigEndian(slot->bytes);
 }
@@ -748,7 +756,8 @@ void SimModule::SetInputsAutomatic(Millis now) {
 
 void SimModule::CheckLinkLoss(Millis now) {
   // "t.Lnk" in seconds; 0 means the link is not watched.
-  const unsigned timeout = StoredNumber("t.Lnk", 0, 0);
+  static const std::uint16_t hash = hashName("t.Lnk");
+  const unsigned timeout = StoredNumber(hash, 0, 0);
   if (timeout == 0 || now - lastHeard_ <= static_cast<Millis>(timeout) * 1000) return;
   for (int k = 0; k < kOutputCount; ++k) {
     switch (StoredNumber("O.Saf", k, 0)) {

@@ -152,6 +152,7 @@ class SimModule {
 
   // Stored settings and numbers by name.
   [[nodiscard]] unsigned StoredNumber(std::string_view name, int index, unsigned fallback) const;
+  [[nodiscard]] unsigned StoredNumber(std::uint16_t hash, int index, unsigned fallback) const;
   void StoreNumber(std::string_view name, int index, unsigned value, std::size_t width);
   [[nodiscard]] NetworkBytes StoredNetwork() const;
   void StoreNetwork(const LineSettings& line);

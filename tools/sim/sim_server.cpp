@@ -92,7 +92,7 @@ void SimServer::Acknowledge(const std::string& answer) {
 
 void SimServer::Process(const ReceivedFrame& frame) {
   ++framesReceived_;
-  log_.Received(frame.bytes);
+  if (log_.isOpen()) log_.Received(frame.bytes);
   const LineSettings line = module_.line();
   const LineView view = pty_.View();
   if (!hears(line, view)) {
@@ -119,17 +119,20 @@ void SimServer::Process(const ReceivedFrame& frame) {
     if (!SaveState(error)) std::fprintf(stderr, "kvtr-sim: %s\n", error.c_str());
   }
   if (reply.answered) {
-    std::vector<std::uint16_t> others;
-    for (const std::uint16_t h : otherHashes_) {
-      if (h != reply.hash && h != kErrorReplyHash) others.push_back(h);
+    // The other parameters' hashes are gathered only when a fault may put one in the answer.
+    others_.clear();
+    if (faults_.settings().rule(FaultKind::OtherHash).active()) {
+      for (const std::uint16_t h : otherHashes_) {
+        if (h != reply.hash && h != kErrorReplyHash) others_.push_back(h);
+      }
     }
-    const AnswerPlan plan = faults_.Plan(reply.line, native, others);
+    const AnswerPlan plan = faults_.Plan(reply.line, native, others_);
     if (!plan.fault.empty()) log_.Note(tr("сбой: ") + plan.fault);
     if (plan.send) {
       const auto due = Clock::now() + std::chrono::milliseconds(module_.replyDelayMs() + plan.extraDelayMs);
       if (!WaitUntil(due)) return;
       Send(plan.bytes, settings_.wireTime ? reply.sentWith.characterMs() : 0.0, plan.byteGapMs);
-      log_.Sent(plan.bytes);
+      if (log_.isOpen()) log_.Sent(plan.bytes);
     }
   }
 }

@@ -65,6 +65,7 @@ class SimServer {
   std::uint64_t framesReceived_ = 0;
   std::vector<std::uint64_t> waits_;  // "frames N" still waiting, at most one at a time
   std::vector<std::uint16_t> otherHashes_;
+  std::vector<std::uint16_t> others_;  // kept between answers: no allocation per answer
 };
 
 }  // namespace kvtr::sim
