@@ -25,6 +25,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -39,7 +40,6 @@
 #include "model/parameter_tree.h"
 #include "protocol/device_link.h"
 #include "protocol/network_settings.h"
-#include "protocol/serial_timing.h"
 
 namespace kvtr::soak {
 namespace {
@@ -76,7 +76,8 @@ double cpuSeconds() {
 
 // The fault mix, set on the simulator's control channel. The simulator tries the kinds in a fixed
 // order and the first that fires decides, so the k-th kind is given q / (1 - k q): each then spoils
-// a share q of the answers, and the six together 6 q. A late answer comes after 250 ms, between
+// a share q of the answers, and the six together 6 q (10 %: q = 1/60, drop 1/60, garbage 1/59 ...
+// late 1/55). A late answer comes after 250 ms, between
 // the second and the third reply time-out of the request, so that the link may still take it.
 bool startFaults(test::SimProcess& sim, double percent) {
   if (sim.Control("late-ms 250") != "ok") return false;
@@ -139,6 +140,16 @@ struct Scratch {
   [[nodiscard]] std::string file(const char* name) const { return (path / name).string(); }
   std::filesystem::path path;
 };
+
+// The longest one read may take. The link sends a request up to 4 times on time-outs, 17 times on
+// line errors and 16 times on answers without a frame start, after up to 4 reply time-outs of
+// dropping answers that came late for an earlier request. Each send is the request on the wire,
+// then one reply time-out at most; 10 ms each for the scheduler of a busy machine. At 115200 baud,
+// 8N1: (44 characters x 0.0868 ms + 110 ms + 10 ms) x 41 = 5076 ms.
+std::chrono::milliseconds longestRead(const SerialPort& port) {
+  const double send = static_cast<double>(kMaxFrameChars) * port.characterTimeMs() + port.replyTimeoutMs() + 10.0;
+  return std::chrono::milliseconds(static_cast<long>((4 + 4 + 17 + 16) * send));
+}
 
 void setLine(DeviceLink& link, const std::string& port) {
   NetRS485prg& node = link.programPortNode();
@@ -231,26 +242,22 @@ int runExchanges(const Options& options) {
   std::filesystem::resize_file(log, 0);
   if (!startFaults(sim, options.faultPercent)) return 1;
 
-  // Each read may take every send the link allows (4 on time-outs, 17 on line errors, 16 on lost
-  // frame starts) after up to 4 reply time-outs spent dropping late answers; each send is one
-  // write time-out and one reply time-out at most.
-  const SerialTimeouts timeouts = link.serialPort().timeouts();
-  const auto bound = std::chrono::milliseconds(
-      (4 + 4 + 17 + 16) * (link.serialPort().replyTimeoutMs() + writeTimeoutMs(timeouts, static_cast<int>(kMaxFrameChars))));
+  const auto bound = longestRead(link.serialPort());
 
   // The watchdog: a read that outlasts the bound is a hang; the stop event ends it, and the count
-  // goes on.
-  std::atomic<long> running{-1};
-  std::atomic<Clock::rep> startedAt{0};
+  // goes on. The read under way and its start are kept under the mutex, so that the read the
+  // watchdog stops is always the one it timed.
+  std::mutex watched;
+  long running = -1;
+  Clock::time_point startedAt;
   std::atomic<long> stoppedRead{-1};
   std::atomic<bool> finished{false};
   std::thread watchdog([&] {
     while (!finished.load()) {
       std::this_thread::sleep_for(20ms);
-      const long read = running.load();
-      if (read < 0 || stoppedRead.load() == read) continue;
-      if (Clock::now().time_since_epoch().count() - startedAt.load() > Clock::duration(bound).count()) {
-        stoppedRead.store(read);
+      std::lock_guard lock(watched);
+      if (running >= 0 && stoppedRead.load() != running && Clock::now() - startedAt > bound) {
+        stoppedRead.store(running);
         link.serialPort().stopEvent().set();
       }
     }
@@ -271,10 +278,16 @@ int runExchanges(const Options& options) {
     const std::size_t which = pick(random);
     auto p = makeParameter(kTargets[which]);
     const auto start = Clock::now();
-    startedAt.store(start.time_since_epoch().count());
-    running.store(i);
+    {
+      std::lock_guard lock(watched);
+      running = i;
+      startedAt = start;
+    }
     const int result = link.Transact(true, p.get());
-    running.store(-1);
+    {
+      std::lock_guard lock(watched);
+      running = -1;
+    }
     longest = std::max(longest, Clock::now() - start);
     if (stoppedRead.load() == i) {
       ++hangs;
@@ -402,10 +415,8 @@ int runPolling(const Options& options) {
   const long startKiB = residentKiB();
   const double startCpu = cpuSeconds();
   if (!monitor.Start()) return 1;
-  // A poll is due every 100 ms; one read may take as long as the exchange soak allows.
-  const auto stallBound = std::chrono::milliseconds(
-      (4 + 4 + 17 + 16) * (engine.serialPort().replyTimeoutMs() +
-                           writeTimeoutMs(engine.serialPort().timeouts(), static_cast<int>(kMaxFrameChars))));
+  // A poll is due every 100 ms, after the read before it, which may take as long as any read.
+  const auto stallBound = longestRead(engine.serialPort()) + InputsOutputsMonitor::kPeriod;
   const auto end = start + std::chrono::seconds(options.pollingSeconds);
   const auto warmUpAt = start + std::min<Clock::duration>(60s, std::chrono::seconds(options.pollingSeconds) / 10);
   long warmKiB = -1;
