@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QPoint>
+#include <QRect>
+#include <QScreen>
 #include <QSize>
 #include <cstdio>
 
@@ -64,7 +66,16 @@ Application::StartResult Configurator::Start() {
         }
         frame_->show();
         break;
-      case WindowPlacement::Kind::Maximised: frame_->showMaximized(); break;
+      case WindowPlacement::Kind::Maximised:
+        // The size it returns to when the operator restores it (and the size it has where no window
+        // manager maximises it): three quarters of the screen, in its middle.
+        if (const QScreen* screen = frame_->screen()) {
+          const QRect area = screen->availableGeometry();
+          const QSize size(area.width() * 3 / 4, area.height() * 3 / 4);
+          frame_->setGeometry(QRect(area.center() - QPoint(size.width() / 2, size.height() / 2), size));
+        }
+        frame_->showMaximized();
+        break;
     }
   }
   if (splash_ != nullptr) splash_->close();
