@@ -84,7 +84,7 @@ bool Document::SaveDocument(const std::filesystem::path& path, std::string* erro
 bool Document::StartWholeTreeTask(TaskKind kind, TaskCompletion done) {
   DescBranch* branch = root();
   if (branch == nullptr) {
-    ui_->showMessage(std::string(kNoTreeText), std::string(kOperationImpossibleCaption), MessageIcon::Stop);
+    ui_->showMessage(tr(kNoTreeText.data()), tr(kOperationImpossibleCaption.data()), MessageIcon::Stop);
     return false;
   }
   if (done) return engine_->BeginTask(kind, branch, std::move(done));
@@ -94,7 +94,7 @@ bool Document::StartWholeTreeTask(TaskKind kind, TaskCompletion done) {
 bool Document::RunWholeTreeTask(TaskKind kind, const TaskRunner& run) {
   DescBranch* branch = root();
   if (branch == nullptr) {
-    ui_->showMessage(std::string(kNoTreeText), std::string(kOperationImpossibleCaption), MessageIcon::Stop);
+    ui_->showMessage(tr(kNoTreeText.data()), tr(kOperationImpossibleCaption.data()), MessageIcon::Stop);
     return false;
   }
   return run(kind, branch);

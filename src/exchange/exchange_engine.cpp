@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "exchange/group_operations.h"
 #include "exchange/polling.h"
@@ -37,7 +38,7 @@ bool ExchangeEngine::CreateTransmitThread() {
     transmitThread_ = std::thread([this] { TransmitThread(); });
   } catch (const std::system_error&) {
     transmitEnded_.set();
-    if (UserInterface* ui = userInterface()) ui->showMessage(std::string(kTransmitThreadFailedText), "Error",
+    if (UserInterface* ui = userInterface()) ui->showMessage(tr(kTransmitThreadFailedText.data()), "Error",
                                                              MessageIcon::Stop);
     return false;
   }
@@ -53,7 +54,7 @@ int ExchangeEngine::StartScanThread(DescBranch& scanners) {
   if (polling_->scanThreadRunning()) return 0;
   CreateScanners(scanners, clock_);
   if (polling_->StartScanThread(scanners) == 0) return 0;
-  if (UserInterface* ui = userInterface()) ui->showMessage(std::string(kScanThreadFailedText), "Error", MessageIcon::Stop);
+  if (UserInterface* ui = userInterface()) ui->showMessage(tr(kScanThreadFailedText.data()), "Error", MessageIcon::Stop);
   return 1;
 }
 
@@ -335,7 +336,7 @@ bool ExchangeEngine::taskRunning() const {
 
 void ExchangeEngine::ExplainDangerousOperations() {
   if (UserInterface* ui = userInterface()) {
-    ui->showMessage(std::string(kDangerousOperationsText), "Сообщение", MessageIcon::Information);
+    ui->showMessage(tr(kDangerousOperationsText.data()), tr("Сообщение"), MessageIcon::Information);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "exchange/group_operations.h"
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "exchange/exchange_engine.h"
@@ -10,10 +11,10 @@ namespace kvtr {
 
 namespace {
 
-constexpr std::string_view kReadPrefix = "  Чтение: ";
-constexpr std::string_view kWritePrefix = "  Запись: ";
-constexpr std::string_view kComparePrefix = "  Сравниваем: ";
-constexpr std::string_view kNewValueSuffix = " [новое значение]";
+constexpr std::string_view kReadPrefix = trMark("  Чтение: ");
+constexpr std::string_view kWritePrefix = trMark("  Запись: ");
+constexpr std::string_view kComparePrefix = trMark("  Сравниваем: ");
+constexpr std::string_view kNewValueSuffix = trMark(" [новое значение]");
 constexpr std::string_view kCalibrationName = "clb.k";
 // The factory values of the calibration table: the even entries are the zero points, the odd
 // ones the full scale of the 12-bit converter.
@@ -31,22 +32,22 @@ std::string nameWithIndex(std::string_view prefix, const Parameter& p) {
 
 bool isTimeoutComment(const Parameter& p) { return equalsNoCase(p.comment, kTimeoutText); }
 
-std::string editableText(bool editable) { return editable ? "Редактируемый" : "Не редактируемый"; }
-std::string ownerText(bool firm) { return firm ? "фирме" : "пользователю"; }
+std::string editableText(bool editable) { return editable ? tr("Редактируемый") : tr("Не редактируемый"); }
+std::string ownerText(bool firm) { return firm ? tr("фирме") : tr("пользователю"); }
 
 }  // namespace
 
 std::string ReadFailureLimitText(int streak, bool automaticReadingWasOn) {
   std::string text = strprintf(
-      "Так как прошло %i неудачных попыток чтения параметров подряд,\nпохоже что прибор КВТР не подключен к "
-      "компьютеру\n(или связь стабильно отсутствует по какой-либо другой причине). \nРади избежания "
-      "бессмысленных задержек и торможения компьютера\n",
+      trFormat("Так как прошло %i неудачных попыток чтения параметров подряд,\nпохоже что прибор КВТР не подключен к "
+               "компьютеру\n(или связь стабильно отсутствует по какой-либо другой причине). \nРади избежания "
+               "бессмысленных задержек и торможения компьютера\n"),
       streak);
   if (automaticReadingWasOn) {
-    text += "режим автоматического чтения параметров был отключен.\nВы можете заново включить этот режим в меню "
-            "'Вид'.\n\n";
+    text += tr("режим автоматического чтения параметров был отключен.\nВы можете заново включить этот режим в меню "
+               "'Вид'.\n\n");
   }
-  text += "Операции обмена приостановлены.";
+  text += tr("Операции обмена приостановлены.");
   return text;
 }
 
@@ -82,7 +83,7 @@ int GroupOperations::ReadParameter(Parameter& p, bool countFailures) {
   TaskCounters& counters = engine_.counters();
   counters.processedCount.fetch_add(1);
   if (p.index < 0) return kStepSkipped;
-  const std::string prefix = nameWithIndex(kReadPrefix, p);
+  const std::string prefix = nameWithIndex(tr(kReadPrefix.data()), p);
 
   const int result = engine_.Transact(true, &p);
   if (result != 0) engine_.AppendErrorLog(p);
@@ -111,7 +112,7 @@ bool GroupOperations::StopIfPortLost(int result) {
   if (engine_.batchMode()) {
     if (ExchangeEvents* events = engine_.events()) events->portLost(text);
   } else {
-    engine_.ReportMessage(text, std::string(kPortDriverCaption), MessageIcon::Stop);
+    engine_.ReportMessage(text, tr(kPortDriverCaption.data()), MessageIcon::Stop);
   }
   return true;
 }
@@ -131,14 +132,14 @@ void GroupOperations::CountReadTimeout(bool countFailures) {
   counters.failureStreak.store(0);
   engine_.abortEvent().set();
   if (!engine_.batchMode()) {
-    engine_.ReportMessage(ReadFailureLimitText(streak, wasAutomatic), std::string(kApplicationCaption),
+    engine_.ReportMessage(ReadFailureLimitText(streak, wasAutomatic), tr(kApplicationCaption.data()),
                           MessageIcon::Stop);
   }
 }
 
 int GroupOperations::WriteParameter(Parameter& p, int mode) {
   engine_.counters().processedCount.fetch_add(1);
-  const std::string prefix = nameWithIndex(kWritePrefix, p);
+  const std::string prefix = nameWithIndex(tr(kWritePrefix.data()), p);
   const bool initial = NormalizeWriteMode(mode) == kWriteInitial;
   const std::string text = initial ? p.pendingText : p.value;
   if (text == kNoDataText) {
@@ -174,7 +175,7 @@ int GroupOperations::WriteParameter(Parameter& p, int mode) {
   } else {
     engine_.AppendErrorLog(p);
   }
-  LogLine(prefix + " = " + text + std::string(kNewValueSuffix));
+  LogLine(prefix + " = " + text + std::string(tr(kNewValueSuffix.data())));
   if (result != 0 && !StopIfPortLost(result)) CountWriteFailure(p, result);
   return result;
 }
@@ -200,7 +201,7 @@ int GroupOperations::CompareParameter(Parameter& p) {
   if (engine_.abortEvent().isSet()) return kStepAborted;
   auto device = MakeExchangeCopy(p);
   if (p.index < 0) return kStepSkipped;
-  std::string line = std::string(kComparePrefix) + p.name + "=" + p.value;
+  std::string line = tr(kComparePrefix.data()) + p.name + "=" + p.value;
   if (p.hasIndex) line += strprintf(":%i", p.index);
 
   const int result = engine_.Transact(true, device.get());
@@ -229,10 +230,12 @@ int GroupOperations::CompareParameter(Parameter& p) {
   {
     std::lock_guard lock(reportMutex_);
     // The name with its index, so that each of the instances is told apart ("C.Mod:3").
-    compareReport_ += strprintf("\n%i) Параметер '", before + 1) + nameWithIndex("", p) + " (" + p.description +
-                      ") в конфигурации: значение=" + p.value + "," + editableText(p.editable) + ",принадлежит " +
-                      ownerText(p.ownerFirm) + "; в приборе: значение=" + device->value + "," +
-                      editableText(device->editable) + ",принадлежит " + ownerText(device->ownerFirm) + ".\n";
+    compareReport_ += strprintf(trFormat("\n%i) Параметер '%s (%s) в конфигурации: значение=%s,%s,принадлежит %s; в "
+                                         "приборе: значение=%s,%s,принадлежит %s.\n"),
+                                before + 1, nameWithIndex("", p).c_str(), p.description.c_str(), p.value.c_str(),
+                                editableText(p.editable).c_str(), ownerText(p.ownerFirm).c_str(),
+                                device->value.c_str(), editableText(device->editable).c_str(),
+                                ownerText(device->ownerFirm).c_str());
   }
   std::string comment = std::string(kDeviceValuePrefix) + " '" + device->value + "'," +
                         (device->editable ? "Ред-ый," : "Не ред-ый,") + (device->ownerFirm ? "фирм." : "польз.");
@@ -281,17 +284,17 @@ std::string GroupOperations::CompareResultText() const {
   const int count = differenceCount();
   std::string text;
   if (count == 0) {
-    text = kNoDifferencesText;
+    text = tr(kNoDifferencesText.data());
   } else {
-    text = strprintf("Обнаружено %i отличий", count);
-    if (count > kReportedDifferences) text += kOnlyFirstTenText;
+    text = strprintf(trFormat("Обнаружено %i отличий"), count);
+    if (count > kReportedDifferences) text += tr(kOnlyFirstTenText.data());
     text += ":\n";
     text += compareReport();
   }
   const int failures = compareFailureCount();
   if (failures > 0) {
-    text += strprintf("\n\nНе сравнивались %i параметров: их не удалось прочитать из прибора", failures);
-    if (failures > kReportedDifferences) text += kOnlyFirstTenText;
+    text += strprintf(trFormat("\n\nНе сравнивались %i параметров: их не удалось прочитать из прибора"), failures);
+    if (failures > kReportedDifferences) text += tr(kOnlyFirstTenText.data());
     text += ":\n";
     text += compareFailureReport();
   }
@@ -299,7 +302,7 @@ std::string GroupOperations::CompareResultText() const {
 }
 
 void GroupOperations::ShowCompareResult(UserInterface& ui) const {
-  ui.showMessage(CompareResultText(), std::string(kCompareResultCaption), MessageIcon::Information);
+  ui.showMessage(CompareResultText(), tr(kCompareResultCaption.data()), MessageIcon::Information);
 }
 
 // ------------------------------------------------------------------ identification, instant write
@@ -309,21 +312,21 @@ DeviceIdentity GroupOperations::Identify(bool showMessages) {
   Parameter dev("dev");
   if (engine_.Transact(true, &dev) == 0) {
     id.device = dev.value;
-    id.info = "Прибор: " + dev.value + "\n";
+    id.info = tr("Прибор: ") + dev.value + "\n";
     id.result = IsKvtrDeviceName(dev.value) ? 3 : 2;
   } else {
-    id.errors = "Ошибка команды 'dev':\n" + dev.comment + "\n";
+    id.errors = tr("Ошибка команды 'dev':\n") + dev.comment + "\n";
   }
   Parameter ver("ver");
   if (engine_.Transact(true, &ver) == 0) {
     id.version = ver.value;
-    id.info += "Версия ПО: " + ver.value;
+    id.info += tr("Версия ПО: ") + ver.value;
   } else {
-    id.errors += "Ошибка команды 'ver':\n" + ver.comment;
+    id.errors += tr("Ошибка команды 'ver':\n") + ver.comment;
   }
   if (showMessages) {
-    if (!id.errors.empty()) engine_.ReportMessage(id.errors, "Ошибка", MessageIcon::Stop);
-    if (!id.info.empty()) engine_.ReportMessage(id.info, std::string(kDeviceInfoCaption), MessageIcon::Information);
+    if (!id.errors.empty()) engine_.ReportMessage(id.errors, tr("Ошибка"), MessageIcon::Stop);
+    if (!id.info.empty()) engine_.ReportMessage(id.info, tr(kDeviceInfoCaption.data()), MessageIcon::Information);
   }
   return id;
 }

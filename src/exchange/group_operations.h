@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/catalogue.h"
 #include "common/user_interface.h"
 #include "model/parameter_steps.h"
 #include "protocol/link_parameter_steps.h"
@@ -29,11 +30,11 @@ inline constexpr int kInstantWriteNotDone = 1000;  // InstantWrite wrote nothing
 inline constexpr int kFailureLimit = 5;
 
 inline constexpr std::string_view kWriteFailureLimitText = "Прошло 5 безуспешных попыток записи!";
-inline constexpr std::string_view kApplicationCaption = "Конфигуратор КВТР";
-inline constexpr std::string_view kCompareResultCaption = "Результат сравнения";
-inline constexpr std::string_view kNoDifferencesText = "Отличий не обнаружено";
-inline constexpr std::string_view kOnlyFirstTenText = " (показанны только первые 10)";
-inline constexpr std::string_view kDeviceInfoCaption = "Общие параметры прибора";
+inline constexpr std::string_view kApplicationCaption = trMark("Конфигуратор КВТР");
+inline constexpr std::string_view kCompareResultCaption = trMark("Результат сравнения");
+inline constexpr std::string_view kNoDifferencesText = trMark("Отличий не обнаружено");
+inline constexpr std::string_view kOnlyFirstTenText = trMark(" (показанны только первые 10)");
+inline constexpr std::string_view kDeviceInfoCaption = trMark("Общие параметры прибора");
 
 // The message of the failure limit of reading, for `streak` time-outs in a row; with the
 // automatic-reading note when that mode was on.

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/catalogue.h"
 #include "common/clock.h"
 #include "common/event.h"
 #include "common/timer.h"
@@ -30,7 +31,7 @@ inline constexpr int kMinimumScanPeriodMs = 100;
 inline constexpr std::string_view kScanPeriodRefusedText =
     "Период опроса должен быть задан числом в миллисекундах.\nПериод опроса не может быть меньше 100 миллисекунд";
 inline constexpr std::string_view kScanThreadFailedText =
-    "Не могу запустить поток (ScanThread), необходимый для работы сканеров";
+    trMark("Не могу запустить поток (ScanThread), необходимый для работы сканеров");
 
 // Results of ScanOnce.
 inline constexpr int kScanPosted = 0;

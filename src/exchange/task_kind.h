@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/catalogue.h"
 #include "common/clock.h"
 
 namespace kvtr {
@@ -26,15 +27,15 @@ enum class TaskKind : int {
 inline constexpr std::string_view kProgressWindowCaption = "Прибор <==> программа";
 inline constexpr std::string_view kAbortButtonText = "Прервать!";
 inline constexpr std::string_view kTaskDoneText = "Задание выполнено. Окно будет закрыто автоматически.";
-inline constexpr std::string_view kNoTreeText = "Дерево не определено";
+inline constexpr std::string_view kNoTreeText = trMark("Дерево не определено");
 inline constexpr std::string_view kNoBranchText = "Ветвь не определена";
-inline constexpr std::string_view kOperationImpossibleCaption = "Операция невозможна";
+inline constexpr std::string_view kOperationImpossibleCaption = trMark("Операция невозможна");
 inline constexpr std::string_view kDangerousOperationsText =
-    "Авторизация относится к устаревшим функциям.\nВ этой версии конфигуратора 'опасные операции'\n"
-    "(инициализация прибора и доступ к специальным атрибутам)\nавтоматически доступны на максимальном уровне "
-    "доступа.";
+    trMark("Авторизация относится к устаревшим функциям.\nВ этой версии конфигуратора 'опасные операции'\n"
+           "(инициализация прибора и доступ к специальным атрибутам)\nавтоматически доступны на максимальном уровне "
+           "доступа.");
 inline constexpr std::string_view kTransmitThreadFailedText =
-    "Не могу запустить поток (TransmitThread), необходимый для коммуникации с прибором";
+    trMark("Не могу запустить поток (TransmitThread), необходимый для коммуникации с прибором");
 
 [[nodiscard]] constexpr int TaskCode(TaskKind kind) { return static_cast<int>(kind); }
 [[nodiscard]] std::optional<TaskKind> TaskKindOfCode(int code);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <system_error>
 
+#include "common/catalogue.h"
 #include "common/program_directory.h"
 #include "common/format.h"
 #include "common/strings.h"
@@ -100,12 +101,14 @@ DescriptorLoader::DescriptorLoader(ParameterTree& tree, UserInterface& ui, Descr
 DescriptorLoader::~DescriptorLoader() = default;
 
 bool DescriptorLoader::fail(const std::string& text, std::string_view caption) {
-  ui_.showMessage(text, std::string(caption), MessageIcon::Stop);
+  // Every caption given here is a marked constant of descriptor_loader.h.
+  ui_.showMessage(text, tr(caption.data()), MessageIcon::Stop);
   return false;
 }
 
 bool DescriptorLoader::tooFewWords(std::string_view line) {
-  return fail("Недостаточно слов в строке описателя '" + std::string(line) + "'", kDescriptorErrorCaption);
+  return fail(strprintf(trFormat("Недостаточно слов в строке описателя '%.*s'"), static_cast<int>(line.size()), line.data()),
+              kDescriptorErrorCaption);
 }
 
 bool DescriptorLoader::ParseText(std::string_view text) {
@@ -141,13 +144,16 @@ bool DescriptorLoader::ParseDescriptorLine(std::string_view line) {
   if (equalsNoCase(statement, "root")) return parseBranch(words, line, BranchRole::Root);
   if (equalsNoCase(statement, "const")) return parseConst(words, line);
   if (equalsNoCase(statement, "type")) return parseType(words, line);
-  return fail("Непонятная команда в описателе '" + std::string(line) + "'", kDescriptorErrorCaption);
+  return fail(strprintf(trFormat("Непонятная команда в описателе '%.*s'"), static_cast<int>(line.size()), line.data()),
+              kDescriptorErrorCaption);
 }
 
 bool DescriptorLoader::parseConst(const std::vector<std::string_view>& words, std::string_view line) {
   if (words.size() < 3) return tooFewWords(line);
   const std::string name(words[1]);
-  if (constantIndex_.find(name) != constantIndex_.end()) return fail("Константа '" + name + "' уже определена!", kDescriptorErrorCaption);
+  if (constantIndex_.find(name) != constantIndex_.end()) {
+    return fail(strprintf(trFormat("Константа '%s' уже определена!"), name.c_str()), kDescriptorErrorCaption);
+  }
   constantIndex_.emplace(name, constants_.size());
   constants_.push_back({name, lenientDecimal(words[2])});
   return true;
@@ -193,7 +199,8 @@ bool DescriptorLoader::parseRuleOrInit(const std::vector<std::string_view>& word
   if (words.size() < (isRule ? 4u : 3u)) return tooFewWords(line);
   const auto found = templateIndex_.find(words[1]);
   if (found == templateIndex_.end()) {
-    return fail("Параметр '" + std::string(words[1]) + "' не определен.", kDescriptorTemplateErrorCaption);
+    return fail(strprintf(trFormat("Параметр '%.*s' не определен."), static_cast<int>(words[1].size()), words[1].data()),
+                kDescriptorTemplateErrorCaption);
   }
   ParamTemplate& t = templates_[found->second.first];
   if (isRule) {
@@ -220,7 +227,7 @@ bool DescriptorLoader::parseBranch(const std::vector<std::string_view>& words, s
   const int second = lenientInt(words[4]);
 
   const auto tooMany = [&] {
-    return fail(strprintf("Описатель задает больше %zu ветвей и параметров: дерево не будет построено.",
+    return fail(strprintf(trFormat("Описатель задает больше %zu ветвей и параметров: дерево не будет построено."),
                           options_.maxNodes),
                 kDescriptorErrorCaption);
   };
@@ -267,7 +274,7 @@ bool DescriptorLoader::parseBranch(const std::vector<std::string_view>& words, s
         for (std::size_t index = b->second.first; index != kNoEntry; index = nextBranch_[index]) {
           if (branchDepths_[index] + 1 > options_.maxDepth) {
             undo();
-            return fail(strprintf("Ветви описателя вложены глубже %d уровней: дерево не будет построено.",
+            return fail(strprintf(trFormat("Ветви описателя вложены глубже %d уровней: дерево не будет построено."),
                                   options_.maxDepth),
                         kDescriptorErrorCaption);
           }
@@ -286,7 +293,8 @@ bool DescriptorLoader::parseBranch(const std::vector<std::string_view>& words, s
       }
       if (!matched) {
         undo();
-        return fail("Что такое '" + std::string(words[w]) + "', не ясно!", kDescriptorErrorCaption);
+        return fail(strprintf(trFormat("Что такое '%.*s', не ясно!"), static_cast<int>(words[w].size()), words[w].data()),
+                    kDescriptorErrorCaption);
       }
     }
 
@@ -340,7 +348,7 @@ bool DescriptorLoader::Finish() {
   if (tree_.root() != nullptr) {
     Expand(*tree_.root(), context, false, 0);
   } else {
-    ui_.showMessage("Не опредена корневая ветвь", std::string(kLoadErrorCaption), MessageIcon::Stop);
+    ui_.showMessage(tr("Не опредена корневая ветвь"), tr(kLoadErrorCaption.data()), MessageIcon::Stop);
   }
   if (tree_.scanners() != nullptr) {
     Expand(*tree_.scanners(), context, false, 0);
@@ -359,13 +367,13 @@ DescriptorLoadResult LoadDescriptorText(ParameterTree& tree, std::string_view te
   DescriptorLoadResult result;
   result.streamRead = true;
   if (text.empty()) {
-    ui.showMessage(std::string(kDescriptorTreeFailedText), std::string(kLoadErrorCaption), MessageIcon::Stop);
+    ui.showMessage(tr(kDescriptorTreeFailedText.data()), tr(kLoadErrorCaption.data()), MessageIcon::Stop);
     return result;
   }
   DescriptorLoader loader(tree, ui, options);
   const bool linesTaken = loader.ParseText(text);
   if (!linesTaken) {
-    ui.showMessage(std::string(kDescriptorTreeFailedText), std::string(kLoadErrorCaption), MessageIcon::Stop);
+    ui.showMessage(tr(kDescriptorTreeFailedText.data()), tr(kLoadErrorCaption.data()), MessageIcon::Stop);
   }
   // Expansion runs on whatever root the lines before a failure declared.
   const bool hasRoot = loader.Finish();
@@ -381,14 +389,14 @@ DescriptorLoadResult LoadDescriptor(ParameterTree& tree, const std::filesystem::
 
   DescriptorReadResult read = readDescriptorFile(file, stream);
   if (read.status == DescriptorReadStatus::emptyText) {
-    ui.showMessage(std::string(kDescriptorTreeFailedText), std::string(kLoadErrorCaption), MessageIcon::Stop);
+    ui.showMessage(tr(kDescriptorTreeFailedText.data()), tr(kLoadErrorCaption.data()), MessageIcon::Stop);
     DescriptorLoadResult result;
     result.streamRead = true;
     result.detail = std::move(read.message);
     return result;
   }
   if (!read.ok()) {
-    ui.showMessage(std::string(kDescriptorOpenFailedText), std::string(kProgramTitle), MessageIcon::Stop);
+    ui.showMessage(tr(kDescriptorOpenFailedText.data()), tr(kProgramTitle.data()), MessageIcon::Stop);
     DescriptorLoadResult result;
     result.detail = std::move(read.message);
     return result;

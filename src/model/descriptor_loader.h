@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/catalogue.h"
 #include "model/desc_branch.h"
 #include "model/param_template.h"
 #include "model/parameter.h"
@@ -45,11 +46,11 @@ struct DescriptorLoadOptions {
 };
 
 // Message captions of the loader.
-inline constexpr std::string_view kDescriptorErrorCaption = "Ошибка в описателе";
-inline constexpr std::string_view kDescriptorTemplateErrorCaption = "Ошибка описателя";
-inline constexpr std::string_view kLoadErrorCaption = "Ошибка";
+inline constexpr std::string_view kDescriptorErrorCaption = trMark("Ошибка в описателе");
+inline constexpr std::string_view kDescriptorTemplateErrorCaption = trMark("Ошибка описателя");
+inline constexpr std::string_view kLoadErrorCaption = trMark("Ошибка");
 // The caption of the message when the descriptor file cannot be opened: the program's title.
-inline constexpr std::string_view kProgramTitle = "Конфигуратор КВТР";
+inline constexpr std::string_view kProgramTitle = trMark("Конфигуратор КВТР");
 
 // The branch title that makes a branch the module's network settings.
 inline constexpr std::string_view kNetworkSettingsTitle = "Сетевые_параметры";

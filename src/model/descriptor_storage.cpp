@@ -88,9 +88,9 @@ std::string_view descriptorReadFailureText(DescriptorReadStatus status) {
     case DescriptorReadStatus::ok:
       return {};
     case DescriptorReadStatus::emptyText:
-      return kDescriptorTreeFailedText;
+      return tr(kDescriptorTreeFailedText.data());
     default:
-      return kDescriptorOpenFailedText;
+      return tr(kDescriptorOpenFailedText.data());
   }
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/catalogue.h"
 #include "model/compound_file.h"
 
 namespace kvtr {
@@ -19,8 +20,8 @@ inline constexpr std::string_view kDescriptorFileName = "kvtr.tree.dat";
 inline constexpr std::string_view kDescriptorStreamName = "kvtr.tree";
 
 // The texts the program shows when reading fails (see descriptorReadFailureText).
-inline constexpr std::string_view kDescriptorOpenFailedText = "Ошибка открытия файла дерева!";
-inline constexpr std::string_view kDescriptorTreeFailedText = "Не удалось создать дерево параметров";
+inline constexpr std::string_view kDescriptorOpenFailedText = trMark("Ошибка открытия файла дерева!");
+inline constexpr std::string_view kDescriptorTreeFailedText = trMark("Не удалось создать дерево параметров");
 
 enum class DescriptorReadStatus {
   ok,

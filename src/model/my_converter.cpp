@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/text_encoding.h"
@@ -550,12 +551,13 @@ int MyConverter::ConvertToData(std::string& text, DataField& out) const {
 }
 
 std::string ValueCheck::reason() const {
-  if (!writable) return "параметр только читается из прибора";
-  return "значение должно быть " + expected;
+  if (!writable) return tr("параметр только читается из прибора");
+  return tr("значение должно быть ") + expected;
 }
 
 std::string ValueNotWrittenText(std::string_view text, const ValueCheck& check) {
-  return "Значение '" + std::string(text) + "' не записано: " + check.reason();
+  return strprintf(trFormat("Значение '%.*s' не записано: %s"), static_cast<int>(text.size()), text.data(),
+                   check.reason().c_str());
 }
 
 ValueCheck MyConverter::CheckText(std::string_view text) const {
@@ -575,20 +577,22 @@ ValueCheck MyConverter::CheckText(std::string_view text) const {
   }
   // The conversion works on at most the scratch text: anything longer would be cut unseen.
   if (LimitScratchText(text).size() != text.size()) {
-    check.expected = strprintf("не длиннее %zu знаков", kScratchTextChars);
+    check.expected = strprintf(trFormat("не длиннее %zu знаков"), kScratchTextChars);
     return check;
   }
 
   check.stored = std::string(text);
   if (equalsNoCase(name, "CHAr*") || k == ValueKind::NetworkName) {
     check.expected =
-        "сетевым именем: не более 4 знаков из букв A-Z, цифр, пробела, '-' и '_', после каждого может стоять точка";
+        tr("сетевым именем: не более 4 знаков из букв A-Z, цифр, пробела, '-' и '_', после каждого может стоять точка");
     check.accepted = isNetworkNameText(text);
     return check;
   }
   switch (k) {
     case ValueKind::Float: {
-      check.expected = hasLimits() ? "числом от " + limitText(minimum) + " до " + limitText(maximum) : "числом";
+      check.expected = hasLimits() ? strprintf(trFormat("числом от %s до %s"), limitText(minimum).c_str(),
+                                               limitText(maximum).c_str())
+                                   : std::string(tr("числом"));
       const std::optional<double> v = ReadTypedNumber(text);
       // A value beyond the range of a single cannot be sent.
       if (!v || !std::isfinite(*v) || std::fabs(*v) > static_cast<double>(FLT_MAX)) return check;
@@ -601,7 +605,8 @@ ValueCheck MyConverter::CheckText(std::string_view text) const {
       // Only two bytes travel: a larger or negative number would arrive as another one.
       const double low = hasLimits() ? std::max(minimum, 0.0) : 0.0;
       const double high = hasLimits() ? std::min(maximum, kLargestWord) : kLargestWord;
-      check.expected = "целым числом от " + limitText(std::ceil(low)) + " до " + limitText(std::floor(high));
+      check.expected = strprintf(trFormat("целым числом от %s до %s"), limitText(std::ceil(low)).c_str(),
+                                 limitText(std::floor(high)).c_str());
       // Decimal notation only: the encoder reads integers without an exponent.
       const std::optional<double> v = ReadTypedNumber(text, /*allowExponent=*/false);
       if (!v || *v < low || *v > high) return check;
@@ -609,15 +614,17 @@ ValueCheck MyConverter::CheckText(std::string_view text) const {
       break;
     }
     case ValueKind::Time: {
-      check.expected = "временем ММ:СС";
-      if (hasLimits()) check.expected += " от " + timeText(minimum) + " до " + timeText(maximum);
+      check.expected = tr("временем ММ:СС");
+      if (hasLimits()) {
+        check.expected += strprintf(trFormat(" от %s до %s"), timeText(minimum).c_str(), timeText(maximum).c_str());
+      }
       const std::optional<double> seconds = typedSeconds(text);
       if (!seconds || *seconds > kLargestWord) return check;
       if (hasLimits() && (*seconds < minimum || *seconds > maximum)) return check;
       break;
     }
     case ValueKind::Void:
-      check.expected = "пустым";
+      check.expected = tr("пустым");
       if (!text.empty()) return check;
       break;
     case ValueKind::String:
@@ -640,7 +647,7 @@ ValueCheck MyConverter::CheckText(std::string_view text) const {
         if (!shown.empty()) shown += ", ";
         shown += entry;
       }
-      check.expected = "одним из: " + shown;
+      check.expected = tr("одним из: ") + shown;
       return check;
     }
   }

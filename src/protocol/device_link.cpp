@@ -607,7 +607,7 @@ int DeviceLink::OpenLink(bool showMessage) {
   }
   state_->notePortOpened(result == serial::kOpened);
   if (result != serial::kOpened && showMessage && !batchMode_.load() && ui_ != nullptr) {
-    ui_->showMessage(PortFailureText(), std::string(kPortDriverCaption), MessageIcon::None);
+    ui_->showMessage(PortFailureText(), tr(kPortDriverCaption.data()), MessageIcon::None);
   }
   return result;
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "common/catalogue.h"
 #include "model/net_rs485.h"
 #include "model/parameter.h"
 #include "protocol/frame_codec.h"
@@ -63,7 +64,7 @@ inline constexpr std::uint32_t kOtherDevice = 64;         // 206
 
 // Texts the link writes.
 inline constexpr std::string_view kPortNotOpenText = "Ошибка открытия порта";
-inline constexpr std::string_view kPortDriverCaption = "Ошибка драйвера последовательного порта";
+inline constexpr std::string_view kPortDriverCaption = trMark("Ошибка драйвера последовательного порта");
 inline constexpr std::string_view kTimeoutText = "Таймаут при передаче данных (нет связи)";
 inline constexpr std::string_view kLineErrorsText = "Неверны настройки порта.";
 inline constexpr std::string_view kLostFrameStartText = "Потеря начала посылки.";

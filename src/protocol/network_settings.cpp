@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "common/catalogue.h"
 #include "common/strings.h"
 #include "common/user_interface.h"
 #include "model/my_converter.h"
@@ -89,7 +90,7 @@ bool CheckNetworkEdit(const ObjectWithParameters& node, std::string_view name, s
   if (node.GetNodeKind() == NodeKind::NetRS485prg) return true;
   if (CheckNetworkValue(node, name, proposed) && CheckFrameFormat(node, name, proposed)) return true;
   if (ui != nullptr) {
-    ui->showMessage(std::string(kNetworkCombinationRefusedText), std::string(kNetworkCombinationRefusedCaption),
+    ui->showMessage(tr(kNetworkCombinationRefusedText.data()), tr(kNetworkCombinationRefusedCaption.data()),
                     MessageIcon::Stop);
   }
   return false;

@@ -10,6 +10,7 @@
 #include <array>
 #include <string_view>
 
+#include "common/catalogue.h"
 #include "model/net_rs485.h"
 #include "model/object_with_parameters.h"
 #include "protocol/port_settings_storage.h"
@@ -39,12 +40,12 @@ inline constexpr std::string_view kParityInvalidText = "<неверное зна
 
 // The message and caption of a refused edit of the module's network settings.
 inline constexpr std::string_view kNetworkCombinationRefusedText =
-    "Запрещенные комбинации сетевых параметров:\n"
-    "1) Нельзя чтобы адрес был >255 если длина адреса 8 бит;\n"
-    "2) Нельзя чтобы была установлена четность (Четность или Нечетность) и размер данных был 8 бит\n"
-    "и количество стоп-бит было равно 2!\n"
-    "3) При работе прибора на протоколах, отличных от \"ДОРВ\", адрес не должен быть больше 255.";
-inline constexpr std::string_view kNetworkCombinationRefusedCaption = "Неудалось изменить значение";
+    trMark("Запрещенные комбинации сетевых параметров:\n"
+           "1) Нельзя чтобы адрес был >255 если длина адреса 8 бит;\n"
+           "2) Нельзя чтобы была установлена четность (Четность или Нечетность) и размер данных был 8 бит\n"
+           "и количество стоп-бит было равно 2!\n"
+           "3) При работе прибора на протоколах, отличных от \"ДОРВ\", адрес не должен быть больше 255.");
+inline constexpr std::string_view kNetworkCombinationRefusedCaption = trMark("Неудалось изменить значение");
 
 // An address, address-length or protocol change: an address above 255 needs 11-bit addressing
 // and the device protocol ("Prot" at its first choice).

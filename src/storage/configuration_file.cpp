@@ -200,15 +200,15 @@ OpenResult OpenConfiguration(std::span<const std::uint8_t> bytes, UserInterface&
         result.status = OpenStatus::Corrupt;
         result.detail = strprintf("селектор описания %u на позиции %zu не известен программе, а за ним ещё %zu байт",
                                   tree->descriptorSelector, selectorAt, archive.remaining());
-        ui.showMessage(std::string(kCorruptFileText), std::string(kOpenErrorCaption), MessageIcon::Exclamation);
+        ui.showMessage(tr(kCorruptFileText.data()), tr(kOpenErrorCaption.data()), MessageIcon::Exclamation);
         return result;
       }
       result.status = OpenStatus::Opened;
       result.tree = std::move(tree);
       if (!archive.atEnd()) {
         result.trailingBytes = archive.remaining();
-        result.detail = strprintf(kTrailingDataFormat, archive.remaining(), archive.offset());
-        ui.showMessage(result.detail, std::string(kMalformedFileCaption), MessageIcon::Exclamation);
+        result.detail = strprintf(trFormat(kTrailingDataFormat), archive.remaining(), archive.offset());
+        ui.showMessage(result.detail, tr(kMalformedFileCaption.data()), MessageIcon::Exclamation);
       }
     } else if (schema == kDocumentSchemaWithoutTree) {
       result.status = OpenStatus::NoTree;
@@ -216,11 +216,11 @@ OpenResult OpenConfiguration(std::span<const std::uint8_t> bytes, UserInterface&
     } else if (schema == kDocumentSchemaOldest || schema == kDocumentSchemaMinusOne) {
       result.status = OpenStatus::Outdated;
       result.detail = strprintf(trFormat("схема документа %d"), static_cast<int>(static_cast<std::int16_t>(schema)));
-      ui.showMessage(std::string(kOutdatedFileText), std::string(kOpenErrorCaption), MessageIcon::Exclamation);
+      ui.showMessage(tr(kOutdatedFileText.data()), tr(kOpenErrorCaption.data()), MessageIcon::Exclamation);
     } else {
       result.status = OpenStatus::Corrupt;
       result.detail = strprintf(trFormat("схема документа %u"), static_cast<unsigned>(schema));
-      ui.showMessage(std::string(kCorruptFileText), std::string(kOpenErrorCaption), MessageIcon::Exclamation);
+      ui.showMessage(tr(kCorruptFileText.data()), tr(kOpenErrorCaption.data()), MessageIcon::Exclamation);
     }
   } catch (const ArchiveError& error) {
     // A file cut short is reported like any other malformed file: the user must learn that the
@@ -228,7 +228,7 @@ OpenResult OpenConfiguration(std::span<const std::uint8_t> bytes, UserInterface&
     result.status = OpenStatus::Malformed;
     result.detail = error.what();
     result.tree = options.batchSilent ? treeWithoutDocument() : nullptr;
-    ui.showMessage(std::string(kMalformedFileText), std::string(kMalformedFileCaption), MessageIcon::Exclamation);
+    ui.showMessage(tr(kMalformedFileText.data()), tr(kMalformedFileCaption.data()), MessageIcon::Exclamation);
   }
   return result;
 }
@@ -240,7 +240,7 @@ OpenResult OpenConfigurationFile(const std::filesystem::path& path, UserInterfac
     OpenResult result;
     result.status = OpenStatus::Unreadable;
     result.detail = error;
-    ui.showMessage(error, std::string(kOpenErrorCaption), MessageIcon::Stop);
+    ui.showMessage(error, tr(kOpenErrorCaption.data()), MessageIcon::Stop);
     return result;
   }
   return OpenConfiguration(bytes, ui, options);

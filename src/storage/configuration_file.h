@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/catalogue.h"
 #include "common/user_interface.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"
@@ -42,16 +43,17 @@ inline constexpr std::uint16_t kParameterSchema = 1;
 inline constexpr std::uint32_t kNoIndexKey = 0xFFFF;
 
 // Messages of opening a file.
-inline constexpr std::string_view kOpenErrorCaption = "Ошибка открытия файла!";
-inline constexpr std::string_view kOutdatedFileText = "Невозможно открыть по причине устаревшей версии файла!";
-inline constexpr std::string_view kCorruptFileText = "Данные в файле испорчены!";
-inline constexpr std::string_view kMalformedFileText = "Неверный формат данных! Возможно это устаревшая версия файла.";
-inline constexpr std::string_view kMalformedFileCaption = "Предупреждение";
+inline constexpr std::string_view kOpenErrorCaption = trMark("Ошибка открытия файла!");
+inline constexpr std::string_view kOutdatedFileText = trMark("Невозможно открыть по причине устаревшей версии файла!");
+inline constexpr std::string_view kCorruptFileText = trMark("Данные в файле испорчены!");
+inline constexpr std::string_view kMalformedFileText =
+    trMark("Неверный формат данных! Возможно это устаревшая версия файла.");
+inline constexpr std::string_view kMalformedFileCaption = trMark("Предупреждение");
 // Bytes after the end of the configuration, with the caption "Предупреждение": "%zu" their
 // count, then the offset where they start.
 inline constexpr const char* kTrailingDataFormat =
-    "После конца конфигурации в файле есть ещё %zu байт (с позиции %zu).\n"
-    "Программа их не читает; при сохранении файла они будут потеряны.";
+    trMark("После конца конфигурации в файле есть ещё %zu байт (с позиции %zu).\n"
+           "Программа их не читает; при сохранении файла они будут потеряны.");
 
 // The serialisable classes a configuration file may name, with their bases.
 [[nodiscard]] std::span<const ArchiveClass> ConfigurationClasses();

@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "protocol/network_settings.h"
@@ -29,16 +30,17 @@ std::optional<ValueEdit> ParseValueEdit(std::string_view argument) {
 }
 
 std::string ValueRefusalMessage(const Parameter& parameter, std::string_view text) {
-  std::string message = "Параметеру '" + parameter.name + "' (" + parameter.description +
-                        ")\nне может быть присвоено значение '" + std::string(text) + "'.\n ";
+  std::string message =
+      strprintf(trFormat("Параметеру '%s' (%s)\nне может быть присвоено значение '%.*s'.\n "), parameter.name.c_str(),
+                parameter.description.c_str(), static_cast<int>(text.size()), text.data());
   if (equalsNoCase(parameter.type, "CHAr*")) {
-    message += "(Значение не удовлетворяет требованиям к формату сетевого имени";
+    message += tr("(Значение не удовлетворяет требованиям к формату сетевого имени");
   } else {
-    message += "(Значение этого параметра должно быть ";
+    message += tr("(Значение этого параметра должно быть ");
   }
   if (parameter.minimum != 0.0 || parameter.maximum != 0.0) {
-    message += parameter.type + " и\n";
-    message = strprintf("%s должно быть больше %f и меньше %f)\n", message.c_str(), parameter.minimum,
+    message += parameter.type + tr(" и\n");
+    message = strprintf(trFormat("%s должно быть больше %f и меньше %f)\n"), message.c_str(), parameter.minimum,
                         parameter.maximum);
   } else if (!equalsNoCase(parameter.type, "CHAr*")) {
     // Without limits the clause says what the value must be: the choices of a list, the range
@@ -49,8 +51,8 @@ std::string ValueRefusalMessage(const Parameter& parameter, std::string_view tex
 }
 
 std::string ReadOnlyRefusalMessage(const Parameter& parameter) {
-  return "Параметр '" + parameter.name + "' (" + parameter.description +
-         ") только читается из прибора; его значение не может быть изменено";
+  return strprintf(trFormat("Параметр '%s' (%s) только читается из прибора; его значение не может быть изменено"),
+                   parameter.name.c_str(), parameter.description.c_str());
 }
 
 namespace {
@@ -77,9 +79,10 @@ EditResult CheckParameterEdit(const ParameterTree* tree, const ObjectWithParamet
   EditResult result;
   if (p.ownerFirm) {
     result.outcome = EditOutcome::MakerOwned;
-    result.message = "Параметр '" + p.name + "' (" + p.description +
-                     ") принадлежит фирме-изготовителю; его значение не может быть изменено";
-    result.caption = kRefusalCaption;
+    result.message =
+        strprintf(trFormat("Параметр '%s' (%s) принадлежит фирме-изготовителю; его значение не может быть изменено"),
+                  p.name.c_str(), p.description.c_str());
+    result.caption = tr(kRefusalCaption.data());
     return result;
   }
   const ValueCheck check = p.CheckText(text);
@@ -87,19 +90,19 @@ EditResult CheckParameterEdit(const ParameterTree* tree, const ObjectWithParamet
   if (!p.exchangeable || !check.writable) {
     result.outcome = EditOutcome::ReadOnly;
     result.message = ReadOnlyRefusalMessage(p);
-    result.caption = kRefusalCaption;
+    result.caption = tr(kRefusalCaption.data());
     return result;
   }
   if (!check.accepted) {
     result.outcome = EditOutcome::Refused;
     result.message = ValueRefusalMessage(p, text);
-    result.caption = kRefusalCaption;
+    result.caption = tr(kRefusalCaption.data());
     return result;
   }
   if (tree != nullptr && tree->IsNetworkSettingsNode(owner) && !CheckNetworkEdit(*owner, p.name, check.stored, nullptr)) {
     result.outcome = EditOutcome::Forbidden;
-    result.message = kNetworkCombinationRefusedText;
-    result.caption = kNetworkCombinationRefusedCaption;
+    result.message = tr(kNetworkCombinationRefusedText.data());
+    result.caption = tr(kNetworkCombinationRefusedCaption.data());
     return result;
   }
   if (stored != nullptr) *stored = check.stored;
@@ -123,12 +126,12 @@ EditResult ApplyValueEdit(ParameterTree& tree, const ValueEdit& edit) {
   if (named.empty()) {
     if (!edit.index && !indexes.empty()) {
       result.outcome = EditOutcome::NeedsIndex;
-      result.message = strprintf("Параметр '%s' задается с индексом: %s:%i ... %s:%i", edit.name.c_str(),
+      result.message = strprintf(trFormat("Параметр '%s' задается с индексом: %s:%i ... %s:%i"), edit.name.c_str(),
                                  edit.name.c_str(), indexes.front(), edit.name.c_str(), indexes.back());
     } else {
       result.outcome = EditOutcome::NotFound;
-      result.message = edit.index ? strprintf("Параметр '%s:%i' не найден", edit.name.c_str(), *edit.index)
-                                  : "Параметр '" + edit.name + "' не найден";
+      result.message = edit.index ? strprintf(trFormat("Параметр '%s:%i' не найден"), edit.name.c_str(), *edit.index)
+                                  : strprintf(trFormat("Параметр '%s' не найден"), edit.name.c_str());
     }
     return result;
   }

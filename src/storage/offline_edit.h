@@ -8,12 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "common/catalogue.h"
 #include "model/parameter_tree.h"
 
 namespace kvtr {
 
 // The caption of the refusal message.
-inline constexpr std::string_view kRefusalCaption = "Неудалось изменить параметер";
+inline constexpr std::string_view kRefusalCaption = trMark("Неудалось изменить параметер");
 
 // One edit: NAME=VALUE or NAME:INDEX=VALUE.
 struct ValueEdit {

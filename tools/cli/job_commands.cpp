@@ -467,9 +467,9 @@ struct LinkLoss {
 int reportLinkLoss(Job& job, const LinkLoss& loss) {
   ExchangeEngine& engine = job.engine();
   if (loss.portLost) {
-    job.session->ui.showMessage(engine.PortFailureText(), std::string(kPortDriverCaption), MessageIcon::Stop);
+    job.session->ui.showMessage(engine.PortFailureText(), tr(kPortDriverCaption.data()), MessageIcon::Stop);
   } else {
-    job.session->ui.showMessage(ReadFailureLimitText(loss.streak, false), std::string(kApplicationCaption),
+    job.session->ui.showMessage(ReadFailureLimitText(loss.streak, false), tr(kApplicationCaption.data()),
                                 MessageIcon::Stop);
   }
   return exitCodeAfter(*job.session, 1);
@@ -549,7 +549,7 @@ int runPoll(CommandContext& context, std::span<const std::string> args) {
   {
     InterruptScope interrupt(nullptr, &done);
     if (polling.StartScanThread(std::vector<Parameter*>{p}) != 0) {
-      return failure(context, job.command, std::string(kScanThreadFailedText));
+      return failure(context, job.command, tr(kScanThreadFailedText.data()));
     }
     (void)done.wait();
   }

@@ -352,7 +352,7 @@ int runSet(CommandContext& context, std::span<const std::string> args) {
     const ValueCheck check = p->CheckText(request.value);
     if (!check.writable) return failure(context, command, ReadOnlyRefusalMessage(*p));
     if (!check.accepted) {
-      session.ui.showMessage(ValueRefusalMessage(*p, request.value), std::string(kRefusalCaption), MessageIcon::Stop);
+      session.ui.showMessage(ValueRefusalMessage(*p, request.value), tr(kRefusalCaption.data()), MessageIcon::Stop);
       return kExitFailure;
     }
     stored.push_back(check.stored);
@@ -491,7 +491,7 @@ int runApply(CommandContext& context, std::span<const std::string> args) {
     // A choice outside the lists of speeds, data bits, stop bits and address lengths is a
     // mistake in the option, told below with the choices the program's port takes.
     if (!p->AcceptsText(s.text, stored) && p->kind() != ValueKind::Enumeration) {
-      session.ui.showMessage(ValueRefusalMessage(*p, s.text), std::string(kRefusalCaption), MessageIcon::Stop);
+      session.ui.showMessage(ValueRefusalMessage(*p, s.text), tr(kRefusalCaption.data()), MessageIcon::Stop);
       return kExitFailure;
     }
   }
