@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "exchange/exchange_engine.h"
@@ -146,7 +147,7 @@ void InputsOutputsMonitor::NoteRead(int result, const Parameter& copy) {
     return;
   }
   state_.failure = std::string(trimRight(copy.comment));
-  if (state_.failure.empty()) state_.failure = strprintf("ошибка обмена (%d)", result);
+  if (state_.failure.empty()) state_.failure = strprintf(trFormat("ошибка обмена (%d)"), result);
   if (equalsNoCase(copy.comment, kTimeoutText) || result == kTransactPortClosed) ++state_.failureStreak;
   else state_.failureStreak = 0;
 }
@@ -252,7 +253,7 @@ bool InputsOutputsMonitor::WriteRow(std::vector<Row>& rows, std::vector<IoCell>&
   p.comment = comment;
   if (result != 0) {
     if (showMessage) {
-      engine_.ReportMessage(comment, strprintf("Ошибка записи \"%s\"", p.name.c_str()), MessageIcon::Exclamation);
+      engine_.ReportMessage(comment, strprintf(trFormat("Ошибка записи \"%s\""), p.name.c_str()), MessageIcon::Exclamation);
     }
     return false;
   }

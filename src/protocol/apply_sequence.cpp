@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "common/catalogue.h"
 #include "common/user_interface.h"
 #include "model/parameter.h"
 #include "model/parameter_steps.h"
@@ -29,7 +30,7 @@ ApplyOutcome RunApplySequence(DeviceLink& link, ParameterSteps& steps, const App
   apply.value.clear();
   out.applyResult = steps.WriteParameter(apply, kWriteAll);
   out.applyComment = apply.comment;
-  if (out.applyResult != 0) out.report = "Ошибка команды 'APLY':\n" + apply.comment + "\n";
+  if (out.applyResult != 0) out.report = tr("Ошибка команды 'APLY':\n") + apply.comment + "\n";
 
   const ObjectWithParameters* moduleNode = link.deviceNetworkNode();
   if (moduleNode != nullptr && options.changeProgramSettings) {
@@ -39,7 +40,7 @@ ApplyOutcome RunApplySequence(DeviceLink& link, ParameterSteps& steps, const App
     out.deviceRead = true;
     out.deviceResult = steps.ReadParameter(dev);
     if (out.deviceResult != 0) {
-      out.report += "Ошибка команды 'dev':\n" + dev.comment + "\n";
+      out.report += tr("Ошибка команды 'dev':\n") + dev.comment + "\n";
     } else {
       out.deviceName = dev.value;
     }
@@ -58,7 +59,7 @@ ApplyOutcome RunApplySequence(DeviceLink& link, ParameterSteps& steps, const App
   }
 
   if (!out.report.empty() && ui != nullptr) {
-    ui->showMessage(out.report, "Имела место ошибка", MessageIcon::Stop);
+    ui->showMessage(out.report, tr("Имела место ошибка"), MessageIcon::Stop);
   }
   return out;
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "model/parameter.h"
 #include "protocol/device_errors.h"
@@ -47,7 +48,7 @@ std::string serviceName(std::uint16_t hash) {
 // An attribute exchange: [attribute byte (a write request, and every answer)] [0, index low byte
 // (an indexed parameter)] [hash of the parameter].
 std::string describeAttributes(const DecodedFrame& f, bool sent, const FrameContext& context) {
-  std::string text = ", данные " + hexBytes(f.data, 0, f.data.size());
+  std::string text = tr(", данные ") + hexBytes(f.data, 0, f.data.size());
   const bool withByte = !sent || !f.read;
   const std::size_t fixed = (withByte ? 1u : 0u) + 2u;
   if (f.data.size() != fixed && f.data.size() != fixed + 2) return text;
@@ -56,12 +57,12 @@ std::string describeAttributes(const DecodedFrame& f, bool sent, const FrameCont
   const ParamTemplate* t = templateOfHash(context, target);
   std::string name = t != nullptr ? t->name : strprintf("0x%04X", target);
   if (!name.empty() && name.front() == '!') name.erase(0, 1);
-  text += ": атрибуты " + name;
-  if (f.data.size() == fixed + 2) text += strprintf(", индекс %d", f.data[n - 3]);
+  text += tr(": атрибуты ") + name;
+  if (f.data.size() == fixed + 2) text += strprintf(trFormat(", индекс %d"), f.data[n - 3]);
   if (withByte) {
     const std::uint8_t byte = f.data[0];
-    text += std::string((byte & 1) != 0 ? ", редактируемый" : ", не редактируемый") +
-            ((byte & 2) != 0 ? ", пользователь" : ", фирма");
+    text += std::string((byte & 1) != 0 ? tr(", редактируемый") : tr(", не редактируемый")) +
+            ((byte & 2) != 0 ? tr(", пользователь") : tr(", фирма"));
   }
   return text;
 }
@@ -75,22 +76,23 @@ struct Pending {
 
 std::string describe(const TracedFrameLine& line, const FrameContext& context, Pending& pending) {
   const DecodedFrame f = DecodeFrame(line.frame, context.addressBits);
-  const char* direction = line.sent ? "запрос" : "ответ";
   if (!f.checks) {
     if (!line.sent) pending.valid = false;
-    return strprintf("%s: не посылка (нет '#' или не сходится контрольная сумма)", direction);
+    return strprintf(trFormat("%s: не посылка (нет '#' или не сходится контрольная сумма)"),
+                     line.sent ? tr("запрос") : tr("ответ"));
   }
-  std::string text = direction;
-  text += f.read ? " чтения" : " записи";
-  text += strprintf(", адрес %d", f.address);
+  // Whole phrases, so that a translation may order the words as its language does.
+  std::string text = line.sent ? (f.read ? tr("запрос чтения") : tr("запрос записи"))
+                               : (f.read ? tr("ответ чтения") : tr("ответ записи"));
+  text += strprintf(trFormat(", адрес %d"), f.address);
   if (context.baseAddress >= 0 && f.address != context.baseAddress) {
-    text += strprintf(" (база%+d)", f.address - context.baseAddress);
+    text += strprintf(trFormat(" (база%+d)"), f.address - context.baseAddress);
   }
 
   const ParamTemplate* t = templateOfHash(context, f.hash);
   std::string name = t != nullptr ? t->name : serviceName(f.hash);
   if (!name.empty() && name.front() == '!') name.erase(0, 1);
-  text += ", " + (name.empty() ? std::string("неизвестный параметр") : name) + strprintf(" (0x%04X)", f.hash);
+  text += ", " + (name.empty() ? std::string(tr("неизвестный параметр")) : name) + strprintf(" (0x%04X)", f.hash);
 
   if (f.hash == kAttributesHash) return text + describeAttributes(f, line.sent, context);
 
@@ -104,8 +106,8 @@ std::string describe(const TracedFrameLine& line, const FrameContext& context, P
   }
   if (indexed && f.data.size() < 2) indexed = false;
   const std::size_t valueEnd = indexed ? f.data.size() - 2 : f.data.size();
-  if (indexed) text += strprintf(", индекс %d", (f.data[valueEnd] << 8) | f.data[valueEnd + 1]);
-  text += f.data.empty() ? ", данных нет" : ", данные " + hexBytes(f.data, 0, f.data.size());
+  if (indexed) text += strprintf(trFormat(", индекс %d"), (f.data[valueEnd] << 8) | f.data[valueEnd + 1]);
+  text += f.data.empty() ? std::string(tr(", данных нет")) : tr(", данные ") + hexBytes(f.data, 0, f.data.size());
 
   if (f.hash == kErrorReplyHash) {
     if (!f.data.empty()) text += ": " + deviceErrorText(static_cast<std::int8_t>(f.data[0]));
@@ -114,7 +116,7 @@ std::string describe(const TracedFrameLine& line, const FrameContext& context, P
     p->value.clear();
     const std::vector<std::uint8_t> value(f.data.begin(), f.data.begin() + static_cast<std::ptrdiff_t>(valueEnd));
     const int r = p->TakeAnswer(value);
-    text += r == 0 ? std::string(", значение не читается как ") + p->type : " = " + p->value;
+    text += r == 0 ? tr(", значение не читается как ") + p->type : " = " + p->value;
   }
   return text;
 }

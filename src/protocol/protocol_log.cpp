@@ -1,5 +1,6 @@
 #include "protocol/protocol_log.h"
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "model/text_encoding.h"
 
@@ -24,16 +25,17 @@ std::string byteLine(const char* prefix, int position, std::uint8_t byte) {
 std::vector<std::string> requestLogLines(std::span<const std::uint8_t> data) {
   std::vector<std::string> lines;
   lines.reserve(data.size() + 1);
-  lines.push_back(strprintf("Размер инф-ой части посылки %i байт.", static_cast<int>(data.size())));
-  for (std::size_t i = 0; i < data.size(); ++i) lines.push_back(byteLine(">> Посылка:", static_cast<int>(i), data[i]));
+  lines.push_back(strprintf(trFormat("Размер инф-ой части посылки %i байт."), static_cast<int>(data.size())));
+  for (std::size_t i = 0; i < data.size(); ++i) lines.push_back(byteLine(tr(">> Посылка:"), static_cast<int>(i), data[i]));
   return lines;
 }
 
 std::vector<std::string> responseLogLines(std::span<const std::uint8_t> data) {
   std::vector<std::string> lines;
   lines.reserve(data.size() + 1);
-  for (std::size_t i = 0; i < data.size(); ++i) lines.push_back(byteLine("<< Ответ:", static_cast<int>(i), data[i]));
-  lines.push_back(strprintf("Инф-ная часть квитанции ответа имеет размер %1i байт.", static_cast<int>(data.size())));
+  for (std::size_t i = 0; i < data.size(); ++i) lines.push_back(byteLine(tr("<< Ответ:"), static_cast<int>(i), data[i]));
+  lines.push_back(
+      strprintf(trFormat("Инф-ная часть квитанции ответа имеет размер %1i байт."), static_cast<int>(data.size())));
   return lines;
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
 #include "model/my_converter.h"
@@ -24,7 +25,7 @@ bool isPlainType(std::string_view type) {
 }  // namespace
 
 std::string UndescribedParameterText(std::string_view name) {
-  return "Параметер '" + std::string(name) + "' не описан!";
+  return strprintf(trFormat("Параметер '%.*s' не описан!"), static_cast<int>(name.size()), name.data());
 }
 
 const ParamTemplate* FindDescribedTemplate(const std::vector<ParamTemplate>& templates, std::string_view name) {
@@ -78,13 +79,13 @@ std::unique_ptr<Parameter> ParameterFromTemplate(const ParamTemplate& t, IndexPl
   if (placement == IndexPlacement::Address) {
     p->addressOffset = index;
     if (log != nullptr) {
-      log->push_back("Индекс передается в поле адреса запроса");
-      if (index > 7) log->push_back("Предупреждение: адрес увеличен более чем на 7!");
+      log->push_back(tr("Индекс передается в поле адреса запроса"));
+      if (index > 7) log->push_back(tr("Предупреждение: адрес увеличен более чем на 7!"));
     }
   } else if (placement == IndexPlacement::DataField) {
     p->hasIndex = 1;
     p->index = index;
-    if (log != nullptr) log->push_back("Индекс передается в посылке запроса");
+    if (log != nullptr) log->push_back(tr("Индекс передается в посылке запроса"));
   }
   if (log != nullptr) log->push_back(p->name + " (" + p->description + ")");
   return p;
@@ -94,13 +95,13 @@ void FinishSingleParameterLog(ProtocolLogList& log, bool read, int result, const
   if (result != 0) {
     log.push_back(p.comment);
   } else if (!p.comment.empty()) {
-    log.push_back("Имеет место ошибка:");
+    log.push_back(tr("Имеет место ошибка:"));
     log.push_back(p.comment);
   } else if (read) {
-    log.push_back("Нет ошибок; строковая нотация ответа:");
+    log.push_back(tr("Нет ошибок; строковая нотация ответа:"));
     log.push_back(p.value);
   } else {
-    log.push_back("Нет ошибок; записано. Обратно вернулось='" + p.value + "'");
+    log.push_back(strprintf(trFormat("Нет ошибок; записано. Обратно вернулось='%s'"), p.value.c_str()));
   }
 }
 
