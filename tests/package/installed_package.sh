@@ -41,6 +41,11 @@ mkdir -p "$HOME"
 grep -q "Параметры прибора" "$work/tree.txt" || fail "kvtr tree printed no parameter tree"
 "$root/usr/bin/kvtr" export-html "$work/parlist.html" >/dev/null 2>"$work/export.err" || fail "kvtr export-html"
 [ ! -s "$work/export.err" ] || { cat "$work/export.err"; fail "kvtr export-html did not find its fragment"; }
+# The English catalogue is found in <root>/usr/share/locale, there being none beside the program.
+if [ -d "$build/bin/locale/en" ]; then
+  LC_ALL= LC_MESSAGES= LANGUAGE= LANG=en_US.UTF-8 "$root/usr/bin/kvtr" --help >"$work/help.txt" || fail "kvtr --help"
+  grep -q "^Usage: kvtr " "$work/help.txt" || { head -3 "$work/help.txt"; fail "kvtr --help is not English under LANG=en_US.UTF-8"; }
+fi
 
 # The desktop program's start-up checks the connection: the installed simulated module answers it.
 if [ -x "$root/usr/bin/kvtr-configurator" ]; then
