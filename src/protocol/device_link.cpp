@@ -11,6 +11,7 @@
 #include "common/user_interface.h"
 #include "protocol/device_errors.h"
 #include "protocol/frame_trace.h"
+#include "protocol/network_port_name.h"
 #include "protocol/network_settings.h"
 #include "protocol/port_names.h"
 #include "protocol/protocol_log.h"
@@ -120,6 +121,7 @@ std::string portFailureReason(serial::PortFailure failure, int code) {
                 "ИМЯ, затем войти в систему заново");
     case PortFailure::Settings: return tr("порт не принимает заданные настройки линии");
     case PortFailure::Other: return tr("системная ошибка ") + std::to_string(code);
+    case PortFailure::NoConnection: return tr("шлюз не принимает соединение по сети");
     case PortFailure::None:
     case PortFailure::Vanished: break;
   }
@@ -188,6 +190,11 @@ bool DeviceLink::portLost() const { return !portIsOpen() && port_.failure() == s
 std::string DeviceLink::PortFailureText() const {
   const std::string name = port_.settings().portName;
   if (port_.failure() == serial::PortFailure::Vanished) {
+    if (isNetworkPortName(name)) {
+      return strprintf(trFormat("Порт %s пропал во время обмена (соединение со шлюзом разорвано?). Связь с сетью "
+                                "отсутствует. Операции обмена прекращены."),
+                       name.c_str());
+    }
     return strprintf(trFormat("Порт %s пропал во время обмена (преобразователь отключен от компьютера?). Связь с сетью "
                               "отсутствует. Операции обмена прекращены."),
                      name.c_str());

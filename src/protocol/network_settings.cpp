@@ -8,6 +8,8 @@
 #include "common/strings.h"
 #include "common/user_interface.h"
 #include "model/my_converter.h"
+#include "model/parameter.h"
+#include "protocol/network_port_name.h"
 
 namespace kvtr {
 
@@ -94,6 +96,16 @@ bool CheckNetworkEdit(const ObjectWithParameters& node, std::string_view name, s
                     MessageIcon::Stop);
   }
   return false;
+}
+
+ValueCheck CheckValueText(const Parameter& parameter, std::string_view text) {
+  if (equalsNoCase(parameter.name, kPortParameterName) && isNetworkPortName(trim(text))) {
+    ValueCheck check;
+    check.accepted = true;
+    check.stored = std::string(trim(text));
+    return check;
+  }
+  return parameter.CheckText(text);
 }
 
 void CopyNetworkSettings(const ObjectWithParameters& from, ObjectWithParameters& to) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/catalogue.h"
+#include "model/my_converter.h"
 #include "model/net_rs485.h"
 #include "model/object_with_parameters.h"
 #include "protocol/port_settings_storage.h"
@@ -59,6 +60,10 @@ inline constexpr std::string_view kNetworkCombinationRefusedCaption = trMark("Н
 // node is never checked.
 [[nodiscard]] bool CheckNetworkEdit(const ObjectWithParameters& node, std::string_view name,
                                     std::string_view proposed, UserInterface* ui);
+
+// The value rules of a parameter, with one addition for the program's "Port": besides the ports
+// of its list it takes a network gateway's port name typed in (network_port_name.h).
+[[nodiscard]] ValueCheck CheckValueText(const Parameter& parameter, std::string_view text);
 
 // Copies the six settings from the module's node into the program's, skipping values that are
 // not known ("Нет данных").

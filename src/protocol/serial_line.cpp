@@ -116,8 +116,9 @@ LineExchangeResult exchangeOverLine(SerialLineIo& line, const Clock& clock, cons
     stillOnTheWire = std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double, std::milli>(
         static_cast<double>(request.size()) * static_cast<double>(setup.characterTimeMs)));
   }
-  const auto replyDeadline = clock.now() + stillOnTheWire + ms(replyTimeoutMs(setup.timeouts));
-  const auto silence = ms(rtuSilenceMs(setup.characterTimeMs));
+  const auto replyDeadline =
+      clock.now() + stillOnTheWire + ms(replyTimeoutMs(setup.timeouts) + setup.replyAllowanceMs);
+  const auto silence = ms(rtuSilenceMs(setup.characterTimeMs) + setup.silenceAllowanceMs);
   Clock::TimePoint silenceEnd{};
   bool anyCharacter = false;
   const std::size_t capacity = response.size();

@@ -66,6 +66,10 @@ struct LineExchangeSetup {
   // Native answers: each line is offered to the filter, and one it turns down is dropped while
   // the reply time-out runs on. None: the first line is the answer.
   AnswerFilter* filter = nullptr;
+  // Added to the reply time-out and to the silence that ends a Modbus RTU answer: the time a
+  // network gateway adds (network_port_name.h). 0 on a serial port.
+  int replyAllowanceMs = 0;
+  int silenceAllowanceMs = 0;
 };
 
 struct LineExchangeResult {

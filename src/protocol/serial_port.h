@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@
 #include "protocol/serial_timing.h"
 
 namespace kvtr {
+
+class NetworkPort;
+struct NetworkPortName;
 
 class SerialPort {
  public:
@@ -39,7 +43,8 @@ class SerialPort {
   void setComPortMap(ComPortMap map) { comPortMap_ = std::move(map); }
   const ComPortMap& comPortMap() const { return comPortMap_; }
 
-  // Opens and configures the port; an open port is closed first. Results serial::kOpened,
+  // Opens and configures the port; an open port is closed first. A network port name
+  // (network_port_name.h) connects to a gateway instead of opening a device. Results serial::kOpened,
   // kCannotOpen, kUnsupportedSetting, kBadDataBits, kCannotSetState, kCannotSetTimeouts. A port
   // that fails to configure is left closed. failure() then says why.
   [[nodiscard]] int open();
@@ -52,7 +57,7 @@ class SerialPort {
   // serial::kClosed, kNotOpen, or kPurgeFailed (the port stays open).
   int close();
 
-  [[nodiscard]] bool isOpen() const { return handle_.load() != kNoHandle; }
+  [[nodiscard]] bool isOpen() const;
 
   // One request and its answer. `response` receives at most serial::kResponseCapacity characters
   // and `received` their count. Protocol mode 1 (Modbus RTU) ends the answer after 3.5 character
@@ -66,7 +71,8 @@ class SerialPort {
   // Manual reset. While set, the running exchange and every later one end with kAborted.
   Event& stopEvent() { return stop_; }
 
-  // As computed by the last successful open.
+  // As computed by the last successful open; a network port's reply time-out includes
+  // kNetworkReplyAllowanceMs.
   float characterTimeMs() const { return characterTimeMs_; }
   const SerialTimeouts& timeouts() const { return timeouts_; }
   std::uint16_t replyTimeoutMs() const { return replyTimeoutMs_; }
@@ -81,6 +87,15 @@ class SerialPort {
 
  private:
   static constexpr std::intptr_t kNoHandle = -1;
+
+  // The device side, one implementation file per operating system, and the network side.
+  [[nodiscard]] int openDevice();
+  int closeDevice();
+  [[nodiscard]] int exchangeDevice(std::span<const std::uint8_t> request, std::span<char> response, int& received,
+                                   int protocolMode, AnswerFilter* filter);
+  [[nodiscard]] int openNetwork(const NetworkPortName& name);
+  [[nodiscard]] int exchangeNetwork(std::span<const std::uint8_t> request, std::span<char> response, int& received,
+                                    int protocolMode, AnswerFilter* filter);
 
   // Computes the character time and time-outs of the current settings.
   void computeTiming();
@@ -107,6 +122,7 @@ class SerialPort {
   // The driver of the open port keeps no error counters (a pseudo-terminal, some USB converters):
   // learnt at the first exchange, so later ones do not ask again.
   std::atomic<bool> noErrorCounters_{false};
+  const std::unique_ptr<NetworkPort> network_;
 };
 
 }  // namespace kvtr

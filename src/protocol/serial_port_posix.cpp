@@ -234,7 +234,7 @@ void SerialPort::releaseHandle() {
   ::close(descriptor(h));
 }
 
-int SerialPort::open() {
+int SerialPort::openDevice() {
   releaseHandle();
   devicePath_ = resolvePortPath(settings_.portName, comPortMap_);
 
@@ -296,7 +296,7 @@ int SerialPort::open() {
   return fail(serial::kOpened, serial::PortFailure::None);
 }
 
-int SerialPort::close() {
+int SerialPort::closeDevice() {
   const std::intptr_t h = handle_.load();
   if (h == kNoHandle) return serial::kNotOpen;
   if (::tcflush(descriptor(h), TCIOFLUSH) != 0) return resultFor(Step::Purge);
@@ -304,8 +304,8 @@ int SerialPort::close() {
   return serial::kClosed;
 }
 
-int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> response, int& received,
-                         int protocolMode, AnswerFilter* filter) {
+int SerialPort::exchangeDevice(std::span<const std::uint8_t> request, std::span<char> response, int& received,
+                               int protocolMode, AnswerFilter* filter) {
   received = 0;
   const std::intptr_t h = handle_.load();
   if (h == kNoHandle) return serial::kAborted;

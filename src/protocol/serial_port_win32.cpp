@@ -115,7 +115,7 @@ void SerialPort::releaseHandle() {
   if (h != kNoHandle) ::CloseHandle(handleOf(h));
 }
 
-int SerialPort::open() {
+int SerialPort::openDevice() {
   releaseHandle();
   devicePath_ = settings_.portName;
   const std::string path = "\\\\.\\" + settings_.portName;
@@ -184,7 +184,7 @@ int SerialPort::open() {
   return fail(serial::kOpened, serial::PortFailure::None);
 }
 
-int SerialPort::close() {
+int SerialPort::closeDevice() {
   const std::intptr_t h = handle_.load();
   if (h == kNoHandle) return serial::kNotOpen;
   if (!::PurgeComm(handleOf(h), PURGE_TXCLEAR | PURGE_RXCLEAR)) return resultFor(Step::Purge);
@@ -192,8 +192,8 @@ int SerialPort::close() {
   return serial::kClosed;
 }
 
-int SerialPort::exchange(std::span<const std::uint8_t> request, std::span<char> response, int& received,
-                         int protocolMode, AnswerFilter* filter) {
+int SerialPort::exchangeDevice(std::span<const std::uint8_t> request, std::span<char> response, int& received,
+                               int protocolMode, AnswerFilter* filter) {
   received = 0;
   const std::intptr_t handle = handle_.load();
   if (handle == kNoHandle) return serial::kAborted;

@@ -34,7 +34,9 @@ enum class PortFailure {
   NoPermission,  // the user may not open it
   Settings,      // the driver refused the line settings
   Other,         // any other system error (its code is kept beside)
-  Vanished,      // it was open and went away under an exchange (a USB converter pulled out)
+  Vanished,      // it was open and went away under an exchange (a USB converter pulled out, a
+                 // gateway's connection lost)
+  NoConnection,  // a network gateway did not take the connection
 };
 
 // The response buffer of one exchange: a native answer is at most this long as received.
