@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "protocol/network_port_name.h"
+
 extern char** environ;
 
 namespace kvtr::test {
@@ -111,7 +113,8 @@ bool SimProcess::Start(const std::vector<std::string>& options, std::string* err
   pid_ = pid;
 
   std::string line;
-  if (!ReadLine(line, timeout) || line.empty() || line[0] != '/') {
+  // A slave path, or with --tcp and --rfc2217 the gateway's port name.
+  if (!ReadLine(line, timeout) || line.empty() || (line[0] != '/' && !isNetworkPortName(line))) {
     const std::string why = ErrorOutput();
     return failed("kvtr-sim did not report its port" + (why.empty() ? std::string() : ": " + why));
   }

@@ -11,10 +11,11 @@
 // The simulator is started with posix_spawn from KVTR_BIN_DIR, with "--control -" added: its
 // standard input is the control channel (one command a line, answered on its standard output
 // with "ok" or "error: ..."), and the end of its standard input ends it, so a test that dies
-// leaves no simulator behind. The first line of its standard output is the slave path. It is
-// stopped by its process id: SIGTERM, then waitpid; never by name. Starting one makes the test
-// process ignore SIGPIPE, so that a command written to a simulator that has died fails instead
-// of ending the test.
+// leaves no simulator behind. The first line of its standard output is the slave path (with
+// "--tcp 0" or "--rfc2217 0", the name of the simulated gateway's port). It is stopped by its
+// process id: SIGTERM, then waitpid; never by name. Starting one makes the test process ignore
+// SIGPIPE, so that a command written to a simulator that has died fails instead of ending the
+// test.
 //
 // Control commands a test will want (all are listed by "kvtr-sim --help"):
 //   frames N              answered once the simulator has received and dealt with N frames since
@@ -63,7 +64,7 @@ class SimProcess {
 
   [[nodiscard]] bool running() const { return pid_ > 0; }
   [[nodiscard]] pid_t pid() const { return pid_; }
-  // The slave path, for opening the simulated line.
+  // The slave path or the gateway's port name, for opening the simulated line.
   [[nodiscard]] const std::string& port() const { return port_; }
 
   // Sends one control command and waits for its answer: "ok", "error: ...", or "" when none

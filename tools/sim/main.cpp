@@ -1,6 +1,7 @@
-// kvtr-sim: a simulated КВТР module on a pseudo-terminal. See UsageText() for the options.
+// kvtr-sim: a simulated КВТР module on a pseudo-terminal or behind a simulated network gateway. See UsageText() for the options.
 //
-// Life cycle: the first line of standard output is the slave's path (flushed at once); with
+// Life cycle: the first line of standard output is the slave's path or the gateway's port name
+// (flushed at once); with
 // --control - the lines after it answer the control commands. The simulator serves until
 // SIGTERM, SIGINT or SIGHUP, or until its standard input ends when that is its control channel,
 // so that a test that dies leaves no simulator behind. At exit it saves its state (--state) and
@@ -26,6 +27,7 @@
 #include "model/parameter_tree.h"
 #include "sim/fault_injector.h"
 #include "sim/frame_log.h"
+#include "sim/network_endpoint.h"
 #include "sim/parameter_table.h"
 #include "sim/pty_endpoint.h"
 #include "sim/sim_module.h"
@@ -120,8 +122,17 @@ int main(int argc, char** argv) {
   SimModule module(std::move(table), options.identity, options.inputs, std::move(memory), options.line,
                    options.protocol, 0);
   PtyEndpoint pty;
-  if (!pty.Open(module.line(), error)) return fail(error);
-  if (!options.link.empty() && !pty.AddLink(options.link, error)) return fail(error);
+  NetworkEndpoint network;
+  LineEndpoint* line = &pty;
+  if (options.networkPort) {
+    if (!network.Open(options.rfc2217, static_cast<std::uint16_t>(*options.networkPort), module.line(), error)) {
+      return fail(error);
+    }
+    line = &network;
+  } else {
+    if (!pty.Open(module.line(), error)) return fail(error);
+    if (!options.link.empty() && !pty.AddLink(options.link, error)) return fail(error);
+  }
   FrameLog log;
   if (!options.logFile.empty() && !log.Open(options.logFile, error)) return fail(error);
 
@@ -146,9 +157,9 @@ int main(int argc, char** argv) {
   settings.wireTime = options.wireTime;
   settings.stateFile = options.stateFile;
   FaultInjector faults(options.faults);
-  SimServer server(module, faults, pty, log, settings);
-  log.Note(strprintf(trFormat("обслуживаю %s при %s"), pty.slavePath().c_str(), module.line().describe().c_str()));
-  std::printf("%s\n", pty.slavePath().c_str());
+  SimServer server(module, faults, *line, log, settings);
+  log.Note(strprintf(trFormat("обслуживаю %s при %s"), line->name().c_str(), module.line().describe().c_str()));
+  std::printf("%s\n", line->name().c_str());
   std::fflush(stdout);
 
   const int result = server.Run(stopPipe[0], controlFd, options.control == "-");

@@ -4,6 +4,7 @@
 #include "common/format.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -79,6 +80,29 @@ bool PtyEndpoint::AddLink(const std::filesystem::path& link, std::string& error)
   }
   link_ = link;
   return true;
+}
+
+long PtyEndpoint::Read(char* buffer, std::size_t size) {
+  const ssize_t n = ::read(master_, buffer, size);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+  return static_cast<long>(n);
+}
+
+void PtyEndpoint::Write(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(master_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) {
+        pollfd fd{master_, POLLOUT, 0};
+        ::poll(&fd, 1, 100);
+        continue;
+      }
+      return;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
 }
 
 LineView PtyEndpoint::View() const { return readTerminalView(slave_); }

@@ -11,14 +11,15 @@
 #include <filesystem>
 #include <string>
 
+#include "sim/line_endpoint.h"
 #include "sim/line_settings.h"
 
 namespace kvtr::sim {
 
-class PtyEndpoint {
+class PtyEndpoint final : public LineEndpoint {
  public:
   PtyEndpoint() = default;
-  ~PtyEndpoint();
+  ~PtyEndpoint() override;
   PtyEndpoint(const PtyEndpoint&) = delete;
   PtyEndpoint& operator=(const PtyEndpoint&) = delete;
 
@@ -33,6 +34,12 @@ class PtyEndpoint {
   [[nodiscard]] const std::string& slavePath() const { return slavePath_; }
   // What the slave's settings show now.
   [[nodiscard]] LineView View() const;
+
+  [[nodiscard]] int pollFd() const override { return master_; }
+  long Read(char* buffer, std::size_t size) override;
+  void Write(const char* data, std::size_t size) override;
+  [[nodiscard]] LineView View(const LineSettings&) const override { return View(); }
+  [[nodiscard]] const std::string& name() const override { return slavePath_; }
 
  private:
   int master_ = -1;

@@ -124,6 +124,14 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
       o.descriptor = value;
     } else if (name == "link") {
       o.link = value;
+    } else if (name == "tcp" || name == "rfc2217") {
+      if (!needNumber(0, 65535)) return result;
+      if (o.networkPort) {
+        error = tr("--tcp и --rfc2217 задаются не вместе");
+        return result;
+      }
+      o.networkPort = number;
+      o.rfc2217 = name == "rfc2217";
     } else if (name == "baud") {
       if (!readNumber(value, number) || speedPosition(number) < 0) {
         error = tr("--baud принимает одну из скоростей прибора: 2400 4800 9600 14400 19200 28800 38400 57600 115200");
@@ -214,7 +222,9 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
     }
   }
   const LineSettings line = o.line.ApplyTo(LineSettings{});
-  if (o.line.address.value_or(0) > 255 && o.line.addressBits.value_or(8) != 11) {
+  if (o.networkPort && !o.link.empty()) {
+    error = tr("--link делает ссылку на псевдотерминал, а с --tcp и --rfc2217 его нет");
+  } else if (o.line.address.value_or(0) > 255 && o.line.addressBits.value_or(8) != 11) {
     error = tr("адресу больше 255 нужен --address-length 11");
   } else if (o.line.parity && o.line.dataBits && o.line.stopBits && !refusedCombination(line, 0).empty()) {
     error = tr("прибор не принимает сочетание ") + refusedCombination(line, 0);
@@ -226,14 +236,21 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return tr(R"(Использование: kvtr-sim [ПАРАМЕТРЫ]
-Модуль КВТР, смоделированный на псевдотерминале. Первой строкой печатает путь к подчиненной
-стороне псевдотерминала и работает до SIGTERM, SIGINT или SIGHUP (с --control - также до конца
+Модуль КВТР, смоделированный на псевдотерминале или за шлюзом по сети (--tcp, --rfc2217).
+Первой строкой печатает путь к подчиненной стороне псевдотерминала или имя порта шлюза и
+работает до SIGTERM, SIGINT или SIGHUP (с --control - также до конца
 стандартного ввода).
 
   --help                  показать эту справку и выйти
   --descriptor ПУТЬ       файл описателя kvtr.tree.dat (по умолчанию рядом с программой)
   --link ПУТЬ             также сделать ПУТЬ символической ссылкой на псевдотерминал
                           (удаляется при выходе)
+  --tcp ПОРТ              вместо псевдотерминала быть шлюзом Ethernet — RS-485 в режиме
+                          «TCP-сервер» на 127.0.0.1:ПОРТ (0 — свободный порт); первой строкой
+                          печатается имя порта для программы, tcp://127.0.0.1:ПОРТ
+  --rfc2217 ПОРТ          то же, но шлюз RFC 2217 (rfc2217://127.0.0.1:ПОРТ): программа задает
+                          скорость, четность и стоп-биты по сети, и прибор не отвечает, если
+                          они не совпадают с его собственными (об этом пишется в stderr)
 Параметры линии прибора (не заданные берутся из файла состояния --state, иначе
 подставляются значения по умолчанию):
   --baud N                скорость, бод: 2400 4800 9600 14400 19200 28800 38400 57600 115200

@@ -17,6 +17,10 @@ namespace kvtr::sim {
 struct SimOptions {
   std::filesystem::path descriptor;  // empty: kvtr.tree.dat beside the program
   std::filesystem::path link;        // a symbolic link to the slave, removed at exit
+  // Serve on 127.0.0.1 at this TCP port instead of a pseudo-terminal (0: a free one), raw or
+  // as an RFC 2217 gateway.
+  std::optional<int> networkPort;
+  bool rfc2217 = false;
   LineOverrides line;
   std::optional<ProtocolMode> protocol;
   ModuleIdentity identity;

@@ -26,9 +26,9 @@ std::chrono::microseconds fromMs(double ms) {
 
 }  // namespace
 
-SimServer::SimServer(SimModule& module, FaultInjector& faults, PtyEndpoint& pty, FrameLog& log,
+SimServer::SimServer(SimModule& module, FaultInjector& faults, LineEndpoint& line, FrameLog& log,
                      ServerSettings settings)
-    : module_(module), faults_(faults), pty_(pty), log_(log), settings_(std::move(settings)), start_(Clock::now()) {
+    : module_(module), faults_(faults), line_(line), log_(log), settings_(std::move(settings)), start_(Clock::now()) {
   for (const SimParameter& p : module_.table().all()) otherHashes_.push_back(p.hash);
 }
 
@@ -47,7 +47,7 @@ int SimServer::Run(int stopFd, int controlFd, bool controlEndsRun) {
     if (const auto deadline = assembler_.SilenceDeadline(silenceMs)) {
       timeout = static_cast<int>(std::max<Millis>(0, *deadline - Now()));
     }
-    pollfd fds[3] = {{stopFd, POLLIN, 0}, {pty_.masterFd(), POLLIN, 0}, {controlFd, POLLIN, 0}};
+    pollfd fds[3] = {{stopFd, POLLIN, 0}, {line_.pollFd(), POLLIN, 0}, {controlFd, POLLIN, 0}};
     const nfds_t count = controlFd >= 0 ? 3 : 2;
     const int ready = ::poll(fds, count, timeout);
     if (ready < 0) {
@@ -58,7 +58,7 @@ int SimServer::Run(int stopFd, int controlFd, bool controlEndsRun) {
     if ((fds[0].revents & POLLIN) != 0) break;
     frames.clear();
     if ((fds[1].revents & POLLIN) != 0) {
-      const ssize_t n = ::read(pty_.masterFd(), buffer, sizeof buffer);
+      const long n = line_.Read(buffer, sizeof buffer);
       if (n > 0) assembler_.Feed(std::string_view(buffer, static_cast<std::size_t>(n)), Now(), frames);
     } else if ((fds[1].revents & (POLLHUP | POLLERR)) != 0) {
       // Cannot happen while the simulator holds the slave open; do not spin if it does.
@@ -94,11 +94,18 @@ void SimServer::Process(const ReceivedFrame& frame) {
   ++framesReceived_;
   if (log_.isOpen()) log_.Received(frame.bytes);
   const LineSettings line = module_.line();
-  const LineView view = pty_.View();
+  const LineView view = line_.View(line);
   if (!hears(line, view)) {
-    log_.Note(tr("не услышан: ") + mismatchText(line, view));
+    const std::string mismatch = mismatchText(line, view);
+    log_.Note(tr("не услышан: ") + mismatch);
+    if (line_.toldSettings() && mismatch != toldMismatch_) {
+      std::fprintf(stderr, trFormat("kvtr-sim: не отвечаю: настройки, заданные по RFC 2217, не совпадают с настройками прибора: %s\n"),
+                   mismatch.c_str());
+      toldMismatch_ = mismatch;
+    }
     return;
   }
+  toldMismatch_.clear();
   if (settings_.wireTime) {
     // The frame has only fully arrived once its last character has had its time on the wire.
     const auto arrived = start_ + std::chrono::milliseconds(frame.firstAt) +
@@ -156,22 +163,7 @@ bool SimServer::WaitUntil(Clock::time_point until) {
 }
 
 void SimServer::Send(const std::string& bytes, double characterMs, int gapMs) {
-  auto writeAll = [&](const char* data, std::size_t size) {
-    while (size > 0) {
-      const ssize_t n = ::write(pty_.masterFd(), data, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) {
-          pollfd fd{pty_.masterFd(), POLLOUT, 0};
-          ::poll(&fd, 1, 100);
-          continue;
-        }
-        return;
-      }
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-  };
+  auto writeAll = [&](const char* data, std::size_t size) { line_.Write(data, size); };
   if (characterMs <= 0.0 && gapMs <= 0) {
     writeAll(bytes.data(), bytes.size());
     return;

@@ -1,8 +1,8 @@
-// The simulator's event loop: reads the master side of the pseudo-terminal, cuts frames, lets
+// The simulator's event loop: reads its end of the line, cuts frames, lets
 // the module answer the frames it hears, puts the faults on the answers, paces them like a wire
 // when asked, and takes commands from the control channel. One thread: like the module it
 // stands for, it does one thing at a time, and what arrives while it answers waits in the
-// pseudo-terminal's buffer.
+// line's buffer.
 #pragma once
 
 #include <chrono>
@@ -13,7 +13,7 @@
 #include "sim/fault_injector.h"
 #include "sim/frame_assembler.h"
 #include "sim/frame_log.h"
-#include "sim/pty_endpoint.h"
+#include "sim/line_endpoint.h"
 #include "sim/sim_module.h"
 #include "sim/sim_options.h"
 
@@ -26,7 +26,7 @@ struct ServerSettings {
 
 class SimServer {
  public:
-  SimServer(SimModule& module, FaultInjector& faults, PtyEndpoint& pty, FrameLog& log, ServerSettings settings);
+  SimServer(SimModule& module, FaultInjector& faults, LineEndpoint& line, FrameLog& log, ServerSettings settings);
 
   // Serves until `stopFd` becomes readable (the signal handlers write to it), or, when
   // `controlEndsRun`, until the control channel reaches its end. `controlFd` is -1 without a
@@ -54,7 +54,8 @@ class SimServer {
 
   SimModule& module_;
   FaultInjector& faults_;
-  PtyEndpoint& pty_;
+  LineEndpoint& line_;
+  std::string toldMismatch_;  // the last mismatch said on the standard error
   FrameLog& log_;
   ServerSettings settings_;
   FrameAssembler assembler_;
