@@ -219,6 +219,17 @@ TEST(StartupOptions, PathValuesTakeTheRestOfTheirArgumentOnPosix) {
   EXPECT_TRUE(parse({"-port:/dev/ttyS1", "-port:4"}).options.portPath.empty());
 }
 
+TEST(StartupOptions, AGatewaysPortNameRunsToTheSlashAfterItsScheme) {
+  for (const auto syntax : {CommandLineSyntax::Posix, CommandLineSyntax::Windows}) {
+    const CommandLine c = parse({"/port:tcp://192.168.1.50:4001/bps:19200/read"}, syntax);
+    EXPECT_EQ(c.options.portPath, "tcp://192.168.1.50:4001");
+    EXPECT_EQ(c.options.baudRate, 19200u);
+    EXPECT_TRUE(c.options.has(startup_flag::kReadJob));
+    EXPECT_TRUE(c.warnings.empty());
+  }
+  EXPECT_EQ(parse({"-port:RFC2217://[fe80::1]:4001"}).options.portPath, "RFC2217://[fe80::1]:4001");
+}
+
 TEST(StartupOptions, EmptyNamesAreWarnedAbout) {
   const CommandLine c = parse({"-elog:\"\"", "-exitevent:"});
   EXPECT_TRUE(c.errorLogPath.empty());
