@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "common/strings.h"
+#include "protocol/network_port_name.h"
 
 namespace kvtr {
 
@@ -59,6 +60,11 @@ std::vector<Token> splitTokens(std::string_view text, CommandLineSyntax syntax) 
       const std::size_t valueBegin = pos + colon + 1;
       if (syntax == CommandLineSyntax::Posix && takesRestOfArgument(token.key, text.substr(valueBegin))) {
         end = text.size();
+      } else if (const std::size_t scheme = networkSchemeLength(text.substr(valueBegin));
+                 token.key == "port" && scheme != 0) {
+        // A gateway's port name holds "//" after its scheme: it runs to the next "/" after that.
+        end = text.find('/', valueBegin + scheme);
+        if (end == std::string_view::npos) end = text.size();
       }
       token.value = text.substr(valueBegin, end - valueBegin);
     }
@@ -124,7 +130,7 @@ void handleToken(const Token& token, CommandLine& out, const std::filesystem::pa
   } else if (k == "read") {
     o.flags |= startup_flag::kReadJob;
   } else if (k == "port") {
-    if (!v.empty() && v.front() == '/') {
+    if ((!v.empty() && v.front() == '/') || isNetworkPortName(v)) {
       o.portPath = std::string(v);
       o.flags |= startup_flag::kPortSettings;
     } else if (readNumber(out, token, o.port, 0, kByte)) {

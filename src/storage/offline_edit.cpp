@@ -85,7 +85,7 @@ EditResult CheckParameterEdit(const ParameterTree* tree, const ObjectWithParamet
     result.caption = tr(kRefusalCaption.data());
     return result;
   }
-  const ValueCheck check = p.CheckText(text);
+  const ValueCheck check = CheckValueText(p, text);
   // A parameter that is only read ("dev", "ver", "exit") would never reach the module.
   if (!p.exchangeable || !check.writable) {
     result.outcome = EditOutcome::ReadOnly;
@@ -113,8 +113,12 @@ EditResult CheckParameterEdit(const ParameterTree* tree, const ObjectWithParamet
 
 EditResult ApplyParameterEdit(const ParameterTree* tree, const ObjectWithParameters* owner, Parameter& parameter,
                               std::string_view text) {
-  EditResult result = CheckParameterEdit(tree, owner, parameter, text, nullptr);
-  if (result.outcome == EditOutcome::Changed) (void)parameter.SetValueFromText(text);
+  std::string stored;
+  EditResult result = CheckParameterEdit(tree, owner, parameter, text, &stored);
+  if (result.outcome == EditOutcome::Changed) {
+    parameter.value = std::move(stored);
+    parameter.valueChanged = 1;
+  }
   return result;
 }
 

@@ -15,6 +15,7 @@
 #include "exchange/network_scan.h"
 #include "model/net_rs485.h"
 #include "model/parameter.h"
+#include "protocol/network_settings.h"
 #include "ui/gui_thread.h"
 #include "ui/qt_user_interface.h"
 #include "ui/table_control.h"
@@ -81,7 +82,7 @@ SetupCarrierDialog::SetupCarrierDialog(ExchangeEngine& engine, QtUserInterface& 
   rows.setEditHandler([this](int row, int, const QString& text) -> std::optional<QString> {
     Parameter* p = settingsList_->table().parameter(row);
     if (p == nullptr) return std::nullopt;
-    const ValueCheck check = p->CheckText(us(text));
+    const ValueCheck check = CheckValueText(*p, us(text));
     if (!check.accepted) {
       SetStatus(qs(strprintf("Значение '%s' не принято: %s", us(text).c_str(), check.reason().c_str())), true);
       return std::nullopt;

@@ -13,7 +13,9 @@
 #include <algorithm>
 
 #include "common/format.h"
+#include "common/strings.h"
 #include "model/parameter.h"
+#include "protocol/network_settings.h"
 #include "ui/qt_user_interface.h"
 #include "ui/table_model.h"
 
@@ -171,7 +173,10 @@ QWidget* TableDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
   const Parameter* p = rowParameter(index);
   if (p != nullptr && !isTypedValue(*p) && !isText(*p)) {
     auto* combo = new QComboBox(parent);
-    combo->setEditable(false);
+    // The port is also typed in: a network gateway's tcp://HOST:PORT or rfc2217://HOST:PORT.
+    const bool typed = equalsNoCase(p->name, kPortParameterName);
+    combo->setEditable(typed);
+    if (typed) combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setFont(option.font);
     combo->addItems(enumerationChoices(qs(p->type)));
     // A choice commits at once, as a drop-down list does.

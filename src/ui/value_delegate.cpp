@@ -27,7 +27,11 @@ constexpr int kListExtraHeight = 98;
 
 QString editorText(QWidget* editor) {
   if (auto* line = qobject_cast<QLineEdit*>(editor)) return line->text();
-  if (auto* combo = qobject_cast<QComboBox*>(editor)) return combo->currentIndex() < 0 ? QString() : combo->currentText();
+  if (auto* combo = qobject_cast<QComboBox*>(editor)) {
+    // An editable list (the port) gives what is typed in it as well as what is chosen.
+    if (combo->isEditable()) return combo->currentText().trimmed();
+    return combo->currentIndex() < 0 ? QString() : combo->currentText();
+  }
   return {};
 }
 
@@ -77,6 +81,11 @@ QWidget* ValueDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
     auto* combo = new QComboBox(parent);
     if (column == Column::ValueColumn) {
       combo->addItems(offeredChoices(*p));
+      // A network gateway's port (tcp://HOST:PORT, rfc2217://HOST:PORT) is typed in.
+      if (equalsNoCase(p->name, kPortParameterName)) {
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+      }
     } else if (column == Column::AccessColumn) {
       combo->addItems({QString::fromUtf8(kEditableText), QString::fromUtf8(kNotEditableText)});
     } else {
@@ -102,6 +111,7 @@ void ValueDelegate::setEditorData(QWidget* editor, const QModelIndex& index) con
       if (equalsNoCase(us(combo->itemText(i)), us(QString(text).replace('_', ' ')))) found = i;
     }
     combo->setCurrentIndex(found);
+    if (found < 0 && combo->isEditable()) combo->setEditText(text);
   }
 }
 
