@@ -29,8 +29,7 @@ bool sendAll(TcpSocket& socket, std::span<const std::uint8_t> bytes, Event& stop
 // The line of one exchange over the gateway's connection.
 class NetworkLine final : public SerialLineIo {
  public:
-  NetworkLine(TcpSocket& socket, TelnetSession* telnet, Event& stop, float characterTimeMs)
-      : socket_(socket), telnet_(telnet), stop_(stop), characterTimeMs_(characterTimeMs) {}
+  NetworkLine(TcpSocket& socket, TelnetSession* telnet, Event& stop) : socket_(socket), telnet_(telnet), stop_(stop) {}
 
   void purge() override {
     // What the gateway sent before the request is no answer to it.
@@ -51,15 +50,10 @@ class NetworkLine final : public SerialLineIo {
 
   Wait waitWritable(Clock::Duration timeout) override { return socket_.waitWritable(timeout, stop_); }
 
-  Wait drain(Clock::Duration timeout) override {
-    // The reply time-out counts from the end of the request on the gateway's serial side: the
-    // request takes its characters' time to leave there.
-    const auto wire = std::chrono::duration_cast<Clock::Duration>(
-        std::chrono::duration<double, std::milli>(static_cast<double>(unsent_) * characterTimeMs_));
-    unsent_ = 0;
-    if (stop_.wait(std::min(wire, timeout))) return Wait::Stopped;
-    return Wait::Ready;
-  }
+  // What the gateway still has to send on its serial side is not waited for here: the reply
+  // time-out of a network port allows for it instead (SerialPort::exchangeNetwork), so that an
+  // answer that comes early is taken at once.
+  Wait drain(Clock::Duration) override { return stop_.isSet() ? Wait::Stopped : Wait::Ready; }
 
   long read(std::span<std::uint8_t> into) override {
     if (pending_.empty()) {
@@ -77,7 +71,6 @@ class NetworkLine final : public SerialLineIo {
     if (telnet_ != nullptr) TelnetSession::Escape(bytes, out);
     else out.assign(bytes.begin(), bytes.end());
     if (!sendAll(socket_, out, stop_)) return -1;
-    unsent_ += bytes.size();
     return static_cast<long>(bytes.size());
   }
 
@@ -107,9 +100,7 @@ class NetworkLine final : public SerialLineIo {
   TcpSocket& socket_;
   TelnetSession* telnet_;
   Event& stop_;
-  float characterTimeMs_;
   std::deque<std::uint8_t> pending_;
-  std::size_t unsent_ = 0;
 };
 
 // The gateway has confirmed every setting that was asked of it.
@@ -202,7 +193,7 @@ NetworkPort::Opened NetworkPort::open(const NetworkPortName& name, const SerialS
 
 LineExchangeResult NetworkPort::exchange(const LineExchangeSetup& setup, std::span<const std::uint8_t> request,
                                          std::span<char> response, Event& stop) {
-  NetworkLine line(socket_, telnet_.get(), stop, setup.characterTimeMs);
+  NetworkLine line(socket_, telnet_.get(), stop);
   LineExchangeSetup network = setup;
   network.automaticConverter = true;
   return exchangeOverLine(line, Clock::system(), network, request, response);

@@ -1,5 +1,7 @@
 #include "protocol/serial_port.h"
 
+#include <cmath>
+
 #include "protocol/network_port.h"
 #include "protocol/network_port_name.h"
 
@@ -62,7 +64,10 @@ int SerialPort::exchangeNetwork(std::span<const std::uint8_t> request, std::span
   setup.timeouts = timeouts_;
   setup.protocolMode = protocolMode;
   setup.filter = filter;
-  setup.replyAllowanceMs = kNetworkReplyAllowanceMs;
+  // The reply time-out counts from the end of the request, which leaves the gateway's serial side
+  // only after its characters' time there: 20 characters at 9600 baud, 8N1, are 20.8 ms.
+  setup.replyAllowanceMs =
+      kNetworkReplyAllowanceMs + static_cast<int>(std::ceil(static_cast<double>(request.size()) * characterTimeMs_));
   setup.silenceAllowanceMs = kNetworkSilenceAllowanceMs;
   const LineExchangeResult r = network_->exchange(setup, request, response, stop_);
   received = r.received;

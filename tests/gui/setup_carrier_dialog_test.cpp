@@ -1,6 +1,7 @@
 // The connection dialog against the simulated module: the speed scan finds a module the settings
 // do not match, the factory settings reach a module at its factory settings, "Выход" interrupts a
-// scan and puts the old speed back, and "Работать offline" ends the dialog for offline work.
+// scan and puts the old speed back, "Работать offline" ends the dialog for offline work, and a
+// network gateway's port name typed into the port row connects through the gateway.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -113,6 +114,29 @@ TEST_F(SetupCarrierDialogTest, SettingsAreEditedInPlaceAndFactorySettingsKeepThe
   EXPECT_EQ(dialog.choice(), Choice::Connected);
   EXPECT_TRUE(ui_.saw("Связь с прибором установлена!"));
   EXPECT_EQ(settings.GetValueByName(kPortParameterName), sim.port());
+}
+
+TEST_F(SetupCarrierDialogTest, AGatewaysPortIsTypedIntoThePortRowAndConnects) {
+  SimProcess& sim = StartSim({"--tcp", "0"});
+  ASSERT_TRUE(sim.running());
+  auto document = DocumentOn("COM9");
+  NetRS485prg& settings = document->engine().programPortNode();
+
+  SetupCarrierDialog dialog(*document, ui_, true);
+  dialog.open();
+  dialog.settingsList().beginEditing(Row(dialog, std::string(kPortParameterName)), 1);
+  QLineEdit* edit = OpenEditor(dialog);
+  ASSERT_NE(edit, nullptr) << "the port's list takes typing";
+  edit->selectAll();
+  QTest::keyClicks(edit, QString::fromStdString(sim.port()));
+  QTest::keyClick(edit, Qt::Key_Return);
+  ASSERT_TRUE(waitUntil([&] { return OpenEditor(dialog) == nullptr; }));
+  EXPECT_EQ(settings.GetValueByName(kPortParameterName), sim.port()) << dialog.statusText().toStdString();
+
+  Click(dialog, "Установить связь");
+  ASSERT_TRUE(waitUntil([&] { return !dialog.isVisible(); }, 60000)) << dialog.statusText().toStdString();
+  EXPECT_EQ(dialog.choice(), Choice::Connected);
+  EXPECT_TRUE(ui_.saw("Связь с прибором установлена!"));
 }
 
 TEST_F(SetupCarrierDialogTest, ExitInterruptsAScanAndPutsTheSpeedBack) {
