@@ -50,9 +50,9 @@ class NetworkLine final : public SerialLineIo {
 
   Wait waitWritable(Clock::Duration timeout) override { return socket_.waitWritable(timeout, stop_); }
 
-  // What the gateway still has to send on its serial side is not waited for here: the reply
-  // time-out of a network port allows for it instead (SerialPort::exchangeNetwork), so that an
-  // answer that comes early is taken at once.
+  // What the gateway still has to send on its serial side is not waited for: the reply time-out
+  // counts it in, as behind an automatic converter, so that an answer that comes early is taken
+  // at once.
   Wait drain(Clock::Duration) override { return stop_.isSet() ? Wait::Stopped : Wait::Ready; }
 
   long read(std::span<std::uint8_t> into) override {

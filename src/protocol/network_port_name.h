@@ -34,8 +34,8 @@ inline bool isNetworkPortName(std::string_view name) { return parseNetworkPortNa
 
 // The figures below are also given in kvtr --help and in the user guide.
 // The extra time an answer may take through a gateway: the request and the answer each cross the
-// network once, and the gateway forwards the answer after its own short idle gap. (The request's
-// own time on the gateway's serial side is added to it, exchange by exchange.)
+// network once, and the gateway forwards the answer after its own short idle gap. The request's own
+// time on the gateway's serial side is counted in as behind an automatic converter.
 inline constexpr int kNetworkReplyAllowanceMs = 100;
 // A gateway may hand a Modbus RTU answer over in more than one TCP segment; a gap between two
 // segments must not end the answer.

@@ -1,7 +1,5 @@
 #include "protocol/serial_port.h"
 
-#include <cmath>
-
 #include "protocol/network_port.h"
 #include "protocol/network_port_name.h"
 
@@ -64,10 +62,9 @@ int SerialPort::exchangeNetwork(std::span<const std::uint8_t> request, std::span
   setup.timeouts = timeouts_;
   setup.protocolMode = protocolMode;
   setup.filter = filter;
-  // The reply time-out counts from the end of the request, which leaves the gateway's serial side
-  // only after its characters' time there: 20 characters at 9600 baud, 8N1, are 20.8 ms.
-  setup.replyAllowanceMs =
-      kNetworkReplyAllowanceMs + static_cast<int>(std::ceil(static_cast<double>(request.size()) * characterTimeMs_));
+  // The request leaves the gateway's serial side as it leaves an automatic converter; the line
+  // exchange counts the reply time-out from its last character there.
+  setup.replyAllowanceMs = kNetworkReplyAllowanceMs;
   setup.silenceAllowanceMs = kNetworkSilenceAllowanceMs;
   const LineExchangeResult r = network_->exchange(setup, request, response, stop_);
   received = r.received;
