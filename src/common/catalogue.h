@@ -10,6 +10,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string_view>
 
 namespace kvtr {
 
@@ -20,6 +21,13 @@ namespace kvtr {
 // list, when the operator set one), even where that locale is not installed on the machine.
 // Call at the start of main(); a later call chooses again from the environment as it is then.
 void initCatalogue(const std::filesystem::path& programFolder);
+
+// As above with the locale given (say "en" or "ru") instead of the environment's: the operator's
+// own choice of language, which wins over the locale.
+void initCatalogue(const std::filesystem::path& programFolder, std::string_view locale);
+
+// The language of the running catalogue ("en"), empty while the program's own texts are shown.
+[[nodiscard]] std::string_view catalogueLanguage();
 
 // The text in the running language. The returned pointer lives as long as the program.
 [[nodiscard]] const char* tr(const char* text);

@@ -23,6 +23,8 @@ namespace {
 constexpr const char* kDomain = "kvtr";
 // Set while a catalogue other than the program's own language is chosen.
 bool translating = false;
+// Its language: "en" for "en_US.UTF-8".
+std::string language;
 
 // The locale that decides the messages, by the usual precedence: the first of LC_ALL,
 // LC_MESSAGES and LANG that is set and not empty.
@@ -48,15 +50,20 @@ bool isOwnLanguage(std::string_view locale) {
 }  // namespace
 
 void initCatalogue(const std::filesystem::path& programFolder) {
-  const std::string_view locale = messagesLocale();
-  translating = !isOwnLanguage(locale);
-  if (!translating) return;
+  initCatalogue(programFolder, messagesLocale());
+}
 
-  // An operator's own LANGUAGE list (say "de:en") is kept; otherwise the locale's language is
-  // given with and without its country: "en_US:en".
-  const char* language = std::getenv("LANGUAGE");
-  if (language == nullptr || *language == '\0') {
-    const std::string_view name = withoutCodeset(locale);
+void initCatalogue(const std::filesystem::path& programFolder, std::string_view locale) {
+  translating = !isOwnLanguage(locale);
+  language.clear();
+  if (!translating) return;
+  const std::string_view name = withoutCodeset(locale);
+  language = name.substr(0, name.find('_'));
+
+  // An operator's own LANGUAGE list (say "de:en") is kept when it starts with the chosen language;
+  // otherwise the locale's language is given with and without its country: "en_US:en".
+  const char* languages = std::getenv("LANGUAGE");
+  if (languages == nullptr || !std::string_view(languages).starts_with(language)) {
     std::string list(name);
     const std::size_t country = name.find('_');
     if (country != std::string_view::npos) list += ":" + std::string(name.substr(0, country));
@@ -74,6 +81,8 @@ void initCatalogue(const std::filesystem::path& programFolder) {
   // The program's texts are UTF-8 whatever the terminal's character type says.
   bind_textdomain_codeset(kDomain, "UTF-8");
 }
+
+std::string_view catalogueLanguage() { return language; }
 
 const char* tr(const char* text) {
   if (!translating || text == nullptr || *text == '\0') return text;

@@ -4,6 +4,9 @@
 namespace kvtr {
 
 void initCatalogue(const std::filesystem::path&) {}
+void initCatalogue(const std::filesystem::path&, std::string_view) {}
+
+std::string_view catalogueLanguage() { return {}; }
 
 const char* tr(const char* text) { return text; }
 

@@ -11,17 +11,18 @@
 #include "model/os_description.h"
 #include "ui/qt_user_interface.h"
 #include "ui/resources.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
 QString AboutDialog::VersionLine() {
   // Version texts written "1, 0, 0" read "1.0.0".
-  return QStringLiteral("Конфигуратор КВТР, версия %1").arg(qs(replaceAll(KVTR_VERSION, ", ", ".")));
+  return uiText("Конфигуратор КВТР, версия %1").arg(qs(replaceAll(KVTR_VERSION, ", ", ".")));
 }
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   LoadResources();
-  setWindowTitle("О программе");
+  setWindowTitle(uiText("О программе"));
   auto* icon = new QLabel(this);
   icon->setPixmap(QIcon(QStringLiteral(":/icons/kvtr.svg")).pixmap(64, 64));
   icon->setAlignment(Qt::AlignTop);
@@ -30,7 +31,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   QFont bold = version->font();
   bold.setBold(true);
   version->setFont(bold);
-  auto* notice = new QLabel(qs(CommonParams::LegalNotice()), this);
+  auto* notice = new QLabel(uiText(CommonParams::LegalNotice()), this);
   notice->setWordWrap(true);
   auto* system = new QLabel(qs(DescribeOperatingSystem()), this);
   system->setWordWrap(true);

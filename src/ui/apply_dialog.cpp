@@ -12,21 +12,23 @@
 #include <vector>
 
 #include "common/strings.h"
+#include "common/format.h"
 #include "common/user_interface.h"
 #include "model/parameter.h"
 #include "model/parameter_steps.h"
 #include "protocol/device_link.h"
 #include "protocol/network_settings.h"
 #include "ui/qt_user_interface.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
 namespace {
 
-constexpr const char* kWarningText =
+constexpr const char* kWarningText = trMark(
     "ВНИМАНИЕ: Данная операция приведет к переключению прибора на новые сетевые параметры. Это может привести к "
-    "потере связи с прибором. Проверьте параметры связи:";
-constexpr const char* kHintText = "Параметры можно посмотреть в дереве №26\n\"Мастер Сети\"";
+    "потере связи с прибором. Проверьте параметры связи:");
+constexpr const char* kHintText = trMark("Параметры можно посмотреть в дереве №26\n\"Мастер Сети\"");
 
 // The program's port settings by name, to go back to.
 using SettingValues = std::vector<std::pair<std::string, std::string>>;
@@ -42,9 +44,10 @@ SettingValues programSettings(DeviceLink& link) {
 
 // "9600 бод, 8N1, адрес 16" in words the operator reads at a glance.
 std::string settingsSummary(const ObjectWithParameters& node) {
-  return node.GetValueByName("bPS") + " бод, " + node.GetValueByName("LEn") + " бит данных, четность: " +
-         node.GetValueByName("PrtY") + ", стоп-бит: " + node.GetValueByName("Sbit") + ", адрес " +
-         node.GetValueByName("Addr") + " (" + node.GetValueByName("A.Len") + " бит)";
+  return strprintf(trFormat("%s бод, %s бит данных, четность: %s, стоп-бит: %s, адрес %s (%s бит)"),
+                   node.GetValueByName("bPS").c_str(), node.GetValueByName("LEn").c_str(),
+                   node.GetValueByName("PrtY").c_str(), node.GetValueByName("Sbit").c_str(),
+                   node.GetValueByName("Addr").c_str(), node.GetValueByName("A.Len").c_str());
 }
 
 // One read of "dev": whether the module answers at the program's settings now.
@@ -67,25 +70,25 @@ ApplyDialog::ApplyDialog(DeviceLink* link, ParameterSteps* steps, QtUserInterfac
       steps_(steps),
       ui_(ui),
       settings_(new QPlainTextEdit(this)),
-      changeProgram_(new QCheckBox("Поменять сразу сетевые настройки программы", this)),
-      broadcast_(new QCheckBox("Поcлать широковещательную команду APLY", this)),
-      threeTimes_(new QCheckBox("Поcлать посылку трижды (для надежности)", this)) {
-  setWindowTitle(kApplyDialogTitle);
+      changeProgram_(new QCheckBox(uiText("Поменять сразу сетевые настройки программы"), this)),
+      broadcast_(new QCheckBox(uiText("Поcлать широковещательную команду APLY"), this)),
+      threeTimes_(new QCheckBox(uiText("Поcлать посылку трижды (для надежности)"), this)) {
+  setWindowTitle(uiText(kApplyDialogTitle));
   settings_->setObjectName("newSettings");
   changeProgram_->setObjectName("changeProgram");
   broadcast_->setObjectName("broadcast");
   threeTimes_->setObjectName("threeTimes");
 
-  auto* warning = new QLabel(kWarningText, this);
+  auto* warning = new QLabel(uiText(kWarningText), this);
   warning->setWordWrap(true);
-  auto* group = new QGroupBox("Новые параметры:", this);
+  auto* group = new QGroupBox(uiText("Новые параметры:"), this);
   auto* groupLayout = new QVBoxLayout(group);
   settings_->setReadOnly(true);
   settings_->setPlainText(QString::fromStdString(
       ApplyDialogSettingsText(link_, link_ != nullptr ? link_->deviceNetworkNode() : nullptr)));
   settings_->setMinimumHeight(settings_->fontMetrics().height() * 8);
   groupLayout->addWidget(settings_);
-  groupLayout->addWidget(new QLabel(kHintText, group));
+  groupLayout->addWidget(new QLabel(uiText(kHintText), group));
 
   changeProgram_->setChecked(true);
   broadcast_->setChecked(false);
@@ -97,7 +100,7 @@ ApplyDialog::ApplyDialog(DeviceLink* link, ParameterSteps* steps, QtUserInterfac
   QPushButton* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
   ok->setObjectName("ok");
   ok->setDefault(true);
-  buttons->addButton("Отмена", QDialogButtonBox::RejectRole)->setObjectName("cancel");
+  buttons->addButton(uiText("Отмена"), QDialogButtonBox::RejectRole)->setObjectName("cancel");
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -144,25 +147,27 @@ bool RunApplyCommand(DeviceLink& link, ParameterSteps& steps, QtUserInterface& u
   const ApplyOutcome& out = dialog.outcome();
   const std::string nowSummary = settingsSummary(link.programPortNode());
   if (out.deviceRead && out.deviceResult == 0) {
-    ui.showMessage("Прибор отвечает при новых настройках: " + nowSummary + ".\nПрибор: " + out.deviceName,
+    ui.showMessage(strprintf(trFormat("Прибор отвечает при новых настройках: %s.\nПрибор: %s"), nowSummary.c_str(),
+                             out.deviceName.c_str()),
                    kApplyDialogTitle, MessageIcon::Information);
     return true;
   }
-  const std::string question = "Прибор не отвечает при новых настройках: " + nowSummary +
-                               ".\n\nВернуть программу к прежним настройкам (" + beforeSummary + ")?";
+  const std::string question =
+      strprintf(trFormat("Прибор не отвечает при новых настройках: %s.\n\nВернуть программу к прежним настройкам (%s)?"),
+                nowSummary.c_str(), beforeSummary.c_str());
   if (!ui.askYesNo(question, kApplyDialogTitle)) return true;
   for (const auto& [name, value] : before) (void)link.programPortNode().SetValueByName(name, value);
   (void)link.OpenLink(true);
   std::string device;
   std::string why;
   if (moduleAnswers(steps, device, why)) {
-    ui.showMessage("Программа вернулась к прежним настройкам: " + beforeSummary +
-                       ".\nПрибор отвечает при них.\nПрибор: " + device,
+    ui.showMessage(strprintf(trFormat("Программа вернулась к прежним настройкам: %s.\nПрибор отвечает при них.\nПрибор: %s"),
+                             beforeSummary.c_str(), device.c_str()),
                    kApplyDialogTitle, MessageIcon::Information);
   } else {
-    ui.showMessage("Программа вернулась к прежним настройкам: " + beforeSummary +
-                       ".\nПрибор не отвечает и при них: " + why +
-                       "\nПроверьте подключение прибора и настройки порта (\"Настройка порта\").",
+    ui.showMessage(strprintf(trFormat("Программа вернулась к прежним настройкам: %s.\nПрибор не отвечает и при них: %s\n"
+                                      "Проверьте подключение прибора и настройки порта (\"Настройка порта\")."),
+                             beforeSummary.c_str(), why.c_str()),
                    kApplyDialogTitle, MessageIcon::Exclamation);
   }
   return true;

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <string>
 
+#include "common/catalogue.h"
 #include "protocol/apply_sequence.h"
 
 class QCheckBox;
@@ -22,7 +23,7 @@ namespace kvtr::ui {
 
 class QtUserInterface;
 
-inline constexpr const char* kApplyDialogTitle = "Перевод прибора на новый режим работы";
+inline constexpr const char* kApplyDialogTitle = trMark("Перевод прибора на новый режим работы");
 
 class ApplyDialog final : public QDialog {
   Q_OBJECT

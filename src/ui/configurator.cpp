@@ -29,6 +29,7 @@ Configurator::Configurator(QtUserInterface& ui, ConfiguratorOptions options) : u
   app.programPath = std::move(options.programPath);
   app.descriptorFile = std::move(options.descriptorFile);
   app.settings = options.settings;
+  SettingsStore* settings = options.settings;
   app.ui = &ui_;
   app.shell = shell_.get();
   app.closingGrace = options.closingGrace;
@@ -39,6 +40,7 @@ Configurator::Configurator(QtUserInterface& ui, ConfiguratorOptions options) : u
   ui_.setParentWidget(frame_.get());
   shell_->setMainFrame(frame_.get());
   frame_->setApplication(application_.get());
+  frame_->setSettings(settings);
   // The run ends when the main window goes; a close that comes before the event loop runs (asked
   // by the command line while a nested loop ran) ends it before it starts.
   QObject::connect(frame_.get(), &MainFrame::frameClosing, frame_.get(), [this] {

@@ -1,5 +1,7 @@
 #include "ui/frame_log.h"
 
+#include "ui/ui_text.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
@@ -45,7 +47,7 @@ QVariant FrameLogModel::data(const QModelIndex& index, int role) const {
 
 QVariant FrameLogModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  return section == kLineColumn ? QStringLiteral("Строка протокола") : QStringLiteral("Расшифровка посылки");
+  return section == kLineColumn ? uiText("Строка протокола") : uiText("Расшифровка посылки");
 }
 
 QString FrameLogModel::text() const {
@@ -70,10 +72,10 @@ FrameLogView::FrameLogView(QWidget* parent) : QWidget(parent), model_(new FrameL
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setColumnWidth(FrameLogModel::kLineColumn, 300);
 
-  auto* copy = new QPushButton("Копировать", this);
+  auto* copy = new QPushButton(uiText("Копировать"), this);
   copy->setObjectName("copyLog");
   copy->setAutoDefault(false);
-  auto* save = new QPushButton("Сохранить...", this);
+  auto* save = new QPushButton(uiText("Сохранить..."), this);
   save->setObjectName("saveLog");
   save->setAutoDefault(false);
   connect(copy, &QPushButton::clicked, this, &FrameLogView::copyToClipboard);
@@ -108,7 +110,8 @@ void FrameLogView::copyToClipboard() { QApplication::clipboard()->setText(model_
 
 void FrameLogView::saveAs() {
   const QString path =
-      QFileDialog::getSaveFileName(this, "Сохранить протокол обмена", "protocol.txt", "Текст (*.txt);;Все файлы (*)");
+      QFileDialog::getSaveFileName(this, uiText("Сохранить протокол обмена"), "protocol.txt",
+                                   uiText("Текст (*.txt);;Все файлы (*)"));
   if (!path.isEmpty()) (void)saveTo(path);
 }
 
@@ -118,7 +121,8 @@ bool FrameLogView::saveTo(const QString& path) {
     (void)file.write(model_->text().toUtf8());
     if (file.commit()) return true;
   }
-  QMessageBox::critical(this, "Сохранить протокол обмена", "Не удалось записать файл " + path + ":\n" + file.errorString());
+  QMessageBox::critical(this, uiText("Сохранить протокол обмена"),
+                        uiText("Не удалось записать файл %1:\n%2").arg(path, file.errorString()));
   return false;
 }
 

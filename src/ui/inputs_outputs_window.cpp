@@ -25,6 +25,7 @@
 #include "ui/io_chart.h"
 #include "ui/qt_user_interface.h"
 #include "ui/table_control.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
@@ -47,14 +48,14 @@ double numberIn(const std::string& text) {
 QString counterText(const std::string& value, double perSecond) {
   if (!(perSecond > 0)) return qs(value);
   const int decimals = perSecond < 10 ? 1 : 0;
-  return QString("%1  (+%2/с)").arg(qs(value), QString::number(perSecond, 'f', decimals));
+  return uiText("%1  (+%2/с)").arg(qs(value), QString::number(perSecond, 'f', decimals));
 }
 
 struct Span {
   const char* text;
   double seconds;
 };
-constexpr std::array<Span, 5> kSpans = {{{"10 с", 10}, {"30 с", 30}, {"1 мин", 60}, {"5 мин", 300}, {"10 мин", 600}}};
+constexpr std::array<Span, 5> kSpans = {{{trMark("10 с"), 10}, {trMark("30 с"), 30}, {trMark("1 мин"), 60}, {trMark("5 мин"), 300}, {trMark("10 мин"), 600}}};
 constexpr int kDefaultSpan = 1;
 
 }  // namespace
@@ -149,12 +150,12 @@ InputsOutputsWindow::InputsOutputsWindow(Document& document, QWidget* parent)
 
   counters_ = new TableControl(this);
   counters_->setObjectName("counterList");
-  counters_->table().setHeaders({"Значение", "Счетчики", "Обнуление"});
+  counters_->table().setHeaders({uiText("Значение"), uiText("Счетчики"), uiText("Обнуление")});
   rates_.resize(initial.counters.size());
   for (const IoCell& cell : initial.counters) {
     const int row = counters_->table().addRow({qs(cell.value), qs(cell.label)});
     counters_->setCellFlags(row, 2, cell_flag::kButton, 0);
-    counters_->table().setButtonCaption(row, 2, "Сброс");
+    counters_->table().setButtonCaption(row, 2, uiText("Сброс"));
   }
   counters_->setRowHeight(rowHeight);
   counters_->setColumnShares({1, 1, 1});
@@ -162,7 +163,7 @@ InputsOutputsWindow::InputsOutputsWindow(Document& document, QWidget* parent)
 
   outputs_ = new TableControl(this);
   outputs_->setObjectName("outputList");
-  outputs_->table().setHeaders({"Значение", "Выходы"});
+  outputs_->table().setHeaders({uiText("Значение"), uiText("Выходы")});
   outputs_->table().setEditableColumns({0});
   outputs_->table().setEditHandler([this](int row, int, const QString& text) { return CommitOutput(row, text); });
   {
@@ -194,9 +195,9 @@ InputsOutputsWindow::InputsOutputsWindow(Document& document, QWidget* parent)
   for (TableControl* list : {counters_, outputs_}) list->setMinimumSize(280, header + rowHeight * visibleRows + 4);
 
   // The inputs on the left, the outputs on the right; each group under its header.
-  auto* inputsHeader = new GradientHeader("Входы", this);
+  auto* inputsHeader = new GradientHeader(uiText("Входы"), this);
   inputsHeader->setObjectName("inputsHeader");
-  auto* outputsHeader = new GradientHeader("Выходы", this);
+  auto* outputsHeader = new GradientHeader(uiText("Выходы"), this);
   outputsHeader->setObjectName("outputsHeader");
   auto* left = new QVBoxLayout;
   left->addWidget(inputsHeader);
@@ -213,27 +214,27 @@ InputsOutputsWindow::InputsOutputsWindow(Document& document, QWidget* parent)
 
   // The chart and its controls.
   chart_ = new IoChart(this);
-  pause_ = new QPushButton("Пауза", this);
+  pause_ = new QPushButton(uiText("Пауза"), this);
   pause_->setObjectName("pauseButton");
   pause_->setCheckable(true);
   connect(pause_, &QPushButton::toggled, this, [this](bool on) {
     chart_->setPaused(on);
-    pause_->setText(on ? "Продолжить" : "Пауза");
+    pause_->setText(on ? uiText("Продолжить") : uiText("Пауза"));
   });
   span_ = new QComboBox(this);
   span_->setObjectName("spanChoice");
-  for (const Span& s : kSpans) span_->addItem(s.text, s.seconds);
+  for (const Span& s : kSpans) span_->addItem(uiText(s.text), s.seconds);
   span_->setCurrentIndex(kDefaultSpan);
   chart_->setSpan(kSpans[kDefaultSpan].seconds);
   connect(span_, &QComboBox::currentIndexChanged, this, [this](int) { chart_->setSpan(span_->currentData().toDouble()); });
-  record_ = new QPushButton("Запись в файл...", this);
+  record_ = new QPushButton(uiText("Запись в файл..."), this);
   record_->setObjectName("recordButton");
   connect(record_, &QPushButton::clicked, this, &InputsOutputsWindow::RecordButton);
   recordInfo_ = new QLabel(this);
   recordInfo_->setObjectName("recordInfo");
   recordInfo_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   auto* chartControls = new QHBoxLayout;
-  chartControls->addWidget(new QLabel("Интервал:", this));
+  chartControls->addWidget(new QLabel(uiText("Интервал:"), this));
   chartControls->addWidget(span_);
   chartControls->addWidget(pause_);
   chartControls->addSpacing(16);
@@ -243,11 +244,11 @@ InputsOutputsWindow::InputsOutputsWindow(Document& document, QWidget* parent)
   status_ = new QLabel(this);
   status_->setObjectName("statusText");
   status_->setWordWrap(true);
-  auto* toggleAll = new QPushButton("Вкл/Выкл все ВЭ", this);
+  auto* toggleAll = new QPushButton(uiText("Вкл/Выкл все ВЭ"), this);
   toggleAll->setObjectName("toggleAllButton");
   toggleAll->setEnabled(!initial.outputs.empty());
   connect(toggleAll, &QPushButton::clicked, this, &InputsOutputsWindow::ToggleAllOutputs);
-  auto* closeButton = new QPushButton("Закрыть", this);
+  auto* closeButton = new QPushButton(uiText("Закрыть"), this);
   closeButton->setObjectName("closeButton");
   closeButton->setAutoDefault(false);
   connect(closeButton, &QPushButton::clicked, this, &InputsOutputsWindow::reject);
@@ -278,9 +279,9 @@ InputsOutputsWindow::InputsOutputsWindow(Document& document, QWidget* parent)
   listener_ = std::make_unique<Listener>(*this);
   monitor_->setListener(listener_.get());
   if (monitor_->Start()) {
-    SetStatus("Опрос прибора каждые 100 мс", false);
+    SetStatus(uiText("Опрос прибора каждые 100 мс"), false);
   } else {
-    SetStatus("Не удалось запустить опрос прибора", true);
+    SetStatus(uiText("Не удалось запустить опрос прибора"), true);
   }
 }
 
@@ -308,14 +309,14 @@ void InputsOutputsWindow::ShowSnapshot(const IoSnapshot& s) {
   if (s.failure.empty()) anyRead_ = true;
   if (!closing_) {
     if (silent) {
-      SetStatus(QString("Прибор не отвечает (%1 раз подряд): %2. Показаны последние прочитанные значения.")
+      SetStatus(uiText("Прибор не отвечает (%1 раз подряд): %2. Показаны последние прочитанные значения.")
                     .arg(s.failureStreak)
                     .arg(qs(s.failure)),
                 true);
     } else if (!s.failure.empty()) {
-      SetStatus(QString("Ошибка чтения: %1").arg(qs(s.failure)), true);
+      SetStatus(uiText("Ошибка чтения: %1").arg(qs(s.failure)), true);
     } else {
-      SetStatus("Опрос прибора каждые 100 мс", false);
+      SetStatus(uiText("Опрос прибора каждые 100 мс"), false);
     }
   }
 
@@ -401,7 +402,7 @@ void InputsOutputsWindow::RecordButton() {
   }
   const QString suggested = QDir::home().filePath(
       QString("kvtr-%1.csv").arg(QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss")));
-  const QString path = QFileDialog::getSaveFileName(this, "Запись опроса в файл", suggested, "Таблица CSV (*.csv)");
+  const QString path = QFileDialog::getSaveFileName(this, uiText("Запись опроса в файл"), suggested, uiText("Таблица CSV (*.csv)"));
   if (!path.isEmpty()) (void)startRecording(path);
 }
 
@@ -410,30 +411,30 @@ bool InputsOutputsWindow::startRecording(const QString& path) {
   csv_.setFileName(path);
   if (!csv_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
     const QString error = csv_.errorString();
-    document_.engine().ReportMessage(us(QString("Не удалось открыть файл \"%1\" для записи: %2").arg(path, error)),
-                                     "Ошибка", MessageIcon::Exclamation);
+    document_.engine().ReportMessage(us(uiText("Не удалось открыть файл \"%1\" для записи: %2").arg(path, error)),
+                                     trMark("Ошибка"), MessageIcon::Exclamation);
     return false;
   }
   // The mark of UTF-8 first, so that a spreadsheet reads the Cyrillic headers right.
-  QStringList header{"Время"};
-  for (int k = 1; k <= kInputIndicatorCount; ++k) header << QString("Вход %1").arg(k);
+  QStringList header{uiText("Время")};
+  for (int k = 1; k <= kInputIndicatorCount; ++k) header << uiText("Вход %1").arg(k);
   for (int row = 0; row < counters_->table().rowCount(); ++row) header << counters_->table().text(row, 1);
   for (int row = 0; row < outputs_->table().rowCount(); ++row) header << outputs_->table().text(row, 1);
   csv_.write("\xEF\xBB\xBF");
   csv_.write((header.join(';') + '\n').toUtf8());
   csv_.flush();
   recordedRows_ = 0;
-  record_->setText("Остановить запись");
-  recordInfo_->setText(QString("Запись: %1").arg(QDir::toNativeSeparators(path)));
+  record_->setText(uiText("Остановить запись"));
+  recordInfo_->setText(uiText("Запись: %1").arg(QDir::toNativeSeparators(path)));
   return true;
 }
 
 void InputsOutputsWindow::stopRecording() {
   if (!csv_.isOpen()) return;
   csv_.close();
-  if (record_ != nullptr) record_->setText("Запись в файл...");
+  if (record_ != nullptr) record_->setText(uiText("Запись в файл..."));
   if (recordInfo_ != nullptr) {
-    recordInfo_->setText(QString("Записано строк: %1 в %2").arg(recordedRows_).arg(QDir::toNativeSeparators(csv_.fileName())));
+    recordInfo_->setText(uiText("Записано строк: %1 в %2").arg(recordedRows_).arg(QDir::toNativeSeparators(csv_.fileName())));
   }
 }
 
@@ -449,12 +450,12 @@ void InputsOutputsWindow::WriteCsvRow(const IoSnapshot& s, bool known) {
   for (const IoCell& cell : s.outputs) fields << number(cell.value);
   // Flushed row by row: a recording cut short by a crash keeps what it had.
   if (csv_.write((fields.join(';') + '\n').toUtf8()) < 0 || !csv_.flush()) {
-    SetStatus(QString("Запись в файл прервана: %1").arg(csv_.errorString()), true);
+    SetStatus(uiText("Запись в файл прервана: %1").arg(csv_.errorString()), true);
     stopRecording();
     return;
   }
   ++recordedRows_;
-  recordInfo_->setText(QString("Запись: %1 (строк: %2)").arg(QDir::toNativeSeparators(csv_.fileName())).arg(recordedRows_));
+  recordInfo_->setText(uiText("Запись: %1 (строк: %2)").arg(QDir::toNativeSeparators(csv_.fileName())).arg(recordedRows_));
 }
 
 void InputsOutputsWindow::reject() {
@@ -462,7 +463,7 @@ void InputsOutputsWindow::reject() {
     // The worker ends once the read in progress has ended, then tells WorkerEnded.
     if (!closing_) {
       closing_ = true;
-      SetStatus("Ожидание конца обмена с прибором...", false);
+      SetStatus(uiText("Ожидание конца обмена с прибором..."), false);
       monitor_->RequestStop();
     }
     return;

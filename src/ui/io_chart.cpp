@@ -1,5 +1,7 @@
 #include "ui/io_chart.h"
 
+#include "ui/ui_text.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
@@ -31,8 +33,8 @@ QColor counterColour(int k) {
 }
 
 QString secondsText(double s) {
-  if (s >= 60 && std::fmod(s, 60) == 0) return QString("-%1 мин").arg(s / 60);
-  return QString("-%1 с").arg(s);
+  if (s >= 60 && std::fmod(s, 60) == 0) return uiText("-%1 мин").arg(s / 60);
+  return uiText("-%1 с").arg(s);
 }
 
 }  // namespace
@@ -167,7 +169,7 @@ void IoChart::paintEvent(QPaintEvent*) {
     if (inputLane >= metrics.height() * 0.7) {
       painter.setPen(Qt::black);
       painter.drawText(QRectF(0, lane.top(), kLeftMargin - 4, lane.height()), Qt::AlignRight | Qt::AlignVCenter,
-                       QString("Вх %1").arg(k + 1));
+                       uiText("Вх %1").arg(k + 1));
     }
   }
 
@@ -212,7 +214,7 @@ void IoChart::paintEvent(QPaintEvent*) {
   }
   painter.setPen(Qt::black);
   painter.drawText(QRectF(0, counters.top(), kLeftMargin - 4, counters.height()), Qt::AlignRight | Qt::AlignVCenter,
-                   "Сч.");
+                   uiText("Сч."));
 
   // Outputs.
   const double outputLane = outputs.height() / 8;
@@ -222,7 +224,7 @@ void IoChart::paintEvent(QPaintEvent*) {
     if (outputLane >= metrics.height() * 0.7) {
       painter.setPen(Qt::black);
       painter.drawText(QRectF(0, lane.top(), kLeftMargin - 4, lane.height()), Qt::AlignRight | Qt::AlignVCenter,
-                       QString("Вых %1").arg(k + 1));
+                       uiText("Вых %1").arg(k + 1));
     }
   }
 
@@ -236,7 +238,7 @@ void IoChart::paintEvent(QPaintEvent*) {
   for (int q = 0; q <= 4; ++q) {
     const double x = plot.left() + plot.width() * q / 4.0;
     const double ago = span_ * (4 - q) / 4.0;
-    const QString label = q == 4 ? (paused_ ? QString("пауза") : QString("сейчас")) : secondsText(ago);
+    const QString label = q == 4 ? (paused_ ? uiText("пауза") : uiText("сейчас")) : secondsText(ago);
     const int w = metrics.horizontalAdvance(label);
     const double textX = std::clamp(x - w / 2.0, 0.0, static_cast<double>(width() - w));
     painter.drawLine(QPointF(x, plot.bottom() + 1), QPointF(x, plot.bottom() + 4));

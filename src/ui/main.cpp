@@ -12,14 +12,18 @@
 #include "common/program_directory.h"
 #include "model/descriptor_loader.h"
 #include "ui/configurator.h"
+#include "ui/language.h"
 #include "ui/qt_user_interface.h"
 #include "ui/resources.h"
 
 int main(int argc, char** argv) {
   using namespace kvtr;
   QApplication app(argc, argv);
-  // Before any window is built: every text below is looked up in the running language.
-  initCatalogue(programDirectory());
+  std::unique_ptr<SettingsStore> store = openSettingsStore();
+  // Before any window is built: every text below is looked up in the running language, the
+  // operator's stored choice first, else the locale's; Qt's own buttons and dialogs follow it.
+  ui::chooseLanguage(store.get(), programDirectory());
+  (void)ui::loadQtTranslations();
   QApplication::setOrganizationName("Configurator - KVTR");
   QApplication::setApplicationName("KVTR");
   QApplication::setQuitOnLastWindowClosed(false);
@@ -27,7 +31,6 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kvtr.svg")));
 
   ui::QtUserInterface userInterface;
-  std::unique_ptr<SettingsStore> store = openSettingsStore();
 
   ui::ConfiguratorOptions options;
   // Qt has taken its own options out of the arguments; the rest are the program's.

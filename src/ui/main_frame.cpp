@@ -22,6 +22,7 @@
 #include "app/application.h"
 #include "ui/ui_text.h"
 #include "app/html_export.h"
+#include "app/settings_store.h"
 #include "common/program_directory.h"
 #include "common/strings.h"
 #include "exchange/group_operations.h"
@@ -32,6 +33,7 @@
 #include "ui/apply_dialog.h"
 #include "ui/edit_history.h"
 #include "ui/inputs_outputs_window.h"
+#include "ui/language.h"
 #include "ui/parameter_tree_view.h"
 #include "ui/progress_dialog.h"
 #include "ui/qt_user_interface.h"
@@ -45,14 +47,14 @@ namespace kvtr::ui {
 
 namespace {
 
-constexpr const char* kProgramTitle = "Конфигуратор КВТР";
-constexpr const char* kFileFilter = "Файлы конфигураций (*.kvtr)";
-constexpr const char* kUndoText = "&Отменить";
-constexpr const char* kRedoText = "&Повторить";
-constexpr const char* kUndoPrompt =
+constexpr const char* kProgramTitle = trMark("Конфигуратор КВТР");
+constexpr const char* kFileFilter = trMark("Файлы конфигураций (*.kvtr)");
+constexpr const char* kUndoText = trMark("&Отменить");
+constexpr const char* kRedoText = trMark("&Повторить");
+constexpr const char* kUndoPrompt = trMark(
     "Отменить последнее изменение в дереве параметров (чтение, сравнение и запись параметров прибора "
-    "очищают список изменений этих параметров)\nОтменить";
-constexpr const char* kRedoPrompt = "Повторить отмененное изменение в дереве параметров\nПовторить";
+    "очищают список изменений этих параметров)\nОтменить");
+constexpr const char* kRedoPrompt = trMark("Повторить отмененное изменение в дереве параметров\nПовторить");
 
 QString qpath(const std::filesystem::path& path) { return QString::fromStdU16String(path.u16string()); }
 std::filesystem::path fspath(const QString& path) { return std::filesystem::path(path.toStdU16String()); }
@@ -62,16 +64,6 @@ QIcon commandIcon(const QString& name, const QString& theme = {}) {
   const QIcon own(QStringLiteral(":/icons/%1.svg").arg(name));
   if (!theme.isEmpty() && QIcon::hasThemeIcon(theme)) return QIcon::fromTheme(theme, own);
   return own;
-}
-
-// The help pages: beside the program, else in the installed data folder.
-std::filesystem::path findHelpPage() {
-  std::error_code ec;
-  for (const std::filesystem::path& folder : {programDirectory(), installedDataDirectory()}) {
-    const std::filesystem::path page = folder / "help" / "user_guide.html";
-    if (std::filesystem::is_regular_file(page, ec)) return page;
-  }
-  return {};
 }
 
 }  // namespace
@@ -91,10 +83,10 @@ MainFrame::MainFrame(QtUserInterface& ui, QWidget* parent)
   CreateActions();
   CreateMenus();
   CreateToolBar();
-  statusBar()->showMessage(QString::fromUtf8(kIdlePrompt));
+  statusBar()->showMessage(uiText(kIdlePrompt));
   // The idle prompt comes back whenever no menu item is highlighted.
   connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
-    if (message.isEmpty()) statusBar()->showMessage(QString::fromUtf8(kIdlePrompt));
+    if (message.isEmpty()) statusBar()->showMessage(uiText(kIdlePrompt));
   });
   unlockedFlags_ = windowFlags();
   UpdateTitle();
@@ -136,9 +128,9 @@ void MainFrame::CreateActions() {
   AddAction(kSaveAs, uiText("Сохранить &как..."), uiText("Сохранить конфигурацию, определив имя\nСохранить как"), "", "");
   AddAction(kExit, uiText("Вы&ход"), uiText("Закрыть конфигуратор\nЗакончить работу"), "", "exit");
 
-  AddAction(kUndo, kUndoText, kUndoPrompt, "", "")
+  AddAction(kUndo, uiText(kUndoText), uiText(kUndoPrompt), "", "")
       ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
-  AddAction(kRedo, kRedoText, kRedoPrompt, "Ctrl+Y", "");
+  AddAction(kRedo, uiText(kRedoText), uiText(kRedoPrompt), "Ctrl+Y", "");
 
   AddAction(kReadAll, uiText("Прочитать все параметры"), uiText("Прочитать все параметры из прибора\nПрочитать"), "Alt+R", "read");
   AddAction(kWriteAll, uiText("Записать все параметры"), uiText("Записать все параметры в прибор\nЗаписать"), "Alt+W", "write");
@@ -188,6 +180,9 @@ void MainFrame::CreateActions() {
 
   AddAction(kHelp, uiText("&Справка"), "", "F1", "help")->setIcon(commandIcon("help", "help-contents"));
   AddAction(kExportHtml, uiText("Экспорт списка параметров в HTML"), "", "", "export");
+  // The languages are named each in itself, so that an operator who cannot read the other finds his.
+  AddAction(kLanguageRussian, QStringLiteral("Русский"), "", "", "")->setCheckable(true);
+  AddAction(kLanguageEnglish, QStringLiteral("English"), "", "", "")->setCheckable(true);
   AddAction(kAbout, uiText("&О программе..."), uiText("О программе (верия, копирайт и.т.п.)\nО программе"), "", "about");
 }
 
@@ -255,6 +250,13 @@ void MainFrame::CreateMenus() {
   QMenu* modes = menuBar()->addMenu(uiText("Режимы программы"));
   for (const int id : {kLinearIndexes, kAutomaticReading, kImmediateWriting, kNoAttributes}) modes->addAction(action(id));
   modes->addSeparator();
+  QMenu* language = modes->addMenu(uiText("Язык (Language)"));
+  auto* languageGroup = new QActionGroup(this);
+  for (const int id : {kLanguageRussian, kLanguageEnglish}) {
+    languageGroup->addAction(action(id));
+    language->addAction(action(id));
+  }
+  action(runningLanguage() == Language::English ? kLanguageEnglish : kLanguageRussian)->setChecked(true);
   connect(modes, &QMenu::aboutToShow, this, [this] { UpdateModeMarks(); });
 
   QMenu* help = menuBar()->addMenu(uiText("&Справка"));
@@ -289,7 +291,7 @@ void MainFrame::CreateEditMenu() {
   // The items name the edit they undo or redo, and are enabled only when there is one.
   const auto follow = [this, &stack] {
     const auto name = [](const char* text, const QString& what) {
-      return what.isEmpty() ? QString::fromUtf8(text) : QStringLiteral("%1 %2").arg(QString::fromUtf8(text), what);
+      return what.isEmpty() ? uiText(text) : QStringLiteral("%1 %2").arg(uiText(text), what);
     };
     action(command::kUndo)->setText(name(kUndoText, stack.undoText()));
     action(command::kUndo)->setEnabled(stack.canUndo());
@@ -333,12 +335,12 @@ void MainFrame::setDocument(Document* document) {
 }
 
 QString MainFrame::documentName() const {
-  if (document_ == nullptr || document_->filePath().empty()) return QString::fromUtf8(kUntitledName);
+  if (document_ == nullptr || document_->filePath().empty()) return uiText(kUntitledName);
   return qpath(document_->filePath().filename());
 }
 
 void MainFrame::UpdateTitle() {
-  setWindowTitle(QStringLiteral("%1 - %2[*]").arg(QString::fromUtf8(kProgramTitle), documentName()));
+  setWindowTitle(QStringLiteral("%1 - %2[*]").arg(uiText(kProgramTitle), documentName()));
   setWindowModified(document_ != nullptr && document_->modified());
 }
 
@@ -417,6 +419,8 @@ void MainFrame::runCommand(int command) {
     case kImmediateWriting: ToggleImmediateWriting(action(kImmediateWriting)->isChecked()); break;
     case kNoAttributes: ToggleNoAttributes(action(kNoAttributes)->isChecked()); break;
     case kHelp: ShowHelp(); break;
+    case kLanguageRussian:
+    case kLanguageEnglish: ChooseLanguage(command); break;
     case kExportHtml: ExportParameterList(); break;
     case kAbout: ShowAbout(); break;
     default: break;
@@ -516,11 +520,28 @@ void MainFrame::ToggleNoAttributes(bool on) {
 }
 
 void MainFrame::ShowHelp() {
-  const std::filesystem::path page = findHelpPage();
+  const std::filesystem::path page = findHelpPage("user_guide.html");
   if (page.empty() ||
       !QDesktopServices::openUrl(QUrl::fromLocalFile(qpath(page)))) {
     ui_.showMessage(kHelpNotFoundText, kProgramTitle, MessageIcon::Exclamation);
   }
+}
+
+void MainFrame::setSettings(SettingsStore* settings) {
+  settings_ = settings;
+  // The menu marks the stored choice, which the next start takes, else the running language.
+  const std::optional<Language> stored = settings_ != nullptr ? storedLanguage(*settings_) : std::nullopt;
+  const Language marked = stored.value_or(runningLanguage());
+  action(marked == Language::English ? command::kLanguageEnglish : command::kLanguageRussian)->setChecked(true);
+}
+
+void MainFrame::ChooseLanguage(int command) {
+  const Language chosen = command == command::kLanguageEnglish ? Language::English : Language::Russian;
+  if (settings_ == nullptr || !storeLanguage(*settings_, chosen)) {
+    ui_.showMessage(kLanguageNotStoredText, kProgramTitle, MessageIcon::Exclamation);
+    return;
+  }
+  ui_.showMessage(kLanguageChosenText, kProgramTitle, MessageIcon::Information);
 }
 
 void MainFrame::ExportParameterList() {
@@ -534,7 +555,7 @@ void MainFrame::ExportParameterList() {
   const std::filesystem::path target = std::filesystem::current_path(ec) / kParameterListFileName;
   std::string error;
   if (!WriteParameterList(target, *document_->tree(), fragment, &error)) {
-    ui_.showMessage(error, "Ошибка", MessageIcon::Stop);
+    ui_.showMessage(error, trMark("Ошибка"), MessageIcon::Stop);
     return;
   }
   QDesktopServices::openUrl(QUrl::fromLocalFile(qpath(target)));
@@ -549,8 +570,8 @@ void MainFrame::ShowAbout() {
 
 bool MainFrame::MayDiscard() {
   if (document_ == nullptr || !document_->modified()) return true;
-  const auto answer = QMessageBox::question(this, QString::fromUtf8(kProgramTitle),
-                                            QStringLiteral("Сохранить изменения в %1?").arg(documentName()),
+  const auto answer = QMessageBox::question(this, uiText(kProgramTitle),
+                                            uiText("Сохранить изменения в %1?").arg(documentName()),
                                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   if (answer == QMessageBox::Cancel) return false;
   if (answer == QMessageBox::Yes) return SaveDocument();
@@ -567,7 +588,7 @@ void MainFrame::NewDocument() {
 
 void MainFrame::OpenDocument() {
   if (document_ == nullptr || !MayDiscard()) return;
-  const QString path = QFileDialog::getOpenFileName(this, "Открыть", QString(), kFileFilter);
+  const QString path = QFileDialog::getOpenFileName(this, uiText("Открыть"), QString(), uiText(kFileFilter));
   if (path.isEmpty()) return;
   Document* document = document_;
   setDocument(nullptr);
@@ -594,7 +615,7 @@ bool MainFrame::SaveDocument() {
   if (document_->filePath().empty()) return SaveDocumentAs();
   std::string error;
   if (!document_->SaveDocument(document_->filePath(), &error)) {
-    ui_.showMessage(error, "Ошибка", MessageIcon::Stop);
+    ui_.showMessage(error, trMark("Ошибка"), MessageIcon::Stop);
     return false;
   }
   treeView_->editHistory().saved();
@@ -604,7 +625,7 @@ bool MainFrame::SaveDocument() {
 
 bool MainFrame::SaveDocumentAs() {
   if (document_ == nullptr) return false;
-  QFileDialog dialog(this, "Сохранить как", QString(), kFileFilter);
+  QFileDialog dialog(this, uiText("Сохранить как"), QString(), uiText(kFileFilter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix("kvtr");
   if (!document_->filePath().empty()) {
@@ -613,7 +634,7 @@ bool MainFrame::SaveDocumentAs() {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   std::string error;
   if (!document_->SaveDocument(fspath(dialog.selectedFiles().front()), &error)) {
-    ui_.showMessage(error, "Ошибка", MessageIcon::Stop);
+    ui_.showMessage(error, trMark("Ошибка"), MessageIcon::Stop);
     return false;
   }
   treeView_->editHistory().saved();

@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "app/document.h"
+#include "common/catalogue.h"
 
 class QAction;
 class QLabel;
@@ -30,6 +31,7 @@ class QToolBar;
 
 namespace kvtr {
 class Application;
+class SettingsStore;
 }
 
 namespace kvtr::ui {
@@ -77,21 +79,25 @@ inline constexpr int kStatusBar = 59393;
 inline constexpr int kHelp = 57667;
 inline constexpr int kExportHtml = 32804;
 inline constexpr int kAbout = 57664;
+inline constexpr int kLanguageRussian = 32900;
+inline constexpr int kLanguageEnglish = 32901;
 }  // namespace command
 
-inline constexpr const char* kIdlePrompt = "Для вызова справки нажмите F1";
-inline constexpr const char* kHelpNotFoundText = "Файл справки не найден!";
-inline constexpr const char* kUntitledName = "безымянный файл";
-inline constexpr const char* kImmediateWritingText =
+inline constexpr const char* kIdlePrompt = trMark("Для вызова справки нажмите F1");
+inline constexpr const char* kHelpNotFoundText = trMark("Файл справки не найден!");
+inline constexpr const char* kUntitledName = trMark("безымянный файл");
+inline constexpr const char* kLanguageChosenText = trMark("Язык программы будет сменен при следующем запуске.");
+inline constexpr const char* kLanguageNotStoredText = trMark("Не удалось сохранить выбор языка в настройках программы.");
+inline constexpr const char* kImmediateWritingText = trMark(
     "В режиме 'Моментальная запись' введеные значения\nавтоматически записываются в прибор\nсразу после ввода "
     "(без нажатия на 'Записать измененные')\nЭто ускоряет работу, но снижает надежность\nи увеличивает "
-    "вероятность ошибок.\nРежим 'Моментальная запись' не записывает\nизмененные атрибуты доступа.";
-inline constexpr const char* kNoAttributesText =
+    "вероятность ошибок.\nРежим 'Моментальная запись' не записывает\nизмененные атрибуты доступа.");
+inline constexpr const char* kNoAttributesText = trMark(
     "В режиме 'Не передавать атрибуты' обмен информацией\nоб индивидуальных защитных атрибутах параметров\nне "
     "производится.\nЭто ускоряет работу, но не дает возможность предварительно\nконтролировать доступность "
     "параметров на запись\nсо стороны компьютера (программы-конфигуратора).\nПри попытке записи защищенного "
     "параметра запрос записи\nбудет отвергнут прибором с соответствующим сообщением\nкак ошибка записи.\nЗапись "
-    "измененных атрибутов принадлежности в режиме\n'Не передавать атрибуты' также не производится.";
+    "измененных атрибутов принадлежности в режиме\n'Не передавать атрибуты' также не производится.");
 
 class MainFrame : public QMainWindow {
   Q_OBJECT
@@ -104,6 +110,8 @@ class MainFrame : public QMainWindow {
   // when there is one, runs the command-line jobs and is told when the window goes.
   void setDocument(Document* document);
   void setApplication(Application* application) { application_ = application; }
+  // The program's settings, where the choice of language is kept (none: it cannot be chosen).
+  void setSettings(SettingsStore* settings);
   [[nodiscard]] Document* document() const { return document_; }
 
   // The action of a command number; none for a number the window does not know.
@@ -175,6 +183,7 @@ class MainFrame : public QMainWindow {
   void ToggleImmediateWriting(bool on);
   void ToggleNoAttributes(bool on);
   void ShowHelp();
+  void ChooseLanguage(int command);
   void ExportParameterList();
   void ShowAbout();
   void SetCurrentFile(const std::filesystem::path& path);
@@ -182,6 +191,7 @@ class MainFrame : public QMainWindow {
   QtUserInterface& ui_;
   Document* document_ = nullptr;
   Application* application_ = nullptr;
+  SettingsStore* settings_ = nullptr;
   std::map<int, QAction*> actions_;
   QToolBar* toolBar_ = nullptr;
   ParameterTreeView* treeView_ = nullptr;

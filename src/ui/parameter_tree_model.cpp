@@ -11,6 +11,7 @@
 #include "exchange/polling.h"
 #include "model/branch_view.h"
 #include "ui/qt_user_interface.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
@@ -46,12 +47,12 @@ struct ColumnSpec {
 };
 
 constexpr ColumnSpec kColumns[ParameterTreeModel::ColumnCount] = {
-    {"Описание", 360, Qt::AlignLeft | Qt::AlignVCenter},
-    {"Параметр", 70, Qt::AlignRight | Qt::AlignVCenter},
-    {"Значение", 130, Qt::AlignRight | Qt::AlignVCenter},
-    {"Атрибут редактирования", 110, Qt::AlignRight | Qt::AlignVCenter},
-    {"Владелец", 90, Qt::AlignRight | Qt::AlignVCenter},
-    {"Ошибки обмена и несоответствия", 220, Qt::AlignLeft | Qt::AlignVCenter},
+    {trMark("Описание"), 360, Qt::AlignLeft | Qt::AlignVCenter},
+    {trMark("Параметр"), 70, Qt::AlignRight | Qt::AlignVCenter},
+    {trMark("Значение"), 130, Qt::AlignRight | Qt::AlignVCenter},
+    {trMark("Атрибут редактирования"), 110, Qt::AlignRight | Qt::AlignVCenter},
+    {trMark("Владелец"), 90, Qt::AlignRight | Qt::AlignVCenter},
+    {trMark("Ошибки обмена и несоответствия"), 220, Qt::AlignLeft | Qt::AlignVCenter},
 };
 
 bool branchHasRows(const DescBranch& branch) { return branch.ParameterCount() != 0 || !branch.children.empty(); }
@@ -77,9 +78,9 @@ void ParameterTreeModel::setDocument(Document* document) {
   if (document_ != nullptr) {
     auto top = std::make_unique<Node>();
     top->kind = RowKind::Top;
-    const QString file = document_->filePath().empty() ? QString::fromUtf8(kUntitledFile)
+    const QString file = document_->filePath().empty() ? uiText(kUntitledFile)
                                                        : QFileInfo(qs(document_->filePath().string())).fileName();
-    top->title = QString::fromUtf8(kTopTitlePrefix) + file + ")";
+    top->title = uiText(kTopTitlePrefix) + file + ")";
     Node& topNode = invisibleRoot_->add(std::move(top));
     ParameterTree* tree = document_->tree();
     if (tree != nullptr && tree->root() != nullptr) {
@@ -96,8 +97,8 @@ void ParameterTreeModel::setDocument(Document* document) {
     } else {
       auto node = std::make_unique<Node>();
       node->kind = RowKind::Undefined;
-      node->title = QString::fromUtf8(kUndefinedTitle);
-      node->second = QString::fromUtf8(kUndefinedValue);
+      node->title = uiText(kUndefinedTitle);
+      node->second = uiText(kUndefinedValue);
       topNode.add(std::move(node));
     }
   }
@@ -323,8 +324,8 @@ QString ParameterTreeModel::displayText(const Node& node, int column) const {
     case DescriptionColumn: return qs(row.description);
     case NameColumn: return qs(row.name);
     case ValueColumn: return qs(row.value);
-    case AccessColumn: return qs(row.access);
-    case OwnerColumn: return qs(row.owner);
+    case AccessColumn: return uiText(row.access);
+    case OwnerColumn: return uiText(row.owner);
     case CommentColumn: return qs(row.comment);
     default: return {};
   }
@@ -394,7 +395,7 @@ QVariant ParameterTreeModel::data(const QModelIndex& index, int role) const {
 
 QVariant ParameterTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
-  if (role == Qt::DisplayRole) return QString::fromUtf8(kColumns[section].title);
+  if (role == Qt::DisplayRole) return uiText(kColumns[section].title);
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(kColumns[section].alignment);
   return {};
 }

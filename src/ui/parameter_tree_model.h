@@ -8,6 +8,8 @@
 // on a refresh.
 #pragma once
 
+#include "common/catalogue.h"
+
 #include <QAbstractItemModel>
 #include <QColor>
 #include <QHash>
@@ -32,10 +34,10 @@ class ParameterTreeModel : public QAbstractItemModel {
   enum Column { DescriptionColumn, NameColumn, ValueColumn, AccessColumn, OwnerColumn, CommentColumn, ColumnCount };
   enum class RowKind { None, Top, Branch, Parameter, Extra, Undefined };
 
-  static constexpr const char* kTopTitlePrefix = "Конфигурация КВТР (";
-  static constexpr const char* kUntitledFile = "безымянный файл";
-  static constexpr const char* kUndefinedTitle = "Параметры прибора";
-  static constexpr const char* kUndefinedValue = "(не определены)";
+  static constexpr const char* kTopTitlePrefix = trMark("Конфигурация КВТР (");
+  static constexpr const char* kUntitledFile = trMark("безымянный файл");
+  static constexpr const char* kUndefinedTitle = trMark("Параметры прибора");
+  static constexpr const char* kUndefinedValue = trMark("(не определены)");
   // The scanner whose polling period has no editor.
   static constexpr const char* kFixedPeriodScanner = "r.oe.s";
 

@@ -17,6 +17,7 @@
 #include "ui/parameter_tree_model.h"
 #include "ui/qt_user_interface.h"
 #include "ui/task_runner.h"
+#include "ui/ui_text.h"
 #include "ui/value_delegate.h"
 
 namespace kvtr::ui {
@@ -97,9 +98,9 @@ ParameterTreeView::ParameterTreeView(QtUserInterface& ui, QWidget* parent)
     int width = std::max(ParameterTreeModel::columnWidth(column),
                          headerMetrics.horizontalAdvance(model_->headerData(column, Qt::Horizontal).toString()) + margin);
     if (column == ParameterTreeModel::AccessColumn) {
-      width = std::max(width, metrics.horizontalAdvance(QStringLiteral("Не редактируемый")) + margin);
+      width = std::max(width, metrics.horizontalAdvance(uiText(kNotEditableText)) + margin);
     } else if (column == ParameterTreeModel::OwnerColumn) {
-      width = std::max(width, metrics.horizontalAdvance(QStringLiteral("Пользователь")) + margin);
+      width = std::max(width, metrics.horizontalAdvance(uiText(kUserText)) + margin);
     }
     setColumnWidth(column, width);
   }
@@ -202,7 +203,7 @@ void ParameterTreeView::setParameterNoData() {
   p->comment.clear();
   p->valueChanged = p->accessChanged = p->ownerChanged = 0;
   markModified();
-  history_->recorded(QStringLiteral("установку значения \"%1\" для %2").arg(qs(std::string(kNoDataText)), qs(p->name)),
+  history_->recorded(uiText("установку значения \"%1\" для %2").arg(qs(std::string(kNoDataText)), qs(p->name)),
                      *p, before);
   refreshAll();
 }
@@ -223,15 +224,15 @@ void ParameterTreeView::showContextMenu(const QPoint& position) {
   selectRow(index);
   QMenu menu(this);
   if (model_->rowKind(index) == ParameterTreeModel::RowKind::Branch) {
-    menu.addAction(QString::fromUtf8("Прочитать эту ветвь"), this, &ParameterTreeView::readBranch);
-    menu.addAction(QString::fromUtf8("Записать эту ветвь"), this, &ParameterTreeView::writeBranch);
-    menu.addAction(QString::fromUtf8("Записать новые значения этой ветви"), this, &ParameterTreeView::writeBranchChanged);
-    menu.addAction(QString::fromUtf8("Сравнить значения этой ветви"), this, &ParameterTreeView::compareBranch);
+    menu.addAction(uiText("Прочитать эту ветвь"), this, &ParameterTreeView::readBranch);
+    menu.addAction(uiText("Записать эту ветвь"), this, &ParameterTreeView::writeBranch);
+    menu.addAction(uiText("Записать новые значения этой ветви"), this, &ParameterTreeView::writeBranchChanged);
+    menu.addAction(uiText("Сравнить значения этой ветви"), this, &ParameterTreeView::compareBranch);
   } else if (const Parameter* p = model_->parameterAt(index); p != nullptr && !p->isPolled()) {
-    menu.addAction(QString::fromUtf8("Прочитать параметр"), this, &ParameterTreeView::readParameter);
-    if (p->exchangeable) menu.addAction(QString::fromUtf8("Записать параметр"), this, &ParameterTreeView::writeParameter);
+    menu.addAction(uiText("Прочитать параметр"), this, &ParameterTreeView::readParameter);
+    if (p->exchangeable) menu.addAction(uiText("Записать параметр"), this, &ParameterTreeView::writeParameter);
     menu.addSeparator();
-    menu.addAction(QString::fromUtf8("Установить значение в \"") + qs(std::string(kNoDataText)) + "\"", this,
+    menu.addAction(uiText("Установить значение в \"%1\"").arg(qs(std::string(kNoDataText))), this,
                    &ParameterTreeView::setParameterNoData);
   } else {
     return;

@@ -12,6 +12,7 @@
 #include <QTreeView>
 #include <cstdint>
 
+#include "common/catalogue.h"
 #include "exchange/task_kind.h"
 
 namespace kvtr {
@@ -28,11 +29,11 @@ class ParameterTreeModel;
 class QtUserInterface;
 class ValueDelegate;
 
-inline constexpr const char* kNoBranchText = "Ветвь не определена";
-inline constexpr const char* kImpossibleCaption = "Операция невозможна";
-inline constexpr const char* kNothingSelectedText = "Ничего не выбрано!";
-inline constexpr const char* kNoOtherProblemsText = "Нет других проблемных параметров";
-inline constexpr const char* kNoMoreProblemsText = "Нет больше проблемных параметров";
+inline constexpr const char* kNoBranchText = trMark("Ветвь не определена");
+inline constexpr const char* kImpossibleCaption = trMark("Операция невозможна");
+inline constexpr const char* kNothingSelectedText = trMark("Ничего не выбрано!");
+inline constexpr const char* kNoOtherProblemsText = trMark("Нет других проблемных параметров");
+inline constexpr const char* kNoMoreProblemsText = trMark("Нет больше проблемных параметров");
 // A parameter so named is a placeholder row and is never read when its branch opens.
 inline constexpr const char* kPlaceholderName = "    ";
 

@@ -15,12 +15,13 @@
 #include "exchange/exchange_engine.h"
 #include "exchange/task_kind.h"
 #include "ui/qt_user_interface.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
 namespace {
 
-constexpr char kDesignCaption[] = "Прибор <==> программа";
+constexpr const char* kDesignCaption = trMark("Прибор <==> программа");
 // The log follows its end every so many lines rather than at every one: a fast walk would spend
 // its time scrolling.
 constexpr int kScrollEvery = 5;
@@ -30,7 +31,7 @@ constexpr int kScrollEvery = 5;
 ProgressDialog::ProgressDialog(QtUserInterface& ui, ExchangeEngine& engine, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), engine_(engine) {
   setObjectName("progressDialog");
-  setWindowTitle(kDesignCaption);
+  setWindowTitle(uiText(kDesignCaption));
   setWindowModality(Qt::ApplicationModal);
 
   log_ = new QListWidget(this);
@@ -54,14 +55,14 @@ ProgressDialog::ProgressDialog(QtUserInterface& ui, ExchangeEngine& engine, QWid
   bar_->setRange(0, 1);
   bar_->setValue(0);
 
-  abort_ = new QPushButton("Прервать!", this);
+  abort_ = new QPushButton(uiText("Прервать!"), this);
   abort_->setAutoDefault(false);
   connect(abort_, &QPushButton::clicked, this, [this] { engine_.Abort(); });
 
   auto* fields = new QGridLayout;
-  fields->addWidget(new QLabel("Обмен идет:", this), 0, 0);
+  fields->addWidget(new QLabel(uiText("Обмен идет:"), this), 0, 0);
   fields->addWidget(elapsed_, 0, 1);
-  fields->addWidget(new QLabel("Обработано пар-ов:", this), 1, 0);
+  fields->addWidget(new QLabel(uiText("Обработано пар-ов:"), this), 1, 0);
   fields->addWidget(counter_, 1, 1);
   fields->setColumnStretch(2, 1);
   fields->addWidget(abort_, 0, 3, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
@@ -100,7 +101,7 @@ void ProgressDialog::Open(const QString& caption, int total) {
   // An empty range would make the bar a busy indicator, so it keeps at least one step.
   bar_->setRange(0, std::max(1, total & 0xFFFF));
   bar_->setValue(0);
-  setWindowTitle(caption.isEmpty() ? QString(kDesignCaption) : caption);
+  setWindowTitle(caption.isEmpty() ? uiText(kDesignCaption) : caption);
   closing_ = false;
   // The command that started the task shows the wait cursor; over this window the operator
   // needs the ordinary one to reach "Прервать!".

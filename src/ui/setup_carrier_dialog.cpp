@@ -19,6 +19,7 @@
 #include "ui/gui_thread.h"
 #include "ui/qt_user_interface.h"
 #include "ui/table_control.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
@@ -37,7 +38,7 @@ class SetupCarrierDialog::Progress final : public ConnectionProgress {
   explicit Progress(SetupCarrierDialog& dialog) : dialog_(dialog) {}
 
   void SetStatus(const std::string& text, bool alarm) override {
-    post([d = &dialog_, text, alarm] { d->SetStatus(qs(text), alarm); });
+    post([d = &dialog_, text, alarm] { d->SetStatus(uiText(text), alarm); });
   }
   void SettingChanged(const std::string& name, const std::string& value) override {
     post([d = &dialog_, name, value] { d->ShowSetting(qs(name), qs(value)); });
@@ -63,7 +64,7 @@ SetupCarrierDialog::SetupCarrierDialog(Document& document, QtUserInterface& ui, 
 SetupCarrierDialog::SetupCarrierDialog(ExchangeEngine& engine, QtUserInterface& ui, bool offlineAllowed, QWidget* parent)
     : QDialog(parent), engine_(engine), ui_(ui) {
   setObjectName("setupCarrierDialog");
-  setWindowTitle("Установка связи с прибором");
+  setWindowTitle(uiText("Установка связи с прибором"));
 
   // The program's picture on the left, when it has one.
   auto* picture = new QLabel(this);
@@ -75,7 +76,7 @@ SetupCarrierDialog::SetupCarrierDialog(ExchangeEngine& engine, QtUserInterface& 
   settingsList_ = new TableControl(this);
   settingsList_->setObjectName("settingsList");
   TableModel& rows = settingsList_->table();
-  rows.setHeaders({"Параметры порта", "Значение"});
+  rows.setHeaders({uiText("Параметры порта"), uiText("Значение")});
   rows.setEditableColumns({1});
   // An edit goes into the port setting when its value rules take it; anything else is refused
   // and the row keeps its value, so the port is never opened with settings it cannot have.
@@ -84,7 +85,7 @@ SetupCarrierDialog::SetupCarrierDialog(ExchangeEngine& engine, QtUserInterface& 
     if (p == nullptr) return std::nullopt;
     const ValueCheck check = CheckValueText(*p, us(text));
     if (!check.accepted) {
-      SetStatus(qs(strprintf("Значение '%s' не принято: %s", us(text).c_str(), check.reason().c_str())), true);
+      SetStatus(qs(strprintf(trFormat("Значение '%s' не принято: %s"), us(text).c_str(), check.reason().c_str())), true);
       return std::nullopt;
     }
     p->value = check.stored;
@@ -92,7 +93,7 @@ SetupCarrierDialog::SetupCarrierDialog(ExchangeEngine& engine, QtUserInterface& 
     return qs(p->value);
   });
   for (const auto& p : engine_.programPortNode().parameters()) {
-    rows.addRow({qs(p->description), qs(p->value)}, p.get());
+    rows.addRow({uiText(p->description), qs(p->value)}, p.get());
   }
   // 18 pixels, or more where the font needs it (a large or high-resolution font).
   const int rowHeight = std::max(kRowHeight, settingsList_->fontMetrics().height() + 4);
@@ -107,11 +108,11 @@ SetupCarrierDialog::SetupCarrierDialog(ExchangeEngine& engine, QtUserInterface& 
   status_->setMinimumHeight(status_->fontMetrics().height() * 2);
   SetStatus({}, false);
 
-  auto* connectButton = new QPushButton("Установить связь", this);
-  auto* scanButton = new QPushButton("Сканирование сети", this);
-  factory_ = new QPushButton("Заводские сетевые настройки", this);
-  auto* offlineButton = new QPushButton("Работать offline", this);
-  auto* exitButton = new QPushButton("Выход", this);
+  auto* connectButton = new QPushButton(uiText("Установить связь"), this);
+  auto* scanButton = new QPushButton(uiText("Сканирование сети"), this);
+  factory_ = new QPushButton(uiText("Заводские сетевые настройки"), this);
+  auto* offlineButton = new QPushButton(uiText("Работать offline"), this);
+  auto* exitButton = new QPushButton(uiText("Выход"), this);
   offlineButton->setEnabled(offlineAllowed);
   connectButton->setDefault(true);
   connect(connectButton, &QPushButton::clicked, this, &SetupCarrierDialog::ConnectWithSettings);
@@ -177,7 +178,7 @@ void SetupCarrierDialog::LockSettings(bool locked) {
 void SetupCarrierDialog::ConnectWithSettings() {
   LockSettings(true);
   worker_->RequestConnect();
-  SetStatus(qs(std::string(kScanningStatusText)), false);
+  SetStatus(uiText(kScanningStatusText), false);
 }
 
 void SetupCarrierDialog::ScanNetwork() {
@@ -193,7 +194,7 @@ void SetupCarrierDialog::FactorySettings() {
 }
 
 void SetupCarrierDialog::StopWorker(Pending pending, bool sayInterrupting) {
-  if (sayInterrupting) SetStatus(qs(std::string(kInterruptingStatusText)), false);
+  if (sayInterrupting) SetStatus(uiText(kInterruptingStatusText), false);
   pending_ = pending;
   engine_.abortEvent().set();
 }
@@ -203,7 +204,7 @@ void SetupCarrierDialog::Connected() {
     StopWorker(Pending::Ok, false);
     return;
   }
-  ui_.showMessage(std::string(kConnectedMessageText), "Сообщение", MessageIcon::Information);
+  ui_.showMessage(std::string(kConnectedMessageText), trMark("Сообщение"), MessageIcon::Information);
   choice_ = ApplicationShell::ConnectionChoice::Connected;
   accept();
 }

@@ -22,12 +22,13 @@
 #include "protocol/single_parameter.h"
 #include "ui/frame_log.h"
 #include "ui/qt_user_interface.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
 namespace {
 
-constexpr const char* kTitle = "Произвольный доступ к отдельным параметрам (Single Point)";
+constexpr const char* kTitle = trMark("Произвольный доступ к отдельным параметрам (Single Point)");
 constexpr const char* kDefaultCommand = "!vEr";
 
 }  // namespace
@@ -40,17 +41,17 @@ SingleParameterDialog::SingleParameterDialog(DeviceLink& link, const std::vector
       ui_(ui),
       command_(new QComboBox(this)),
       hash_(new QLineEdit(this)),
-      valueLabel_(new QLabel("Что записать:", this)),
+      valueLabel_(new QLabel(uiText("Что записать:"), this)),
       value_(new QComboBox(this)),
-      read_(new QRadioButton("Чтение", this)),
-      write_(new QRadioButton("Запись", this)),
-      indexPresent_(new QCheckBox("Наличие лин-го индекса:", this)),
+      read_(new QRadioButton(uiText("Чтение"), this)),
+      write_(new QRadioButton(uiText("Запись"), this)),
+      indexPresent_(new QCheckBox(uiText("Наличие лин-го индекса:"), this)),
       index_(new QLineEdit("0", this)),
-      indexInData_(new QRadioButton("Индекс в поле данных", this)),
-      indexInAddress_(new QRadioButton("Индекс в адресе (3 бит)", this)),
-      description_(new QLineEdit("Описание параметра", this)),
+      indexInData_(new QRadioButton(uiText("Индекс в поле данных"), this)),
+      indexInAddress_(new QRadioButton(uiText("Индекс в адресе (3 бит)"), this)),
+      description_(new QLineEdit(uiText("Описание параметра"), this)),
       log_(new FrameLogView(this)) {
-  setWindowTitle(kTitle);
+  setWindowTitle(uiText(kTitle));
   command_->setObjectName("command");
   hash_->setObjectName("hash");
   value_->setObjectName("value");
@@ -84,7 +85,7 @@ SingleParameterDialog::SingleParameterDialog(DeviceLink& link, const std::vector
   read_->setChecked(true);
   indexInData_->setChecked(true);
 
-  auto* operation = new QGroupBox("Операция:", this);
+  auto* operation = new QGroupBox(uiText("Операция:"), this);
   auto* operationLayout = new QHBoxLayout(operation);
   operationLayout->addWidget(read_);
   operationLayout->addWidget(write_);
@@ -95,9 +96,9 @@ SingleParameterDialog::SingleParameterDialog(DeviceLink& link, const std::vector
   placementLayout->addWidget(indexInAddress_);
 
   auto* grid = new QGridLayout;
-  grid->addWidget(new QLabel("Определите команду:", this), 0, 0);
+  grid->addWidget(new QLabel(uiText("Определите команду:"), this), 0, 0);
   grid->addWidget(command_, 0, 1);
-  grid->addWidget(new QLabel("Хеш-код:", this), 0, 2);
+  grid->addWidget(new QLabel(uiText("Хеш-код:"), this), 0, 2);
   grid->addWidget(hash_, 0, 3);
   grid->addWidget(operation, 1, 0, 1, 2);
   grid->addWidget(valueLabel_, 1, 2);
@@ -112,10 +113,10 @@ SingleParameterDialog::SingleParameterDialog(DeviceLink& link, const std::vector
   grid->setColumnStretch(3, 1);
 
   auto* buttons = new QDialogButtonBox(this);
-  QPushButton* execute = buttons->addButton("Выполнить!", QDialogButtonBox::ActionRole);
+  QPushButton* execute = buttons->addButton(uiText("Выполнить!"), QDialogButtonBox::ActionRole);
   execute->setObjectName("execute");
   execute->setDefault(true);
-  QPushButton* close = buttons->addButton("Выход", QDialogButtonBox::RejectRole);
+  QPushButton* close = buttons->addButton(uiText("Выход"), QDialogButtonBox::RejectRole);
   close->setObjectName("close");
   close->setAutoDefault(false);
   connect(execute, &QPushButton::clicked, this, &SingleParameterDialog::Execute);
@@ -124,7 +125,7 @@ SingleParameterDialog::SingleParameterDialog(DeviceLink& link, const std::vector
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addWidget(description_);
-  layout->addWidget(new QLabel("Протокол обмена данными с прибором:", this));
+  layout->addWidget(new QLabel(uiText("Протокол обмена данными с прибором:"), this));
   layout->addWidget(log_, 1);
   layout->addWidget(buttons);
   resize(860, 560);

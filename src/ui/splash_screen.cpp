@@ -6,6 +6,7 @@
 #include <QPainterPath>
 
 #include "ui/resources.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
@@ -40,15 +41,15 @@ QPixmap SplashScreen::Artwork(qreal devicePixelRatio) {
   title.setPixelSize(24);
   title.setBold(true);
   painter.setFont(title);
-  painter.drawText(QRect(104, 24, 320, 40), Qt::AlignLeft | Qt::AlignVCenter, "Конфигуратор КВТР");
+  painter.drawText(QRect(104, 24, 320, 40), Qt::AlignLeft | Qt::AlignVCenter, uiText("Конфигуратор КВТР"));
   QFont line = painter.font();
   line.setPixelSize(14);
   line.setBold(false);
   painter.setFont(line);
   painter.drawText(QRect(104, 64, 320, 24), Qt::AlignLeft | Qt::AlignVCenter,
-                   QStringLiteral("Версия %1").arg(QString::fromUtf8(KVTR_VERSION)));
+                   uiText("Версия %1").arg(QString::fromUtf8(KVTR_VERSION)));
   painter.setPen(QColor(255, 255, 255, 180));
-  painter.drawText(QRect(24, 214, 392, 24), Qt::AlignLeft | Qt::AlignVCenter, "Загрузка описания прибора...");
+  painter.drawText(QRect(24, 214, 392, 24), Qt::AlignLeft | Qt::AlignVCenter, uiText("Загрузка описания прибора..."));
   painter.end();
   return pixmap;
 }

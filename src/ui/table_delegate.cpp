@@ -18,6 +18,7 @@
 #include "protocol/network_settings.h"
 #include "ui/qt_user_interface.h"
 #include "ui/table_model.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
@@ -90,16 +91,16 @@ ValueHintText valueHintText(const Parameter& parameter) {
   if (parameter.kind() == ValueKind::Float) {
     // Without limits a real number has no range to tell: "от 0.000 до 0.000" would mislead.
     hint.text = qs(parameter.hasLimits()
-                       ? strprintf("Значение параметра должно быть вещественного типа, от %.3f до %.3f.",
+                       ? strprintf(trFormat("Значение параметра должно быть вещественного типа, от %.3f до %.3f."),
                                    parameter.minimum, parameter.maximum)
-                       : std::string("Значение параметра должно быть вещественного типа."));
+                       : std::string(tr("Значение параметра должно быть вещественного типа.")));
     return hint;
   }
   // Without limits a whole number is still held in two bytes: 0 to 65535 is what is taken.
   constexpr double kLargestWord = 65535.0;
   const double low = parameter.hasLimits() ? parameter.minimum : 0.0;
   const double high = parameter.hasLimits() ? parameter.maximum : kLargestWord;
-  hint.text = qs(strprintf("Значение параметра должно быть целого типа, от %.0f до %.0f.", low, high));
+  hint.text = qs(strprintf(trFormat("Значение параметра должно быть целого типа, от %.0f до %.0f."), low, high));
   return hint;
 }
 

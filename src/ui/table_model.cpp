@@ -3,10 +3,11 @@
 #include "model/my_converter.h"
 #include "model/parameter.h"
 #include "ui/qt_user_interface.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
-QString shownCellText(const QString& text) { return text == qs(std::string(kNoDataText)) ? QString(kNoDataShortText) : text; }
+QString shownCellText(const QString& text) { return text == qs(std::string(kNoDataText)) ? uiText(kNoDataShortText) : text; }
 
 TableModel::TableModel(QObject* parent) : QAbstractTableModel(parent) {}
 

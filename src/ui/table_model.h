@@ -3,6 +3,8 @@
 // hold and what an edit does; the model only keeps them and says how a cell looks.
 #pragma once
 
+#include "common/catalogue.h"
+
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QList>
@@ -29,7 +31,7 @@ inline constexpr quint16 kGreen = 64;      // green text
 inline constexpr int kWholeRow = -1;
 
 // The text a cell shows for a value nobody knows yet.
-inline constexpr char kNoDataShortText[] = "Н/Д";
+inline constexpr const char* kNoDataShortText = trMark("Н/Д");
 
 // The colours of the cells.
 namespace table_colour {

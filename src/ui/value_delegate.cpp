@@ -15,6 +15,7 @@
 #include "ui/parameter_tree_model.h"
 #include "ui/qt_user_interface.h"
 #include "ui/task_runner.h"
+#include "ui/ui_text.h"
 
 namespace kvtr::ui {
 
@@ -87,9 +88,9 @@ QWidget* ValueDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
         combo->setInsertPolicy(QComboBox::NoInsert);
       }
     } else if (column == Column::AccessColumn) {
-      combo->addItems({QString::fromUtf8(kEditableText), QString::fromUtf8(kNotEditableText)});
+      combo->addItems({uiText(kEditableText), uiText(kNotEditableText)});
     } else {
-      combo->addItems({QString::fromUtf8(kMakerText), QString::fromUtf8(kUserText)});
+      combo->addItems({uiText(kMakerText), uiText(kUserText)});
     }
     editor = combo;
   }
@@ -145,12 +146,12 @@ void ValueDelegate::setModelData(QWidget* editor, QAbstractItemModel*, const QMo
   } else if (index.column() == Column::AccessColumn) {
     // The maker's parameter keeps its access attribute: the cell shows the old text again.
     if (!p->ownerFirm) {
-      p->editable = text == QString::fromUtf8(kEditableText) ? 1 : 0;
+      p->editable = text == uiText(kEditableText) ? 1 : 0;
       p->accessChanged = 1;
       emit documentModified();
     }
   } else if (index.column() == Column::OwnerColumn) {
-    p->ownerFirm = text == QString::fromUtf8(kMakerText) ? 1 : 0;
+    p->ownerFirm = text == uiText(kMakerText) ? 1 : 0;
     p->ownerChanged = 1;
     emit documentModified();
   }
@@ -170,10 +171,10 @@ void ValueDelegate::setModelData(QWidget* editor, QAbstractItemModel*, const QMo
 QString ValueDelegate::editName(int column, const Parameter& parameter) {
   const QString name = qs(parameter.name);
   switch (column) {
-    case Column::NameColumn: return QStringLiteral("изменение периода опроса %1").arg(name);
-    case Column::AccessColumn: return QStringLiteral("изменение атрибута редактирования %1").arg(name);
-    case Column::OwnerColumn: return QStringLiteral("изменение владельца %1").arg(name);
-    default: return QStringLiteral("изменение значения %1").arg(name);
+    case Column::NameColumn: return uiText("изменение периода опроса %1").arg(name);
+    case Column::AccessColumn: return uiText("изменение атрибута редактирования %1").arg(name);
+    case Column::OwnerColumn: return uiText("изменение владельца %1").arg(name);
+    default: return uiText("изменение значения %1").arg(name);
   }
 }
 

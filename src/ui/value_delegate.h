@@ -5,6 +5,8 @@
 // user-interface interface, and writes the value at once where the program's modes say so.
 #pragma once
 
+#include "common/catalogue.h"
+
 #include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
 
@@ -18,14 +20,14 @@ class EditHistory;
 class ParameterTreeModel;
 class QtUserInterface;
 
-inline constexpr const char* kPolledValueEditText =
-    "Данный параметр опрашивается.\nВо время изменения значения вывод на экран измененных значений\nбудет блокирован.";
-inline constexpr const char* kScanPeriodCaption = "Неудалось изменить период опроса";
-inline constexpr const char* kWriteFailedCaption = "Значение не удалось записать в прибор";
-inline constexpr const char* kEditableText = "Редактируемый";
-inline constexpr const char* kNotEditableText = "Не редактируемый";
-inline constexpr const char* kMakerText = "Фирма";
-inline constexpr const char* kUserText = "Пользователь";
+inline constexpr const char* kPolledValueEditText = trMark(
+    "Данный параметр опрашивается.\nВо время изменения значения вывод на экран измененных значений\nбудет блокирован.");
+inline constexpr const char* kScanPeriodCaption = trMark("Неудалось изменить период опроса");
+inline constexpr const char* kWriteFailedCaption = trMark("Значение не удалось записать в прибор");
+inline constexpr const char* kEditableText = trMark("Редактируемый");
+inline constexpr const char* kNotEditableText = trMark("Не редактируемый");
+inline constexpr const char* kMakerText = trMark("Фирма");
+inline constexpr const char* kUserText = trMark("Пользователь");
 // A choice of an enumeration that is never offered.
 inline constexpr const char* kHiddenChoiceMark = "<hide>";
 
