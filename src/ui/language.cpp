@@ -42,23 +42,10 @@ void chooseLanguage(const SettingsStore* store, const std::filesystem::path& pro
 
 Language runningLanguage() { return catalogueLanguage() == "en" ? Language::English : Language::Russian; }
 
-bool loadQtTranslations() {
-  // One translator for the program's run, replaced when asked again.
-  static QTranslator* translator = nullptr;
-  if (translator != nullptr) {
-    QCoreApplication::removeTranslator(translator);
-    delete translator;
-    translator = nullptr;
-  }
-  auto* loaded = new QTranslator(QCoreApplication::instance());
+bool loadQtTranslations(QTranslator& translator) {
   const QString name = QStringLiteral("qtbase_%1").arg(QString::fromLatin1(code(runningLanguage())));
-  if (!loaded->load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    delete loaded;
-    return false;
-  }
-  QCoreApplication::installTranslator(loaded);
-  translator = loaded;
-  return true;
+  if (!translator.load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) return false;
+  return QCoreApplication::installTranslator(&translator);
 }
 
 std::filesystem::path findHelpPage(std::string_view name) {

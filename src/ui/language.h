@@ -9,6 +9,8 @@
 #include <optional>
 #include <string_view>
 
+class QTranslator;
+
 namespace kvtr {
 class SettingsStore;
 }
@@ -31,8 +33,9 @@ void chooseLanguage(const SettingsStore* store, const std::filesystem::path& pro
 [[nodiscard]] Language runningLanguage();
 
 // Qt's own texts (the standard buttons, the file dialog) in the running language, from Qt's
-// translations (qtbase_ru.qm, qtbase_en.qm). False when Qt has no translation for it.
-bool loadQtTranslations();
+// translations (qtbase_ru.qm, qtbase_en.qm), loaded into `translator` and installed; they stay
+// as long as it lives. False when Qt has no translation for it.
+bool loadQtTranslations(QTranslator& translator);
 
 // The help page `name` ("user_guide.html") in the running language: help/en/<name> for English,
 // falling back to the Russian help/<name> of the same folder; the folder beside the program

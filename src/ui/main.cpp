@@ -3,6 +3,7 @@
 // its windows.
 #include <QApplication>
 #include <QIcon>
+#include <QTranslator>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -23,7 +24,8 @@ int main(int argc, char** argv) {
   // Before any window is built: every text below is looked up in the running language, the
   // operator's stored choice first, else the locale's; Qt's own buttons and dialogs follow it.
   ui::chooseLanguage(store.get(), programDirectory());
-  (void)ui::loadQtTranslations();
+  QTranslator qtTexts;
+  (void)ui::loadQtTranslations(qtTexts);
   QApplication::setOrganizationName("Configurator - KVTR");
   QApplication::setApplicationName("KVTR");
   QApplication::setQuitOnLastWindowClosed(false);

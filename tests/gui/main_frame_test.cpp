@@ -8,6 +8,8 @@
 #include <QMenuBar>
 #include <QTest>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QTranslator>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -15,21 +17,26 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/document.h"
+#include "app/settings_store.h"
 #include "common/catalogue.h"
 #include "exchange/init_command.h"
 #include "gui_support.h"
 #include "integration/sim_fixture.h"
+#include "screenshot.h"
 #include "model/parameter.h"
 #include "protocol/network_settings.h"
+#include "ui/language.h"
 #include "ui/main_frame.h"
 #include "ui/parameter_tree_model.h"
 #include "ui/parameter_tree_view.h"
+#include "ui/setup_carrier_dialog.h"
 #include "unit/tools/cli/run_tool.h"
 
 namespace kvtr::test {
@@ -126,6 +133,93 @@ TEST_F(MainFrameTest, UnderAnEnglishLocaleTheMenusAreEnglish) {
   menus.sort();
   EXPECT_EQ(menus, (QStringList{"&Device", "&Edit", "&File", "&Help", "&Tree", "Program Modes"}))
       << menus.join(' ').toStdString();
+}
+
+// The texts of a window's push buttons, sorted.
+QStringList buttonTexts(const QWidget& window) {
+  QStringList texts;
+  for (const QPushButton* b : window.findChildren<QPushButton*>()) texts << b->text();
+  texts.sort();
+  return texts;
+}
+
+TEST_F(MainFrameTest, TheStoredChoiceOfLanguageWinsOverTheLocaleAtStart) {
+  MemorySettingsStore store;
+  {
+    // English chosen on a Russian computer: the main window and the connection dialog are English.
+    const LocaleScope russian("ru_RU.UTF-8");
+    ASSERT_TRUE(ui::storeLanguage(store, ui::Language::English));
+    ui::chooseLanguage(&store, KVTR_BIN_DIR);
+    QTranslator qtTexts;
+    (void)ui::loadQtTranslations(qtTexts);
+    SimProcess& module = StartSim();
+    ASSERT_TRUE(module.running());
+    MakeDocument(&module);
+    QStringList menus;
+    for (const QAction* menu : frame->menuBar()->actions()) menus << menu->text();
+    EXPECT_TRUE(menus.contains("Program Modes")) << menus.join(' ').toStdString();
+    {
+      ui::SetupCarrierDialog dialog(*document, ui, true);
+      EXPECT_EQ(dialog.windowTitle(), "Connecting to the Device");
+      EXPECT_EQ(buttonTexts(dialog), (QStringList{"Connect", "Exit", "Factory Network Settings", "Scan the Network",
+                                                  "Work Offline"}));
+    }
+    // The picture of the main window in English for the guide: the tree read from the module.
+    Trigger(command::kReadAll);
+    ui::ParameterTreeModel& model = frame->treeView()->treeModel();
+    std::function<QModelIndex(const QModelIndex&)> find = [&](const QModelIndex& parent) -> QModelIndex {
+      if (model.canFetchMore(parent)) model.fetchMore(parent);
+      for (int r = 0; r < model.rowCount(parent); ++r) {
+        const QModelIndex at = model.index(r, 0, parent);
+        if (const Parameter* p = model.parameterAt(at); p != nullptr && p->name == "I.Flt") return at;
+        if (const QModelIndex found = find(at); found.isValid()) return found;
+      }
+      return {};
+    };
+    const QModelIndex row = find(model.rootIndex());
+    ASSERT_TRUE(row.isValid());
+    frame->treeView()->scrollTo(row);
+    frame->treeView()->setCurrentIndex(row);
+    frame->resize(1280, 760);
+    saveScreenshot(*frame, "main_window_en.png");
+    frame.reset();
+  }
+  {
+    // Russian chosen on an English computer: the windows and Qt's own buttons are Russian.
+    const LocaleScope english("en_US.UTF-8");
+    ASSERT_TRUE(ui::storeLanguage(store, ui::Language::Russian));
+    ui::chooseLanguage(&store, KVTR_BIN_DIR);
+    QTranslator qtTexts;
+    ASSERT_TRUE(ui::loadQtTranslations(qtTexts)) << "qt6-translations-l10n is missing";
+    ui::SetupCarrierDialog dialog(*document, ui, true);
+    EXPECT_EQ(dialog.windowTitle(), "Установка связи с прибором");
+    QDialogButtonBox box(QDialogButtonBox::Cancel);
+    EXPECT_TRUE(box.button(QDialogButtonBox::Cancel)->text().contains("Отмена"))
+        << box.button(QDialogButtonBox::Cancel)->text().toStdString();
+  }
+}
+
+TEST_F(MainFrameTest, TheLanguageItemStoresTheChoiceForTheNextStart) {
+  const LocaleScope neutral("C.UTF-8");
+  MakeDocument(nullptr);
+  MemorySettingsStore store;
+  frame->setSettings(&store);
+  EXPECT_TRUE(frame->action(command::kLanguageRussian)->isChecked()) << "nothing stored: the running language";
+
+  Trigger(command::kLanguageEnglish);
+  EXPECT_EQ(store.readText(SettingsKey::Port, ui::kValueLanguage), std::optional<std::string>("en"));
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages.back().text, "Язык программы будет сменен при следующем запуске.");
+  EXPECT_EQ(ui.messages.back().icon, MessageIcon::Information);
+  EXPECT_EQ(frame->action(command::kAbout)->text(), "&О программе...") << "the running windows keep their language";
+
+  // A window made later (the next start) marks the stored choice.
+  auto next = std::make_unique<ui::MainFrame>(ui);
+  next->setSettings(&store);
+  EXPECT_TRUE(next->action(command::kLanguageEnglish)->isChecked());
+
+  Trigger(command::kLanguageRussian);
+  EXPECT_EQ(store.readText(SettingsKey::Port, ui::kValueLanguage), std::optional<std::string>("ru"));
 }
 
 TEST_F(MainFrameTest, ModesExplainThemselvesOnlyWhenSwitchedOnAndActOnTheEngine) {
