@@ -73,19 +73,20 @@ int ApplyNetworkSettingsBatch(DeviceLink& link, ParameterSteps& steps) {
 }
 
 std::string ApplyDialogSettingsText(const DeviceLink* link, const ObjectWithParameters* moduleNode) {
-  if (link == nullptr) return "Нет данных - контекст устройства не получен диалогом APLY\n\nВнутренняя ошибка программы";
+  if (link == nullptr) return tr("Нет данных - контекст устройства не получен диалогом APLY\n\nВнутренняя ошибка программы");
   if (moduleNode == nullptr) {
-    return "Нет данных - элемент 'Сетевые параметры прибора' не инициализирован\n\nВнутренняя ошибка программы";
+    return tr("Нет данных - элемент 'Сетевые параметры прибора' не инициализирован\n\nВнутренняя ошибка программы");
   }
   const struct {
     const char* label;
     const char* name;
-  } rows[] = {{"Скорость: ", "bPS"},    {"Длина слова данных: ", "LEn"}, {"Четность: ", "PrtY"},
-              {"Кол-во стоп-бит: ", "Sbit"}, {"Длина адреса: ", "A.Len"},      {"Адрес: ", "Addr"}};
+  } rows[] = {{trMark("Скорость: "), "bPS"},        {trMark("Длина слова данных: "), "LEn"},
+              {trMark("Четность: "), "PrtY"},        {trMark("Кол-во стоп-бит: "), "Sbit"},
+              {trMark("Длина адреса: "), "A.Len"},   {trMark("Адрес: "), "Addr"}};
   std::string text;
   for (const auto& row : rows) {
     if (!text.empty()) text += "\n";
-    text += row.label + moduleNode->GetValueByName(row.name);
+    text += tr(row.label) + moduleNode->GetValueByName(row.name);
   }
   return text;
 }

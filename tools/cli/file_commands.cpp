@@ -83,6 +83,14 @@ std::string changedText(const Parameter& p) {
 
 // ---------------------------------------------------------------- tree
 
+// The attribute mode in the operator's language; the JSON keeps the program's own text, as the
+// HTML page of the parameter list does.
+std::string attributeModeText(const Parameter& p) {
+  if (p.attributeMode == 0) return tr("нет атрибутов");
+  if (p.attributeMode == 1) return tr("обычн. атрибуты");
+  return strprintf(trFormat("дерево атр-ов обрезано (кратность индекcов %i)"), static_cast<int>(p.attributeMode));
+}
+
 // Branches as title lines indented by depth; the branch's own parameters, one level deeper,
 // before its child branches (the order the configuration file keeps).
 void printTreeText(CommandContext& context, const DescBranch& branch, int depth) {
@@ -90,7 +98,7 @@ void printTreeText(CommandContext& context, const DescBranch& branch, int depth)
   printLine(context, indent + branch.title);
   for (const auto& p : branch.parameters()) {
     printLine(context, indent + "  " + nameWithIndex(*p) + "\t" + p->type + "\t" + limitsText(*p) + "\t" +
-                           p->AttributeModeText() + "\t" + p->description);
+                           attributeModeText(*p) + "\t" + p->description);
   }
   for (const auto& child : branch.children) printTreeText(context, *child, depth + 1);
 }
