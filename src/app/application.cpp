@@ -8,6 +8,7 @@
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "common/user_interface.h"
+#include "common/utf8_path.h"
 #include "exchange/connection.h"
 #include "exchange/group_operations.h"
 #include "protocol/apply_sequence.h"
@@ -68,7 +69,7 @@ Application::StartResult Application::Start() {
     const bool silent = opts.batchMode() && opts.hasMode(mode_flag::kNoCommunication);
     if (!document_->OpenDocument(file, silent)) {
       startFailed_.store(true);
-      Warn(strprintf(trFormat("не удалось открыть файл конфигурации %s"), file.string().c_str()));
+      Warn(strprintf(trFormat("не удалось открыть файл конфигурации %s"), utf8FromPath(file).c_str()));
       return StartResult::Failed;
     }
   } else {
@@ -94,7 +95,7 @@ void Application::ParseCommandLine() {
   if (!commandLine_.errorLogPath.empty()) {
     // Created empty at once: whatever the run appends later is the whole log of this run.
     std::ofstream log(commandLine_.errorLogPath, std::ios::binary | std::ios::trunc);
-    if (!log) Warn(strprintf(trFormat("не удалось создать журнал ошибок %s"), commandLine_.errorLogPath.string().c_str()));
+    if (!log) Warn(strprintf(trFormat("не удалось создать журнал ошибок %s"), utf8FromPath(commandLine_.errorLogPath).c_str()));
   }
   if (!commandLine_.exitEventName.empty()) {
     std::string error;

@@ -14,6 +14,7 @@
 
 #include "common/catalogue.h"
 #include "common/format.h"
+#include "common/utf8_path.h"
 
 namespace kvtr {
 
@@ -38,16 +39,16 @@ std::string systemText(int code) { return std::strerror(code); }
 // else can put a FIFO of theirs, or a link, under a name the program will open.
 bool makePrivateFolder(const std::filesystem::path& folder, std::string* error) {
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    setError(error, strprintf(trFormat("не удалось создать %s: %s"), folder.string().c_str(), systemText(errno).c_str()));
+    setError(error, strprintf(trFormat("не удалось создать %s: %s"), utf8FromPath(folder).c_str(), systemText(errno).c_str()));
     return false;
   }
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0) {
-    setError(error, strprintf(trFormat("не удалось проверить %s: %s"), folder.string().c_str(), systemText(errno).c_str()));
+    setError(error, strprintf(trFormat("не удалось проверить %s: %s"), utf8FromPath(folder).c_str(), systemText(errno).c_str()));
     return false;
   }
   if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
-    setError(error, strprintf(trFormat("%s — не папка этого пользователя, закрытая для других"), folder.string().c_str()));
+    setError(error, strprintf(trFormat("%s — не папка этого пользователя, закрытая для других"), utf8FromPath(folder).c_str()));
     return false;
   }
   return true;
@@ -112,26 +113,26 @@ std::unique_ptr<NamedEvent> NamedEvent::Open(std::string_view name, std::string*
   if (!makePrivateFolder(folder, error)) return nullptr;
   const std::filesystem::path path = folder / file;
   if (::mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) {
-    setError(error, strprintf(trFormat("не удалось создать %s: %s"), path.string().c_str(), systemText(errno).c_str()));
+    setError(error, strprintf(trFormat("не удалось создать %s: %s"), utf8FromPath(path).c_str(), systemText(errno).c_str()));
     return nullptr;
   }
   auto native = std::make_unique<Native>();
   // The reading end first: opening the writing end without a reader would fail.
   native->readFd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (native->readFd < 0) {
-    setError(error, strprintf(trFormat("не удалось открыть %s: %s"), path.string().c_str(), systemText(errno).c_str()));
+    setError(error, strprintf(trFormat("не удалось открыть %s: %s"), utf8FromPath(path).c_str(), systemText(errno).c_str()));
     return nullptr;
   }
   struct stat readSide {};
   if (!isOwnFifo(native->readFd, readSide)) {
-    setError(error, strprintf(trFormat("%s — не событие этого пользователя"), path.string().c_str()));
+    setError(error, strprintf(trFormat("%s — не событие этого пользователя"), utf8FromPath(path).c_str()));
     return nullptr;
   }
   native->writeFd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   struct stat writeSide {};
   if (native->writeFd < 0 || !isOwnFifo(native->writeFd, writeSide) || writeSide.st_ino != readSide.st_ino ||
       writeSide.st_dev != readSide.st_dev) {
-    setError(error, strprintf(trFormat("не удалось открыть %s, чтобы установить событие"), path.string().c_str()));
+    setError(error, strprintf(trFormat("не удалось открыть %s, чтобы установить событие"), utf8FromPath(path).c_str()));
     return nullptr;
   }
   return std::unique_ptr<NamedEvent>(new NamedEvent(std::string(name), std::move(native)));
@@ -169,12 +170,12 @@ bool SetNamedEvent(std::string_view name, std::string* error) {
     // No FIFO, or a FIFO that nobody holds open (ENXIO): nobody waits for the event.
     const int code = errno;
     setError(error, code == ENOENT || code == ENXIO ? strprintf(trFormat("события «%s» не ждет ни одна программа"), std::string(name).c_str())
-                                                    : strprintf(trFormat("не удалось открыть %s: %s"), path.string().c_str(), systemText(code).c_str()));
+                                                    : strprintf(trFormat("не удалось открыть %s: %s"), utf8FromPath(path).c_str(), systemText(code).c_str()));
     return false;
   }
   struct stat st {};
   bool ok = isOwnFifo(fd, st);
-  if (!ok) setError(error, strprintf(trFormat("%s — не событие этого пользователя"), path.string().c_str()));
+  if (!ok) setError(error, strprintf(trFormat("%s — не событие этого пользователя"), utf8FromPath(path).c_str()));
   else ok = writeSetByte(fd, error);
   ::close(fd);
   return ok;

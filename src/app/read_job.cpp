@@ -5,6 +5,7 @@
 #include "common/atomic_file.h"
 #include "common/catalogue.h"
 #include "common/format.h"
+#include "common/utf8_path.h"
 #include "exchange/exchange_engine.h"
 #include "model/parameter_tree.h"
 #include "storage/configuration_file.h"
@@ -42,7 +43,7 @@ ReadJobSaveResult SaveReadJobResult(const ParameterTree& tree, const std::filesy
   if (!endedWhole && fileHasData(file)) {
     result.status = ReadJobSave::KeptExisting;
     result.message = strprintf(trFormat("%s: файл '%s' оставлен без изменений, прочитанное не сохранено."),
-                               howTheReadEnded(stopped), file.string().c_str());
+                               howTheReadEnded(stopped), utf8FromPath(file).c_str());
     return result;
   }
   std::string error;
@@ -59,7 +60,7 @@ ReadJobSaveResult SaveReadJobResult(const ParameterTree& tree, const std::filesy
   result.message = strprintf(
       trFormat("%s: в файл '%s' сохранено то, что удалось прочитать; у остальных параметров значение "
                "\"Нет данных\", причина ошибки в комментарии."),
-      howTheReadEnded(stopped), file.string().c_str());
+      howTheReadEnded(stopped), utf8FromPath(file).c_str());
   return result;
 }
 

@@ -6,6 +6,7 @@
 #include "common/atomic_file.h"
 #include "common/catalogue.h"
 #include "common/strings.h"
+#include "common/utf8_path.h"
 
 namespace kvtr {
 
@@ -177,7 +178,7 @@ bool FileSettingsStore::write(SettingsKey key, const std::vector<SettingsValue>&
   std::error_code ec;
   std::filesystem::create_directories(file_.parent_path(), ec);
   if (ec) {
-    lastError_ = file_.parent_path().string() + ": " + ec.message();
+    lastError_ = utf8FromPath(file_.parent_path()) + ": " + ec.message();
     return false;
   }
   const std::string text = formatSettingsText(entries);

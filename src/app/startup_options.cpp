@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "common/strings.h"
+#include "common/utf8_path.h"
 #include "protocol/network_port_name.h"
 
 namespace kvtr {
@@ -81,7 +82,7 @@ std::string_view stripQuotes(std::string_view text) {
 }
 
 std::filesystem::path absoluteFrom(const std::filesystem::path& workingDirectory, std::string_view text) {
-  const std::filesystem::path p{std::string(text)};
+  const std::filesystem::path p = pathFromUtf8(text);
   if (p.is_absolute() || workingDirectory.empty()) return p;
   return workingDirectory / p;
 }

@@ -6,6 +6,7 @@
 #include "common/format.h"
 #include "common/strings.h"
 #include "common/user_interface.h"
+#include "common/utf8_path.h"
 #include "model/object_with_parameters.h"
 #include "protocol/network_settings.h"
 
@@ -23,7 +24,7 @@ bool sameProgram(const std::filesystem::path& a, const std::filesystem::path& b)
   std::error_code ec;
   if (std::filesystem::equivalent(a, b, ec)) return true;
 #if defined(_WIN32)
-  return equalsNoCase(a.string(), b.string());
+  return equalsNoCase(utf8FromPath(a), utf8FromPath(b));
 #else
   return false;
 #endif
@@ -50,16 +51,16 @@ MainConfiguratorCheck CheckMainConfigurator(SettingsStore& store, const std::fil
     (void)store.write(SettingsKey::Devices, {}, true);
     return MainConfiguratorCheck::NotRegistered;
   }
-  const std::filesystem::path registered{std::string(stripQuotes(*value))};
+  const std::filesystem::path registered = pathFromUtf8(stripQuotes(*value));
   std::error_code ec;
   if (registered.empty() || !std::filesystem::is_regular_file(registered, ec)) return MainConfiguratorCheck::Missing;
   if (sameProgram(registered, thisProgram)) return MainConfiguratorCheck::ThisProgram;
-  if (!ui.askYesNo(MainConfiguratorQuestion(thisProgram.string(), registered.string()),
+  if (!ui.askYesNo(MainConfiguratorQuestion(utf8FromPath(thisProgram), utf8FromPath(registered)),
                    std::string(kMainConfiguratorCaption))) {
     return MainConfiguratorCheck::Kept;
   }
   (void)store.write(SettingsKey::Devices,
-                    {{std::string(kValueApplication), "\"" + thisProgram.string() + "\""}}, true);
+                    {{std::string(kValueApplication), "\"" + utf8FromPath(thisProgram) + "\""}}, true);
   return MainConfiguratorCheck::Replaced;
 }
 

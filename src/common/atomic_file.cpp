@@ -2,6 +2,7 @@
 
 #include "common/catalogue.h"
 #include "common/format.h"
+#include "common/utf8_path.h"
 
 #include <cerrno>
 #include <cstring>
@@ -17,7 +18,7 @@ namespace {
 constexpr std::uintmax_t kMaxFileSize = 256u * 1024u * 1024u;
 
 void setError(std::string* error, const std::filesystem::path& path, const std::string& cause) {
-  if (error != nullptr) *error = strprintf(trFormat("Не удалось прочитать файл '%s': %s"), path.string().c_str(), cause.c_str());
+  if (error != nullptr) *error = strprintf(trFormat("Не удалось прочитать файл '%s': %s"), utf8FromPath(path).c_str(), cause.c_str());
 }
 
 // As many links in a row as the system itself follows before it gives up.
@@ -25,8 +26,8 @@ constexpr int kMaxLinksInARow = 40;
 
 std::string saveRefusal(const std::filesystem::path& requested, const std::filesystem::path& file,
                         const std::string& cause) {
-  std::string text = strprintf(trFormat("Не удалось сохранить файл '%s'"), requested.string().c_str());
-  if (file != requested) text += strprintf(trFormat(" (ссылка на '%s')"), file.string().c_str());
+  std::string text = strprintf(trFormat("Не удалось сохранить файл '%s'"), utf8FromPath(requested).c_str());
+  if (file != requested) text += strprintf(trFormat(" (ссылка на '%s')"), utf8FromPath(file).c_str());
   return text + ": " + cause;
 }
 
@@ -81,19 +82,19 @@ SaveTarget resolveSaveTarget(const std::filesystem::path& requested) {
   const fs::path folder = target.file.has_parent_path() ? target.file.parent_path() : fs::path(".");
   const fs::file_status folderStatus = fs::status(folder, ec);
   if (folderStatus.type() == fs::file_type::not_found) {
-    target.refusal = saveRefusal(requested, target.file, strprintf(trFormat("папки '%s' нет"), folder.string().c_str()));
+    target.refusal = saveRefusal(requested, target.file, strprintf(trFormat("папки '%s' нет"), utf8FromPath(folder).c_str()));
   } else if (!fs::is_directory(folderStatus)) {
-    target.refusal = saveRefusal(requested, target.file, strprintf(trFormat("'%s' не папка"), folder.string().c_str()));
+    target.refusal = saveRefusal(requested, target.file, strprintf(trFormat("'%s' не папка"), utf8FromPath(folder).c_str()));
   } else if (std::string cause; !folderTakesNewFiles(folder, cause)) {
     target.refusal = saveRefusal(requested, target.file,
-                                 strprintf(trFormat("в папку '%s' нельзя записать: %s"), folder.string().c_str(), cause.c_str()));
+                                 strprintf(trFormat("в папку '%s' нельзя записать: %s"), utf8FromPath(folder).c_str(), cause.c_str()));
   }
   return target;
 }
 
 bool isTemporaryOf(const std::filesystem::path& candidate, const std::filesystem::path& target) {
-  const std::string name = candidate.filename().string();
-  const std::string prefix = "." + target.filename().string() + ".";
+  const std::string name = utf8FromPath(candidate.filename());
+  const std::string prefix = "." + utf8FromPath(target.filename()) + ".";
   constexpr std::size_t kDigits = 16;
   constexpr std::string_view kSuffix = ".tmp";
   if (name.size() != prefix.size() + kDigits + kSuffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||

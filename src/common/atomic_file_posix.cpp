@@ -10,13 +10,14 @@
 #include "common/atomic_file.h"
 #include "common/catalogue.h"
 #include "common/format.h"
+#include "common/utf8_path.h"
 
 namespace kvtr {
 namespace {
 
 std::string describe(const std::filesystem::path& target, const char* step, int err) {
   // The step is marked where it is named.
-  return strprintf(trFormat("Не удалось сохранить файл '%s': %s: %s"), target.string().c_str(), tr(step),
+  return strprintf(trFormat("Не удалось сохранить файл '%s': %s: %s"), utf8FromPath(target).c_str(), tr(step),
                    std::strerror(err));
 }
 
@@ -101,7 +102,7 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
   removeLeftovers(target);
 
   fs::path tempPath;
-  const int fd = createTemporary(folder, target.filename().string(), tempPath);
+  const int fd = createTemporary(folder, utf8FromPath(target.filename()), tempPath);
   if (fd < 0) return fail(error, requested, trMark("создание временного файла"), errno);
 
   const char* step = nullptr;

@@ -6,6 +6,7 @@
 #include "common/atomic_file.h"
 #include "common/catalogue.h"
 #include "common/format.h"
+#include "common/utf8_path.h"
 
 namespace kvtr {
 namespace {
@@ -13,7 +14,7 @@ namespace {
 bool fail(std::string* error, const std::filesystem::path& target, const char* step, DWORD code) {
   if (error != nullptr) {
     // The step is marked where it is named.
-    *error = strprintf(trFormat("Не удалось сохранить файл '%s': %s (код %lu)"), target.string().c_str(), tr(step),
+    *error = strprintf(trFormat("Не удалось сохранить файл '%s': %s (код %lu)"), utf8FromPath(target).c_str(), tr(step),
                        code);
   }
   return false;
@@ -57,8 +58,8 @@ bool writeFileAtomically(const std::filesystem::path& requested, std::span<const
   std::filesystem::path tempPath;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    tempPath = folder / strprintf(".%s.%016llx.tmp", target.filename().string().c_str(),
-                                  static_cast<unsigned long long>(random()));
+    tempPath = folder / pathFromUtf8(strprintf(".%s.%016llx.tmp", utf8FromPath(target.filename()).c_str(),
+                                               static_cast<unsigned long long>(random())));
     file = ::CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }

@@ -8,6 +8,7 @@
 #include "common/catalogue.h"
 
 #include "common/program_directory.h"
+#include "common/utf8_path.h"
 
 #include <clocale>
 #include <cstdlib>
@@ -76,7 +77,7 @@ void initCatalogue(const std::filesystem::path& programFolder, std::string_view 
   std::error_code ec;
   const std::filesystem::path beside = programFolder / "locale";
   const std::string folder =
-      std::filesystem::is_directory(beside, ec) ? beside.string() : installedLocaleDirectory().string();
+      std::filesystem::is_directory(beside, ec) ? utf8FromPath(beside) : utf8FromPath(installedLocaleDirectory());
   bindtextdomain(kDomain, folder.c_str());
   // The program's texts are UTF-8 whatever the terminal's character type says.
   bind_textdomain_codeset(kDomain, "UTF-8");

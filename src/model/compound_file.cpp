@@ -5,6 +5,7 @@
 
 #include "common/catalogue.h"
 #include "common/format.h"
+#include "common/utf8_path.h"
 #include "model/compound_file_layout.h"
 #include "model/text_encoding.h"
 
@@ -430,16 +431,16 @@ CompoundFileResult<CompoundFile> CompoundFile::open(const std::filesystem::path&
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (status.type() == std::filesystem::file_type::not_found) {
-    return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: нет такого файла"), path.string().c_str()));
+    return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: нет такого файла"), utf8FromPath(path).c_str()));
   }
-  if (ec) return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: %s"), path.string().c_str(), ec.message().c_str()));
+  if (ec) return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: %s"), utf8FromPath(path).c_str(), ec.message().c_str()));
   if (!std::filesystem::is_regular_file(status)) {
-    return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: это не обычный файл"), path.string().c_str()));
+    return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: это не обычный файл"), utf8FromPath(path).c_str()));
   }
   const std::uint64_t size = std::filesystem::file_size(path, ec);
-  if (ec) return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: %s"), path.string().c_str(), ec.message().c_str()));
+  if (ec) return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s: %s"), utf8FromPath(path).c_str(), ec.message().c_str()));
   std::ifstream stream(path, std::ios::binary);
-  if (!stream) return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s для чтения"), path.string().c_str()));
+  if (!stream) return fail(CompoundFileErrc::ioError, strprintf(trFormat("не удалось открыть %s для чтения"), utf8FromPath(path).c_str()));
   return fromSource(std::make_unique<FileSource>(std::move(stream), size));
 }
 

@@ -4,6 +4,7 @@
 
 #include "common/catalogue.h"
 #include "common/format.h"
+#include "common/utf8_path.h"
 #include "model/compound_file_writer.h"
 #include "model/text_encoding.h"
 #include "model/zlib_codec.h"
@@ -70,7 +71,7 @@ DescriptorReadResult readDescriptorFile(const std::filesystem::path& path, std::
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (status.type() == std::filesystem::file_type::not_found) {
-    return failure(DescriptorReadStatus::fileMissing, strprintf(trFormat("%s не существует"), path.string().c_str()));
+    return failure(DescriptorReadStatus::fileMissing, strprintf(trFormat("%s не существует"), utf8FromPath(path).c_str()));
   }
   auto file = CompoundFile::open(path);
   if (!file) return storageFailure(file.error());

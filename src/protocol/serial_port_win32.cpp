@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/utf8_path.h"
 #include "protocol/serial_port.h"
 
 namespace kvtr {
@@ -119,7 +120,7 @@ int SerialPort::openDevice() {
   releaseHandle();
   devicePath_ = settings_.portName;
   const std::string path = "\\\\.\\" + settings_.portName;
-  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  HANDLE h = ::CreateFileW(pathFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();

@@ -1,6 +1,7 @@
 #include "descriptor_option.h"
 
 #include "common/catalogue.h"
+#include "common/utf8_path.h"
 #include "model/descriptor_loader.h"
 #include "model/descriptor_storage.h"
 
@@ -10,9 +11,9 @@
 namespace kvtr::cli {
 
 std::filesystem::path descriptorPath(const CommandContext& context, const ParsedOptions& options) {
-  if (auto given = options.value(kDescriptorOption.longName)) return *given;
+  if (auto given = options.value(kDescriptorOption.longName)) return pathFromUtf8(*given);
   if (context.global != nullptr) {
-    if (auto given = context.global->value(kDescriptorOption.longName)) return *given;
+    if (auto given = context.global->value(kDescriptorOption.longName)) return pathFromUtf8(*given);
   }
   return FindDescriptorFile(programDirectory());
 }
@@ -33,7 +34,7 @@ bool readDescriptorText(CommandContext& context, const Command& command, const P
   DescriptorReadResult read = readDescriptorFile(path);
   if (!read.ok()) {
     failure(context, command,
-            std::string(descriptorReadFailureText(read.status)) + " (" + path.string() + ": " + read.message + ")");
+            std::string(descriptorReadFailureText(read.status)) + " (" + utf8FromPath(path) + ": " + read.message + ")");
     return false;
   }
   text = std::move(read.text);

@@ -5,6 +5,7 @@
 #include "descriptor_option.h"
 
 #include "app/html_export.h"
+#include "common/utf8_path.h"
 #include "model/parameter_tree.h"
 
 #include <filesystem>
@@ -36,7 +37,7 @@ std::optional<std::string> exportFragment(CommandContext& context, const Command
                           "страница будет без оперативных параметров\n"),
                  static_cast<int>(command.name.size()), command.name.data(),
                  static_cast<int>(kExportFragmentFileName.size()), kExportFragmentFileName.data(),
-                 installedDataDirectory().string().c_str());
+                 utf8FromPath(installedDataDirectory()).c_str());
     return std::nullopt;
   }
   std::string error;
@@ -55,14 +56,14 @@ int runExportHtml(CommandContext& context, std::span<const std::string> args) {
   if (const auto code = parseCommandOptions(context, command, args, optionSpecs, options)) return *code;
   if (options.operands.size() > 1) return usageError(context, command, tr("задано больше одного файла"));
   const std::filesystem::path target =
-      std::filesystem::path(options.operands.empty() ? std::string(kParameterListFileName) : options.operands[0]);
+      pathFromUtf8(options.operands.empty() ? std::string_view(kParameterListFileName) : options.operands[0]);
 
   ParameterTree tree;
   if (!loadDescriptorTree(context, command, options, tree)) return kExitFailure;
   const std::optional<std::string> fragment = exportFragment(context, command);
   std::string error;
   if (!WriteParameterList(target, tree, fragment, &error)) return failure(context, command, error);
-  printLine(context, target.string());
+  printLine(context, utf8FromPath(target));
   return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 #include "command.h"
 #include "common/catalogue.h"
 #include "common/format.h"
+#include "common/utf8_path.h"
 #include "descriptor_option.h"
 #include "json_writer.h"
 #include "model/descriptor_loader.h"
@@ -179,11 +180,11 @@ int runNew(CommandContext& context, std::span<const std::string> args) {
   const OptionSpec optionSpecs[] = {kDescriptorOption, kForceOption};
   if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
   if (options.operands.size() != 1) return usageError(context, command, tr("нужно одно имя файла"));
-  const std::filesystem::path file = options.operands[0];
+  const std::filesystem::path file = pathFromUtf8(options.operands[0]);
 
   std::error_code ec;
   if (std::filesystem::exists(file, ec) && !options.has("force")) {
-    return failure(context, command, strprintf(trFormat("файл «%s» уже есть; --force заменяет его"), file.string().c_str()));
+    return failure(context, command, strprintf(trFormat("файл «%s» уже есть; --force заменяет его"), utf8FromPath(file).c_str()));
   }
   ParameterTree tree;
   if (!loadDescriptorTree(context, command, options, tree)) return kExitFailure;
@@ -206,14 +207,14 @@ std::unique_ptr<ParameterTree> openFile(CommandContext& context, const Command& 
   open.loadDescriptor = DescriptorFromText(std::move(descriptor));
   OpenResult opened = OpenConfigurationFile(file, ui, open);
   if (!opened.ok()) {
-    std::string message = strprintf(trFormat("файл «%s» не прочитан"), file.string().c_str());
+    std::string message = strprintf(trFormat("файл «%s» не прочитан"), utf8FromPath(file).c_str());
     if (!opened.detail.empty()) message += strprintf(" (%s)", opened.detail.c_str());
     failure(context, command, message);
     return nullptr;
   }
   if (opened.tree == nullptr || !opened.tree->hasTree()) {
     failure(context, command,
-            strprintf(trFormat("в файле '%s' нет дерева параметров прибора (селектор описания %u)"), file.string().c_str(),
+            strprintf(trFormat("в файле '%s' нет дерева параметров прибора (селектор описания %u)"), utf8FromPath(file).c_str(),
                       opened.tree != nullptr ? opened.tree->descriptorSelector : kDescriptorSelectorNone));
     return nullptr;
   }
@@ -272,7 +273,7 @@ int runShow(CommandContext& context, std::span<const std::string> args) {
   if (auto done = parseCommandOptions(context, command, args, optionSpecs, options)) return *done;
   if (options.operands.size() != 1) return usageError(context, command, tr("нужно одно имя файла"));
 
-  const auto tree = openFile(context, command, options, options.operands[0]);
+  const auto tree = openFile(context, command, options, pathFromUtf8(options.operands[0]));
   if (tree == nullptr) return kExitFailure;
   if (wantsJson(context, options)) {
     JsonWriter json;
@@ -311,7 +312,7 @@ int runEdit(CommandContext& context, std::span<const std::string> args) {
     edits.push_back(std::move(*edit));
   }
 
-  const std::filesystem::path file = options.operands[0];
+  const std::filesystem::path file = pathFromUtf8(options.operands[0]);
   std::size_t trailingBytes = 0;
   const auto tree = openFile(context, command, options, file, &trailingBytes);
   if (tree == nullptr) return kExitFailure;
@@ -320,7 +321,7 @@ int runEdit(CommandContext& context, std::span<const std::string> args) {
     return failure(context, command,
                    strprintf(trFormat("файл '%s' не изменён: после конца конфигурации в нём ещё %zu байт, которые "
                                       "при сохранении были бы потеряны"),
-                             file.string().c_str(), trailingBytes));
+                             utf8FromPath(file).c_str(), trailingBytes));
   }
 
   bool changed = false;

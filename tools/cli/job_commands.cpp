@@ -17,6 +17,7 @@
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
+#include "common/utf8_path.h"
 #include "exchange/exchange_engine.h"
 #include "exchange/group_operations.h"
 #include "exchange/init_command.h"
@@ -146,7 +147,7 @@ struct Job {
     OpenResult opened = OpenConfigurationFile(file, session->ui, open);
     if (!opened.ok() || opened.tree == nullptr || !opened.tree->hasTree()) {
       return failure(context, command,
-                     strprintf(trFormat("файл «%s» не прочитан"), file.string().c_str()) +
+                     strprintf(trFormat("файл «%s» не прочитан"), utf8FromPath(file).c_str()) +
                          (opened.detail.empty() ? std::string() : " (" + opened.detail + ")"));
     }
     fileTree = std::move(opened.tree);
@@ -162,7 +163,7 @@ struct Job {
     return failure(context, command,
                    strprintf(trFormat("файл '%s' не будет перезаписан: после конца конфигурации в нём ещё %zu "
                                       "байт, которые при сохранении были бы потеряны"),
-                             file.string().c_str(), trailingBytes));
+                             utf8FromPath(file).c_str(), trailingBytes));
   }
 
   std::optional<int> Connect() {
@@ -174,9 +175,10 @@ struct Job {
     engine.setAutomaticReading(false);
     if (auto elog = optionValue(context, options, "elog")) {
       // The log is created empty when the job starts, so that it holds this run's failures only.
-      std::ofstream create(*elog, std::ios::binary | std::ios::trunc);
+      const std::filesystem::path log = pathFromUtf8(*elog);
+      std::ofstream create(log, std::ios::binary | std::ios::trunc);
       if (!create) return failure(context, command, strprintf(trFormat("не удалось создать журнал ошибок «%s»"), elog->c_str()));
-      engine.setErrorLogPath(*elog);
+      engine.setErrorLogPath(log);
     }
     if (tree != nullptr) engine.setDeviceNetworkNode(tree->networkSettings());
     return openLink(*session);
@@ -238,7 +240,7 @@ struct Job {
 // One FILE operand.
 std::optional<int> takeFile(Job& job, std::filesystem::path& file) {
   if (job.options.operands.size() != 1) return usageError(job.context, job.command, tr("нужен один файл конфигурации"));
-  file = job.options.operands[0];
+  file = pathFromUtf8(job.options.operands[0]);
   return std::nullopt;
 }
 
@@ -290,7 +292,7 @@ std::optional<int> requireFile(Job& job, const std::filesystem::path& file) {
   if (!std::filesystem::exists(file, ec) || std::filesystem::file_size(file, ec) == 0 || ec) {
     processLinkState().linkStatus.store(link_status::kWriteJobWithoutFile);
     std::fprintf(job.context.err, trFormat("kvtr %.*s: файла «%s» нет или он пуст\n"),
-                 static_cast<int>(job.command.name.size()), job.command.name.data(), file.string().c_str());
+                 static_cast<int>(job.command.name.size()), job.command.name.data(), utf8FromPath(file).c_str());
     return exitCodeOfLinkStatus(link_status::kWriteJobWithoutFile);
   }
   return std::nullopt;

@@ -9,6 +9,7 @@
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "common/program_directory.h"
+#include "common/utf8_path.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -124,8 +125,8 @@ const Command* findCommand(std::string_view name) {
   return nullptr;
 }
 
-int run(int argc, char** argv) {
-  const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+int run(const std::vector<std::string>& arguments) {
+  const std::vector<std::string> args(arguments.begin() + std::min<std::ptrdiff_t>(std::ssize(arguments), 1), arguments.end());
   ParsedOptions global;
   const OptionParseResult parsed = parseOptions(args, kGlobalOptions, global, true);
   if (!parsed.ok) return globalUsageError(parsed.error);
@@ -228,10 +229,10 @@ int main(int argc, char** argv) {
   // run after. Output into a file or a pipe is UTF-8 either way.
   const UINT consoleCodePage = ::GetConsoleOutputCP();
   if (consoleCodePage != 0) ::SetConsoleOutputCP(CP_UTF8);
-  const int code = kvtr::cli::run(argc, argv);
+  const int code = kvtr::cli::run(kvtr::utf8Arguments(argc, argv));
   if (consoleCodePage != 0) ::SetConsoleOutputCP(consoleCodePage);
   return code;
 #else
-  return kvtr::cli::run(argc, argv);
+  return kvtr::cli::run(kvtr::utf8Arguments(argc, argv));
 #endif
 }

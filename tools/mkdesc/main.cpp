@@ -9,8 +9,10 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/atomic_file.h"
+#include "common/utf8_path.h"
 #include "model/descriptor_storage.h"
 
 namespace {
@@ -28,7 +30,8 @@ int fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+  const std::vector<std::string> args = kvtr::utf8Arguments(argc, argv);
+  if (argc == 2 && (args[1] == "--help" || args[1] == "-h")) {
     std::fputs(kUsage, stdout);
     return 0;
   }
@@ -36,10 +39,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  const std::string input = argv[1];
-  const std::string output = argv[2];
+  const std::string& input = args[1];
+  const std::string& output = args[2];
 
-  std::ifstream in(input, std::ios::binary);
+  std::ifstream in(kvtr::pathFromUtf8(input), std::ios::binary);
   if (!in) return fail("cannot read " + input);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return fail("cannot read " + input);
@@ -49,8 +52,8 @@ int main(int argc, char** argv) {
 
   auto packed = kvtr::packDescriptor(text);
   if (!packed) return fail(input + ": " + packed.message());
-  if (std::string error; !kvtr::writeFileAtomically(output, packed.value(), &error)) return fail(error);
-  const auto check = kvtr::readDescriptorFile(output);
+  if (std::string error; !kvtr::writeFileAtomically(kvtr::pathFromUtf8(output), packed.value(), &error)) return fail(error);
+  const auto check = kvtr::readDescriptorFile(kvtr::pathFromUtf8(output));
   if (!check.ok() || check.text != text) {
     return fail(output + ": the written file does not read back" + (check.message.empty() ? "" : ": " + check.message));
   }

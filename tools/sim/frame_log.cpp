@@ -3,6 +3,7 @@
 #include "common/catalogue.h"
 
 #include "common/format.h"
+#include "common/utf8_path.h"
 
 namespace kvtr::sim {
 
@@ -28,7 +29,7 @@ FrameLog::~FrameLog() {
 bool FrameLog::Open(const std::filesystem::path& path, std::string& error) {
   file_ = std::fopen(path.c_str(), "a");
   if (file_ == nullptr) {
-    error = strprintf(trFormat("не удалось открыть журнал %s"), path.string().c_str());
+    error = strprintf(trFormat("не удалось открыть журнал %s"), utf8FromPath(path).c_str());
     return false;
   }
   return true;

@@ -23,6 +23,7 @@
 #include "common/format.h"
 #include "common/program_directory.h"
 #include "common/user_interface.h"
+#include "common/utf8_path.h"
 #include "model/descriptor_loader.h"
 #include "model/parameter_tree.h"
 #include "sim/fault_injector.h"
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
   StderrInterface ui;
   const DescriptorLoadResult loaded = LoadDescriptor(tree, descriptor, ui);
   if (!loaded.complete) {
-    return fail(strprintf(trFormat("не удалось загрузить описатель %s"), descriptor.string().c_str()) +
+    return fail(strprintf(trFormat("не удалось загрузить описатель %s"), utf8FromPath(descriptor).c_str()) +
                 (loaded.detail.empty() ? "" : ": " + loaded.detail));
   }
   std::vector<std::string> warnings;
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!readWholeFile(options.stateFile, bytes, &error)) return fail(error);
     memory = StoreFromText(std::string(bytes.begin(), bytes.end()), table, &error);
-    if (!memory) return fail(options.stateFile.string() + ": " + error);
+    if (!memory) return fail(utf8FromPath(options.stateFile) + ": " + error);
   }
 
   std::string error;

@@ -2,6 +2,7 @@
 
 #include "common/catalogue.h"
 #include "common/format.h"
+#include "common/utf8_path.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -70,12 +71,12 @@ bool PtyEndpoint::AddLink(const std::filesystem::path& link, std::string& error)
   if (std::filesystem::is_symlink(link, ec)) {
     std::filesystem::remove(link, ec);
   } else if (std::filesystem::exists(link, ec)) {
-    error = strprintf(trFormat("%s уже есть и не является символической ссылкой"), link.string().c_str());
+    error = strprintf(trFormat("%s уже есть и не является символической ссылкой"), utf8FromPath(link).c_str());
     return false;
   }
   std::filesystem::create_symlink(slavePath_, link, ec);
   if (ec) {
-    error = strprintf(trFormat("не удалось создать ссылку %s: %s"), link.string().c_str(), ec.message().c_str());
+    error = strprintf(trFormat("не удалось создать ссылку %s: %s"), utf8FromPath(link).c_str(), ec.message().c_str());
     return false;
   }
   link_ = link;

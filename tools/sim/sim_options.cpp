@@ -6,6 +6,7 @@
 #include "common/catalogue.h"
 #include "common/format.h"
 #include "common/strings.h"
+#include "common/utf8_path.h"
 #include "model/text_encoding.h"
 
 namespace kvtr::sim {
@@ -121,9 +122,9 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "wire-time") {
       o.wireTime = true;
     } else if (name == "descriptor") {
-      o.descriptor = value;
+      o.descriptor = pathFromUtf8(value);
     } else if (name == "link") {
-      o.link = value;
+      o.link = pathFromUtf8(value);
     } else if (name == "tcp" || name == "rfc2217") {
       if (!needNumber(0, 65535)) return result;
       if (o.networkPort) {
@@ -192,9 +193,9 @@ OptionsResult ParseOptions(const std::vector<std::string>& args) {
       o.faults.seed = seed;
       o.inputs.seed = seed;
     } else if (name == "state") {
-      o.stateFile = value;
+      o.stateFile = pathFromUtf8(value);
     } else if (name == "log") {
-      o.logFile = value;
+      o.logFile = pathFromUtf8(value);
     } else if (name == "control") {
       o.control = value;
     } else if (name == "delay-ms") {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/atomic_file.h"
+#include "common/utf8_path.h"
 #include "model/text_encoding.h"
 #include "unit/storage/configuration_test_support.h"
 
@@ -558,6 +559,36 @@ TEST(ConfigurationFile, FilesAreSavedWholeOrNotAtAll) {
   const OpenResult missing = OpenConfigurationFile(folder.path() / "none.kvtr", ui, smallOptions());
   EXPECT_EQ(missing.status, OpenStatus::Unreadable);
   EXPECT_EQ(ui.messages.back().caption, "Ошибка открытия файла!");
+}
+
+// A configuration file named in Cyrillic with blanks, in a folder named so, is saved, listed under
+// the same name, opened again, and named as typed in the messages about it.
+TEST(ConfigurationFile, AFileNamedInCyrillicWithBlanksIsSavedAndOpened) {
+  testing_support::ScratchFolder folder;
+  const std::string folderName = "Шкаф 3";
+  const std::string fileName = "модуль входов.kvtr";
+  const std::filesystem::path cabinet = folder.path() / pathFromUtf8(folderName);
+  ASSERT_TRUE(std::filesystem::create_directory(cabinet));
+  const std::filesystem::path path = cabinet / pathFromUtf8(fileName);
+  EXPECT_EQ(utf8FromPath(path.filename()), fileName);
+  const std::string separator = utf8FromPath(std::filesystem::path("/").make_preferred());
+  EXPECT_EQ(utf8FromPath(path), utf8FromPath(folder.path()) + separator + folderName + separator + fileName);
+
+  auto tree = smallTree();
+  editSmallTree(*tree);
+  std::string error;
+  ASSERT_TRUE(SaveConfigurationFile(*tree, path, &error)) << error;
+  std::vector<std::string> listed;
+  for (const auto& entry : std::filesystem::directory_iterator(cabinet)) listed.push_back(utf8FromPath(entry.path().filename()));
+  EXPECT_EQ(listed, std::vector<std::string>{fileName});
+  RecordingUi ui;
+  const OpenResult opened = OpenConfigurationFile(pathFromUtf8(utf8FromPath(path)), ui, smallOptions());
+  ASSERT_EQ(opened.status, OpenStatus::Opened) << opened.detail;
+  expectSameBranch(*opened.tree->root(), *tree->root());
+
+  const std::filesystem::path missing = cabinet / pathFromUtf8("нет папки");
+  EXPECT_FALSE(SaveConfigurationFile(*tree, missing / pathFromUtf8(fileName), &error));
+  EXPECT_NE(error.find(utf8FromPath(missing)), std::string::npos) << error;
 }
 
 // A save killed at any moment leaves the old file or the new one, whole, and whatever temporary
