@@ -46,12 +46,35 @@ LineView readTerminalView(int fd) {
   return view;
 }
 
+#if defined(__linux__)
+namespace {
+
+// A speed that has a constant of its own is written as that constant, BOTHER only for the rest:
+// a program that knows the constants alone (Wine's COM ports over a pseudo-terminal) can then read
+// the line's speed back. The kernel reports the number in c_ospeed either way.
+tcflag_t speedConstant(int baud) {
+  switch (baud) {
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return BOTHER;
+  }
+}
+
+}  // namespace
+#endif
+
 bool writeTerminalSpeed(int fd, int baud) {
 #if defined(__linux__)
   struct termios2 t {};
   if (::ioctl(fd, TCGETS2, &t) != 0) return false;
   t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
-  t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+  const tcflag_t speed = speedConstant(baud);
+  t.c_cflag |= speed | (speed << IBSHIFT);
   t.c_ospeed = static_cast<speed_t>(baud);
   t.c_ispeed = static_cast<speed_t>(baud);
   return ::ioctl(fd, TCSETS2, &t) == 0;
