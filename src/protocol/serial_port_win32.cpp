@@ -320,9 +320,32 @@ int SerialPort::exchangeDevice(std::span<const std::uint8_t> request, std::span<
       result = serial::kLineError;
       break;
     }
-    if ((firedMask & EV_RXFLAG) != 0) {
+    // A driver that knows no event character and ends the wait naming no event (Wine's COM port
+    // over a pseudo-terminal does both) has the queue gathered as it comes; the answer is there
+    // once its carriage return is.
+    bool lineQueued = (firedMask & EV_RXFLAG) != 0;
+    if (firedMask == 0 && !rtu) {
+      const DWORD room = static_cast<DWORD>(response.size() - count);
+      count += readQueued(port, response.data() + count, std::min<DWORD>(status.cbInQue, room), readRecord);
+      lineQueued = std::find(response.begin(), response.begin() + static_cast<std::ptrdiff_t>(count), '\r') !=
+                   response.begin() + static_cast<std::ptrdiff_t>(count);
+      if (!lineQueued) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (count >= response.size() || now >= replyDeadline) {
+          result = count >= response.size() ? serial::kReceived : serial::kTimedOut;
+          break;
+        }
+        // Such a wait ends at once: a short sleep keeps the loop from spinning.
+        ::Sleep(1);
+        waitMs = static_cast<DWORD>(replyDeadline - now);
+        startEventWait();
+        continue;
+      }
+    } else if (lineQueued) {
       const DWORD want = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(response.size()));
       count = readQueued(port, response.data(), want, readRecord);
+    }
+    if (lineQueued) {
       // Lines the filter turns down are dropped; the first it accepts is the answer.
       std::size_t start = 0;
       bool accepted = filter == nullptr;
