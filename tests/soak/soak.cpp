@@ -416,7 +416,8 @@ int runPolling(const Options& options) {
   const double startCpu = cpuSeconds();
   if (!monitor.Start()) return 1;
   // A poll is due every 100 ms, after the read before it, which may take as long as any read.
-  const auto stallBound = longestRead(engine.serialPort()) + InputsOutputsMonitor::kPeriod;
+  const std::chrono::milliseconds stallBound =
+      longestRead(engine.serialPort()) + std::chrono::duration_cast<std::chrono::milliseconds>(InputsOutputsMonitor::kPeriod);
   const auto end = start + std::chrono::seconds(options.pollingSeconds);
   const auto warmUpAt = start + std::min<Clock::duration>(60s, std::chrono::seconds(options.pollingSeconds) / 10);
   long warmKiB = -1;
