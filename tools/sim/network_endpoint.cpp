@@ -126,8 +126,8 @@ long NetworkEndpoint::Read(char* buffer, std::size_t size) {
     std::vector<std::uint8_t> reply;
     telnet_->Feed(raw, data, reply);
     if (!reply.empty()) SendAll(reply.data(), reply.size());
-    // Telnet's layer only ever shortens what came.
-    std::memcpy(buffer, data.data(), data.size());
+    // Telnet's layer only ever shortens what came; a packet of Telnet commands alone leaves nothing.
+    if (!data.empty()) std::memcpy(buffer, data.data(), data.size());
     count = static_cast<long>(data.size());
   }
   return count;
